@@ -1,0 +1,40 @@
+#!/bin/sh
+# Prepares the private Wine prefix of a test run and leaves one persistent
+# wineserver running for it; teardown.sh stops it. A prefix prepared by an
+# earlier run is reused.
+set -e
+root=$(dirname "$(readlink -f "$0")")
+. "$root/env.sh"
+log="$root/setup.log"
+mkdir -p "$WINEPREFIX" "$HOME" "$TMPDIR" "$LOCPATH"
+
+if [ ! -d "$LOCPATH/ja_JP.UTF-8" ]; then
+  # localedef warns about the charmap and exits 1 while still writing it.
+  localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8" >>"$log" 2>&1 || true
+  [ -d "$LOCPATH/ja_JP.UTF-8" ] || { echo "cannot generate ja_JP.UTF-8 locale" >&2; exit 1; }
+fi
+
+wine_cmd() { LC_ALL=ja_JP.UTF-8 "$@" </dev/null >>"$log" 2>&1; }
+
+# A daemon left holding our stdout would keep ctest waiting for ever.
+wine_cmd wineserver -p
+
+if [ ! -f "$WINEPREFIX/.ready" ]; then
+  wine_cmd wineboot -i
+  { printf '\377\376'; iconv -f UTF-8 -t UTF-16LE "$root/settings.reg"; } >"$root/settings-utf16.reg"
+  wine_cmd wine regedit /S "$root/settings-utf16.reg"
+  # Debian's Wine cannot find its own Marlett, which draws the caption
+  # buttons.
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  # Without a restart after the first boot every later window start
+  # stalls for seconds.
+  wine_cmd wineserver -k || true
+  wine_cmd wineserver -w || true
+  wine_cmd wineserver -p
+  # Start Wine's services now, so they are not started (and left holding a
+  # test's output) by the first test.
+  wine_cmd wine cmd /c exit 0
+  touch "$WINEPREFIX/.ready"
+else
+  wine_cmd wine cmd /c exit 0
+fi

@@ -1,0 +1,303 @@
+#include "file/cfile.h"
+
+#include "platform/platform.h"
+
+#include <new>
+#include <string.h>
+
+HMODULE g_hResModule = NULL;
+
+// The end marker of an unbounded block: no address lies beyond it.
+static BYTE* const UNBOUNDED_END = (BYTE*)~(uintptr_t)0;
+
+CFile::CFile()
+    : m_hFile(NULL), m_hRsrc(NULL), m_hResData(NULL), m_qwSize(0), m_qwPos(0), m_qwStart(0),
+      m_qwEnd(0), m_pCur(NULL), m_pTop(NULL), m_pEnd(NULL), m_nType(CFILE_NONE), m_bAlloc(0)
+{
+}
+
+CFile::CFile(const char* lpszFileName, int nMode) : CFile()
+{
+    Open(lpszFileName, nMode);
+}
+
+CFile::CFile(void* pData, DWORD dwSize, int nMode) : CFile()
+{
+    OpenMemory(pData, dwSize, nMode);
+}
+
+CFile::~CFile()
+{
+    Close();
+}
+
+int CFile::Open(const char* lpszFileName, int nMode)
+{
+    Close();
+    m_hFile = PlatOpenFile(lpszFileName, nMode != 0);
+    if (!m_hFile)
+        return 0;
+    m_nType = CFILE_HANDLE;
+    m_qwSize = nMode == 0 ? PlatGetFileSize(m_hFile) : 0;
+    m_qwPos = 0;
+    m_qwStart = 0;
+    m_qwEnd = m_qwSize;
+    return 1;
+}
+
+int CFile::OpenMemory(void* pData, DWORD dwSize, int nMode)
+{
+    (void)nMode;
+    Close();
+    if (dwSize == 0)
+        dwSize = 0xFFFFFFFF;
+    m_nType = CFILE_MEMORY;
+    m_qwSize = dwSize;
+    m_pCur = m_pTop = (BYTE*)pData;
+    m_pEnd = dwSize == 0xFFFFFFFF ? UNBOUNDED_END : m_pTop + dwSize;
+    m_bAlloc = 0;
+    return 1;
+}
+
+int CFile::OpenMemory(void* pData, int nMode)
+{
+    return OpenMemory(pData, 0, nMode);
+}
+
+int CFile::OpenResource(const char* lpszName, const char* lpszType)
+{
+    Close();
+    m_hRsrc = PlatFindResource(g_hResModule, lpszName, lpszType);
+    if (!m_hRsrc)
+        return 0;
+    m_hResData = PlatLoadResource(g_hResModule, m_hRsrc);
+    BYTE* pData = m_hResData ? (BYTE*)PlatLockResource(m_hResData) : NULL;
+    if (!pData) {
+        if (m_hResData)
+            PlatFreeResource(m_hResData);
+        m_hResData = NULL;
+        m_hRsrc = NULL;
+        return 0;
+    }
+    m_nType = CFILE_RESOURCE;
+    m_qwSize = PlatSizeofResource(g_hResModule, m_hRsrc);
+    m_pCur = m_pTop = pData;
+    m_pEnd = m_pTop + m_qwSize;
+    m_bAlloc = 0;
+    return 1;
+}
+
+int CFile::Close()
+{
+    switch (m_nType) {
+    case CFILE_HANDLE:
+        if (m_hFile) {
+            PlatCloseFile(m_hFile);
+            m_hFile = NULL;
+        }
+        break;
+    case CFILE_MEMORY:
+        if (m_bAlloc && m_pTop) {
+            delete[] m_pTop;
+            m_pTop = NULL;
+        }
+        break;
+    case CFILE_RESOURCE:
+        PlatFreeResource(m_hResData);
+        m_hResData = NULL;
+        m_hRsrc = NULL;
+        break;
+    }
+    m_nType = CFILE_NONE;
+    return 1;
+}
+
+DWORD CFile::GetSize()
+{
+    return (DWORD)m_qwSize;
+}
+
+int CFile::Seek(LONG lOffset, int nOrigin)
+{
+    // The offset is signed 32-bit; sign-extend it before it meets the
+    // 64-bit window bounds.
+    return Seek64((QWORD)(int64_t)lOffset, nOrigin);
+}
+
+int CFile::Seek64(QWORD qwOffset, int nOrigin)
+{
+    switch (m_nType) {
+    case CFILE_NONE:
+        return 0;
+    case CFILE_HANDLE:
+        // A seek the OS refuses (a negative target) is not reported; the
+        // next read then finds nothing in the window.
+        if (nOrigin == 0 || nOrigin == 2) {
+            m_qwPos = (nOrigin == 0 ? m_qwStart : m_qwEnd) + qwOffset;
+            PlatSetFilePos(m_hFile, (int64_t)m_qwPos, PLAT_SEEK_BEGIN, NULL);
+        } else {
+            m_qwPos += qwOffset;
+            PlatSetFilePos(m_hFile, (int64_t)qwOffset, PLAT_SEEK_CURRENT, NULL);
+        }
+        return 1;
+    default: {
+        // Only the low 32 bits move a block cursor, as a signed distance.
+        BYTE* pBase = nOrigin == 0 ? m_pTop : nOrigin == 2 ? m_pEnd : m_pCur;
+        m_pCur = (BYTE*)((uintptr_t)pBase + (uintptr_t)(intptr_t)(int32_t)(uint32_t)qwOffset);
+        return 1;
+    }
+    }
+}
+
+DWORD CFile::GetPos()
+{
+    return (DWORD)GetPos64();
+}
+
+QWORD CFile::GetPos64()
+{
+    switch (m_nType) {
+    case CFILE_HANDLE: {
+        // From the OS handle, so the position is right after writes too.
+        QWORD qwPos = 0;
+        PlatSetFilePos(m_hFile, 0, PLAT_SEEK_CURRENT, &qwPos);
+        return qwPos - m_qwStart;
+    }
+    case CFILE_MEMORY:
+    case CFILE_RESOURCE:
+        return (QWORD)(int64_t)((intptr_t)m_pCur - (intptr_t)m_pTop);
+    default:
+        return 0;
+    }
+}
+
+int CFile::GetWriteTime(SYSTEMTIME* pTime)
+{
+    if (m_nType != CFILE_HANDLE || !m_hFile)
+        return 0;
+    return PlatGetWriteTime(m_hFile, pTime);
+}
+
+// The bytes a block transfer may touch from the cursor on: none before the
+// block's first byte or at and past its end.
+static DWORD ClipToBlock(const BYTE* pTop, const BYTE* pCur, const BYTE* pEnd, DWORD dwSize)
+{
+    uintptr_t uCur = (uintptr_t)pCur, uEnd = (uintptr_t)pEnd;
+    if (uCur < (uintptr_t)pTop || uCur >= uEnd)
+        return 0;
+    return uEnd - uCur < dwSize ? (DWORD)(uEnd - uCur) : dwSize;
+}
+
+DWORD CFile::Read(void* pBuffer, DWORD dwSize)
+{
+    switch (m_nType) {
+    case CFILE_HANDLE: {
+        DWORD dwCount = dwSize;
+        if (m_qwPos + dwSize > m_qwEnd)
+            dwCount = m_qwPos < m_qwEnd ? (DWORD)(m_qwEnd - m_qwPos) : 0;
+        DWORD dwRead = 0;
+        if (!PlatReadFile(m_hFile, pBuffer, dwCount, &dwRead))
+            return 0;
+        m_qwPos += dwRead;
+        return dwRead;
+    }
+    case CFILE_MEMORY:
+    case CFILE_RESOURCE: {
+        DWORD dwCount = ClipToBlock(m_pTop, m_pCur, m_pEnd, dwSize);
+        if (dwCount) {
+            memcpy(pBuffer, m_pCur, dwCount);
+            m_pCur += dwCount;
+        }
+        return dwCount;
+    }
+    default:
+        return 0;
+    }
+}
+
+DWORD CFile::Write(const void* pBuffer, DWORD dwSize)
+{
+    switch (m_nType) {
+    case CFILE_HANDLE: {
+        DWORD dwWritten = 0;
+        if (!PlatWriteFile(m_hFile, pBuffer, dwSize, &dwWritten))
+            return 0;
+        m_qwSize += dwWritten;
+        // Keep the end at the furthest byte written, so that seeking from
+        // the end of a file being written means the end of what it holds.
+        QWORD qwPos = 0;
+        if (PlatSetFilePos(m_hFile, 0, PLAT_SEEK_CURRENT, &qwPos) && qwPos > m_qwEnd)
+            m_qwEnd = qwPos;
+        return dwWritten;
+    }
+    case CFILE_MEMORY: {
+        DWORD dwCount = ClipToBlock(m_pTop, m_pCur, m_pEnd, dwSize);
+        if (dwCount) {
+            memcpy(m_pCur, pBuffer, dwCount);
+            m_pCur += dwCount;
+        }
+        return dwCount;
+    }
+    default: // closed, or a read-only resource
+        return 0;
+    }
+}
+
+BYTE CFile::ReadByte()
+{
+    BYTE abData[1] = { 0 };
+    Read(abData, 1);
+    return abData[0];
+}
+
+WORD CFile::ReadWord()
+{
+    BYTE abData[2] = { 0, 0 };
+    Read(abData, 2);
+    return (WORD)(abData[0] | abData[1] << 8);
+}
+
+DWORD CFile::ReadDword()
+{
+    BYTE abData[4] = { 0, 0, 0, 0 };
+    Read(abData, 4);
+    return (DWORD)abData[0] | (DWORD)abData[1] << 8 | (DWORD)abData[2] << 16 | (DWORD)abData[3] << 24;
+}
+
+DWORD CFile::WriteByte(BYTE bData)
+{
+    return Write(&bData, 1);
+}
+
+DWORD CFile::WriteWord(WORD wData)
+{
+    BYTE abData[2] = { (BYTE)wData, (BYTE)(wData >> 8) };
+    return Write(abData, 2);
+}
+
+DWORD CFile::WriteDword(DWORD dwData)
+{
+    BYTE abData[4] = { (BYTE)dwData, (BYTE)(dwData >> 8), (BYTE)(dwData >> 16), (BYTE)(dwData >> 24) };
+    return Write(abData, 4);
+}
+
+DWORD CFile::CopyFrom(CFile* pSource, DWORD dwSize)
+{
+    BYTE* pBuffer = new (std::nothrow) BYTE[dwSize ? dwSize : 1];
+    if (!pBuffer)
+        return 0;
+    DWORD dwRead = pSource->Read(pBuffer, dwSize);
+    DWORD dwWritten = Write(pBuffer, dwRead);
+    delete[] pBuffer;
+    return dwWritten;
+}
+
+DWORD CFile::WriteZero(DWORD dwSize)
+{
+    BYTE* pBuffer = new (std::nothrow) BYTE[dwSize ? dwSize : 1]();
+    if (!pBuffer)
+        return 0;
+    DWORD dwWritten = Write(pBuffer, dwSize);
+    delete[] pBuffer;
+    return dwWritten;
+}

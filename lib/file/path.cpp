@@ -1,0 +1,263 @@
+#include "file/path.h"
+
+#include "platform/platform.h"
+
+#include <stdio.h>
+#include <string.h>
+
+int IsSeparatorAt(const char* lpszPath, int i)
+{
+    return lpszPath[i] == '\\' && PlatMbsByteType(lpszPath, (size_t)i) == PLAT_MBC_SINGLE;
+}
+
+int CompareNoCase(const char* lpszA, const char* lpszB)
+{
+    for (;; lpszA++, lpszB++) {
+        int a = (unsigned char)*lpszA, b = (unsigned char)*lpszB;
+        if (a >= 'A' && a <= 'Z')
+            a += 0x20;
+        if (b >= 'A' && b <= 'Z')
+            b += 0x20;
+        if (a != b || a == 0)
+            return a - b;
+    }
+}
+
+// The in-place forms work on a scratch copy. The copy is bounded, so an
+// overlong argument is cut rather than overrunning the stack.
+static void CopyToScratch(char* lpszScratch, const char* lpszSrc)
+{
+    snprintf(lpszScratch, MAX_PATH, "%s", lpszSrc);
+}
+
+char* GetFileName(char* lpszDst, const char* lpszPath)
+{
+    int nLen = (int)strlen(lpszPath);
+    for (int i = nLen - 1; i >= 1; i--) {
+        if (IsSeparatorAt(lpszPath, i)) {
+            strcpy(lpszDst, lpszPath + i + 1);
+            return lpszDst;
+        }
+    }
+    strcpy(lpszDst, lpszPath);
+    return lpszDst;
+}
+
+char* GetFileName(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return GetFileName(lpszBuf, lpszScratch);
+}
+
+char* CutFileName(char* lpszDst, const char* lpszPath)
+{
+    int nLen = (int)strlen(lpszPath);
+    for (int i = nLen - 1; i >= 1; i--) {
+        if (IsSeparatorAt(lpszPath, i)) {
+            memcpy(lpszDst, lpszPath, i);
+            lpszDst[i] = 0;
+            return lpszDst;
+        }
+    }
+    lpszDst[0] = 0;
+    return lpszDst;
+}
+
+char* CutFileName(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return CutFileName(lpszBuf, lpszScratch);
+}
+
+// The dot and comma are never trail bytes in code page 932, so the
+// extension helpers compare plain bytes.
+char* GetExtension(char* lpszDst, const char* lpszPath)
+{
+    lpszDst[0] = 0;
+    for (int i = (int)strlen(lpszPath); i >= 0; i--) {
+        if (lpszPath[i] == '.' && lpszPath[i + 1] != 0) {
+            strcpy(lpszDst, lpszPath + i + 1);
+            break;
+        }
+    }
+    return lpszDst;
+}
+
+char* GetExtension(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return GetExtension(lpszBuf, lpszScratch);
+}
+
+char* GetLastExtension(char* lpszDst, const char* lpszPath)
+{
+    const char* pDot = strrchr(lpszPath, '.');
+    strcpy(lpszDst, pDot ? pDot + 1 : "");
+    return lpszDst;
+}
+
+char* CutExtension(char* lpszDst, const char* lpszPath)
+{
+    const char* pDot = strrchr(lpszPath, '.');
+    size_t nLen = pDot ? (size_t)(pDot - lpszPath) : strlen(lpszPath);
+    memcpy(lpszDst, lpszPath, nLen);
+    lpszDst[nLen] = 0;
+    return lpszDst;
+}
+
+char* ChangeExtension(char* lpszDst, const char* lpszPath, const char* lpszExt)
+{
+    strcpy(lpszDst, lpszPath);
+    char* pDot = strrchr(lpszDst, '.');
+    if (!pDot)
+        return AddExtension(lpszDst, lpszPath, lpszExt);
+    if (lpszExt[0] == 0) {
+        *pDot = 0;
+    } else {
+        pDot[1] = 0;
+        strcat(lpszDst, lpszExt);
+    }
+    return lpszDst;
+}
+
+char* ChangeExtension(char* lpszBuf, const char* lpszExt)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return ChangeExtension(lpszBuf, lpszScratch, lpszExt);
+}
+
+char* AddExtension(char* lpszDst, const char* lpszPath, const char* lpszExt)
+{
+    char lpszExtension2[MAX_PATH];
+    strcpy(lpszDst, lpszPath);
+    GetExtension(lpszExtension2, lpszPath);
+    if (CompareNoCase(lpszExt, lpszExtension2) != 0) {
+        strcat(lpszDst, ".");
+        strcat(lpszDst, lpszExt);
+    }
+    return lpszDst;
+}
+
+char* AddExtension(char* lpszBuf, const char* lpszExt)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return AddExtension(lpszBuf, lpszScratch, lpszExt);
+}
+
+char* GetDriveRoot(char* lpszDst, const char* lpszPath)
+{
+    strcpy(lpszDst, lpszPath);
+    if (strlen(lpszDst) > 3)
+        lpszDst[3] = 0;
+    return lpszDst;
+}
+
+char* GetDriveRoot(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return GetDriveRoot(lpszBuf, lpszScratch);
+}
+
+char* MakeCurrentDirectoryPath(char* lpszDst, const char* lpszName)
+{
+    char lpszCurrentDirectory[MAX_PATH];
+    if (!PlatGetCurrentDirectory(MAX_PATH, lpszCurrentDirectory))
+        lpszCurrentDirectory[0] = 0;
+    AddBackslash(lpszCurrentDirectory);
+    sprintf(lpszDst, "%s%s", lpszCurrentDirectory, lpszName);
+    return lpszDst;
+}
+
+char* MakeCurrentDirectoryPath(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return MakeCurrentDirectoryPath(lpszBuf, lpszScratch);
+}
+
+char* CutBasePath(char* lpszDst, const char* lpszPath, const char* lpszBase)
+{
+    size_t nBase = strlen(lpszBase);
+    for (size_t i = 0; i < nBase; i++) {
+        signed char a = (signed char)lpszPath[i], b = (signed char)lpszBase[i];
+        // The path's terminator never matches, so the scan cannot run past
+        // a path shorter than the base (0 and a space are 32 apart).
+        if (a == 0 || (a != b && a - b != 32 && b - a != 32)) {
+            strcpy(lpszDst, lpszPath);
+            return lpszDst;
+        }
+    }
+    strcpy(lpszDst, lpszPath + nBase);
+    return lpszDst;
+}
+
+char* CutExeDirectory(char* lpszDst, const char* lpszPath)
+{
+    char lpszExeDirectoryName[MAX_PATH];
+    if (!PlatGetModuleFileName(lpszExeDirectoryName, MAX_PATH))
+        lpszExeDirectoryName[0] = 0;
+    CutFileName(lpszExeDirectoryName);
+    return CutBasePath(lpszDst, lpszPath, lpszExeDirectoryName);
+}
+
+char* CutExeDirectory(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return CutExeDirectory(lpszBuf, lpszScratch);
+}
+
+char* AddBackslash(char* lpszBuf)
+{
+    size_t nLen = strlen(lpszBuf);
+    if (nLen < 2)
+        return lpszBuf;
+    if (lpszBuf[nLen - 1] == '\\' && PlatMbsByteType(lpszBuf, nLen - 1) != PLAT_MBC_TRAIL)
+        return lpszBuf;
+    lpszBuf[nLen] = '\\';
+    lpszBuf[nLen + 1] = 0;
+    return lpszBuf;
+}
+
+char* AddComma(char* lpszDst, const char* lpszDigits)
+{
+    size_t nLen = strlen(lpszDigits), k = 0;
+    for (size_t j = 0; j < nLen; j++) {
+        lpszDst[k++] = lpszDigits[j];
+        size_t nRest = nLen - j; // characters from j to the end, j included
+        if (nRest > 1 && nRest % 3 == 1)
+            lpszDst[k++] = ',';
+    }
+    lpszDst[k] = 0;
+    return lpszDst;
+}
+
+char* AddComma(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return AddComma(lpszBuf, lpszScratch);
+}
+
+char* DeleteComma(char* lpszDst, const char* lpszText)
+{
+    size_t k = 0;
+    for (; *lpszText; lpszText++)
+        if (*lpszText != ',')
+            lpszDst[k++] = *lpszText;
+    lpszDst[k] = 0;
+    return lpszDst;
+}
+
+char* DeleteComma(char* lpszBuf)
+{
+    char lpszScratch[MAX_PATH];
+    CopyToScratch(lpszScratch, lpszBuf);
+    return DeleteComma(lpszBuf, lpszScratch);
+}

@@ -1,0 +1,142 @@
+// The operating-system seam. Every call the portable library makes into
+// the OS goes through one of these functions; platform_win32.cpp maps them
+// onto the Win32 calls of the same name, platform_posix.cpp onto POSIX.
+// Nothing else in lib/ (apart from the Windows-only lib/system) knows
+// which side it is built for.
+//
+// Names crossing the seam are code-page-932 strings with backslashes, as
+// a Win32 "A" function takes them. Where the POSIX side differs:
+//  - Names are converted to UTF-8 and backslashes become slashes, as Wine
+//    does for a Windows program under a Japanese locale. The file system
+//    appears as drive Z: ("Z:\usr" is /usr); a path starting with a
+//    backslash is taken from the root. Other drive letters do not exist.
+//  - Names are case-sensitive; Windows would ignore letter case.
+//  - Sharing modes are not enforced: a file open for reading can still be
+//    written by another handle.
+//  - A file without its owner's write permission counts as read-only and
+//    cannot be opened for writing, even by root, as on Windows.
+//  - Attributes know only folder and read-only; hidden and system are
+//    ignored when set and never reported.
+//  - Find enumerates in name order, case ignored (NTFS order); Windows'
+//    own order depends on the file system.
+//  - There are no module resources: every resource lookup finds nothing.
+//  - Write times come from the file's modification time, in local time.
+//
+// Results follow the library's rule: 1 is success, 0 failure, and no OS
+// error code is passed on.
+#ifndef PLATFORM_PLATFORM_H
+#define PLATFORM_PLATFORM_H
+
+#include "platform/wintypes.h"
+
+// --- Files --------------------------------------------------------------
+
+// Opens an existing file for reading (bWrite 0; others may read too), or
+// creates or truncates one for writing (bWrite non-zero). Returns the
+// handle, or null when the file cannot be opened.
+HANDLE PlatOpenFile(const char* lpszName, int bWrite);
+
+// Closes a handle from PlatOpenFile. A null handle is ignored.
+void PlatCloseFile(HANDLE hFile);
+
+// Reads up to dwSize bytes at the handle's position and stores the count
+// read (fewer at the end of the file, 0 past it) in *pdwDone. Returns 0
+// on an I/O error, with *pdwDone 0 and the position unchanged.
+int PlatReadFile(HANDLE hFile, void* pBuffer, DWORD dwSize, DWORD* pdwDone);
+
+// Writes dwSize bytes at the handle's position and stores the count
+// written in *pdwDone. Returns 0 on an I/O error (disk full included).
+int PlatWriteFile(HANDLE hFile, const void* pBuffer, DWORD dwSize, DWORD* pdwDone);
+
+enum { PLAT_SEEK_BEGIN = 0, PLAT_SEEK_CURRENT = 1, PLAT_SEEK_END = 2 };
+
+// Moves the handle's position by a signed 64-bit distance from the start,
+// the current position or the end. Stores the new absolute position in
+// *pqwPos when it is not null. Returns 0, moving nothing, when the target
+// would be negative or the handle is bad.
+int PlatSetFilePos(HANDLE hFile, int64_t nDistance, int nMethod, QWORD* pqwPos);
+
+// The file's current length in bytes; 0 on failure.
+QWORD PlatGetFileSize(HANDLE hFile);
+
+// The file's last-write time in local time. Returns 0 when it cannot be
+// read or converted.
+int PlatGetWriteTime(HANDLE hFile, SYSTEMTIME* pTime);
+
+// Deletes a file. Returns 0 when it cannot.
+int PlatDeleteFile(const char* lpszName);
+
+// Renames a file, replacing an existing file of the new name. Returns 0
+// when it cannot.
+int PlatMoveFile(const char* lpszFrom, const char* lpszTo);
+
+// --- Folders and names --------------------------------------------------
+
+// Creates one folder (its parent must exist). Returns 0 when it cannot,
+// also when it exists already.
+int PlatCreateDirectory(const char* lpszPath);
+
+// Removes one empty folder. Returns 0 when it cannot.
+int PlatRemoveDirectory(const char* lpszPath);
+
+// The FILE_ATTRIBUTE_* bits of a file or folder; INVALID_FILE_ATTRIBUTES
+// when it does not exist or cannot be inspected.
+DWORD PlatGetFileAttributes(const char* lpszPath);
+
+// Sets FILE_ATTRIBUTE_* bits. Returns 0 when the name does not exist.
+int PlatSetFileAttributes(const char* lpszPath, DWORD dwAttributes);
+
+struct PlatFindData {
+    DWORD dwFileAttributes;
+    DWORD nFileSizeLow;
+    DWORD nFileSizeHigh;
+    char cFileName[MAX_PATH];
+};
+
+// Starts an enumeration. The pattern's last component may hold the
+// wildcards * and ?; "*.*" matches every name. Without wildcards it names
+// one file or folder, which matches itself; a pattern ending in a
+// backslash matches nothing. Fills *pData with the first match and
+// returns a find handle, or null when nothing matches.
+HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData);
+
+// Fills *pData with the next match. Returns 0 when there is none.
+int PlatFindNext(HANDLE hFind, PlatFindData* pData);
+
+// Ends an enumeration. A null handle is ignored.
+void PlatFindClose(HANDLE hFind);
+
+// The absolute form of lpszPath, with "." and ".." resolved, in a buffer
+// of dwBufSize bytes; *ppFilePart (when not null) is set to its last
+// component. Returns the length, or 0 on failure (result too long
+// included).
+DWORD PlatGetFullPathName(const char* lpszPath, DWORD dwBufSize, char* lpszBuf, char** ppFilePart);
+
+// The current folder, without a trailing backslash except at a root.
+// Returns its length, or 0 on failure.
+DWORD PlatGetCurrentDirectory(DWORD dwBufSize, char* lpszBuf);
+
+// Changes the current folder. Returns 0 when it cannot.
+int PlatSetCurrentDirectory(const char* lpszPath);
+
+// The full path of the running program. Returns its length, 0 on failure.
+DWORD PlatGetModuleFileName(char* lpszBuf, DWORD dwBufSize);
+
+// --- Resources of a module (null: the program itself) -------------------
+
+HRSRC PlatFindResource(HMODULE hModule, const char* lpszName, const char* lpszType);
+HGLOBAL PlatLoadResource(HMODULE hModule, HRSRC hRsrc);
+DWORD PlatSizeofResource(HMODULE hModule, HRSRC hRsrc);
+void* PlatLockResource(HGLOBAL hResData);
+void PlatFreeResource(HGLOBAL hResData);
+
+// --- Code page 932 ------------------------------------------------------
+
+enum { PLAT_MBC_SINGLE = 0, PLAT_MBC_LEAD = 1, PLAT_MBC_TRAIL = 2, PLAT_MBC_ILLEGAL = -1 };
+
+// The type of the byte at index nPos of lpszStr in the process's
+// multibyte code page, worked out from the start of the string as the
+// runtime library's _mbsbtype does.
+int PlatMbsByteType(const char* lpszStr, size_t nPos);
+
+#endif

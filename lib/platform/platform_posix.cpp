@@ -1,0 +1,610 @@
+// The seam on POSIX. It makes a POSIX system look like Win32 as far as the
+// library relies on it; platform.h lists where the two still differ.
+// Names arrive as code-page-932 strings with backslashes and leave for the
+// kernel as UTF-8 with slashes, the way Wine stores the names of a Windows
+// program running under a Japanese locale.
+#ifndef _WIN32
+
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <string.h>
+#include <string>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// --- Code page 932 ------------------------------------------------------
+
+bool IsLeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+bool IsTrailByte(unsigned char c)
+{
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+
+bool IsSeparatorAt(const std::string& s, size_t i)
+{
+    return s[i] == '\\' && PlatMbsByteType(s.c_str(), i) == PLAT_MBC_SINGLE;
+}
+
+bool Convert(const char* lpszTo, const char* lpszFrom, const std::string& in, std::string* pOut)
+{
+    iconv_t cd = iconv_open(lpszTo, lpszFrom);
+    if (cd == (iconv_t)-1)
+        return false;
+    std::vector<char> out(in.size() * 4 + 4);
+    char* pIn = const_cast<char*>(in.data());
+    size_t nInLeft = in.size();
+    char* pOutPos = out.data();
+    size_t nOutLeft = out.size();
+    size_t r = iconv(cd, &pIn, &nInLeft, &pOutPos, &nOutLeft);
+    iconv_close(cd);
+    if (r == (size_t)-1 || nInLeft != 0)
+        return false;
+    pOut->assign(out.data(), pOutPos - out.data());
+    return true;
+}
+
+// A library name (code page 932, backslashes, drive Z: for the root) as
+// a name for the kernel. Fails for other drives and unconvertible bytes.
+bool ToHostPath(const char* lpszPath, std::string* pOut)
+{
+    std::string s = lpszPath;
+    if (s.size() >= 2 && s[1] == ':' && ((s[0] | 0x20) >= 'a' && (s[0] | 0x20) <= 'z')) {
+        if ((s[0] | 0x20) != 'z')
+            return false;
+        s.erase(0, 2);
+        if (s.empty())
+            s = "\\";
+    }
+    if (s.empty())
+        return false;
+    std::string utf8;
+    if (!Convert("UTF-8", "CP932", s, &utf8))
+        return false;
+    // UTF-8 never has 0x5C inside a multibyte sequence, so every backslash
+    // left now is a real separator.
+    std::replace(utf8.begin(), utf8.end(), '\\', '/');
+    *pOut = utf8;
+    return true;
+}
+
+// A kernel name as a library name: code page 932 with backslashes; an
+// absolute path gets drive Z:.
+bool FromHostPath(const std::string& host, std::string* pOut)
+{
+    std::string s;
+    if (!Convert("CP932", "UTF-8", host, &s))
+        return false;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (IsLeadByte((unsigned char)s[i]) && i + 1 < s.size())
+            i++;
+        else if (s[i] == '/')
+            s[i] = '\\';
+    }
+    if (!s.empty() && s[0] == '\\')
+        s.insert(0, "Z:");
+    *pOut = s;
+    return true;
+}
+
+bool CopyOut(const std::string& s, char* lpszBuf, DWORD dwBufSize)
+{
+    if (s.size() + 1 > dwBufSize)
+        return false;
+    memcpy(lpszBuf, s.c_str(), s.size() + 1);
+    return true;
+}
+
+// Handles are file descriptors shifted by one, so that null stays "none".
+int FdOf(HANDLE h)
+{
+    return (int)(intptr_t)h - 1;
+}
+
+HANDLE HandleOf(int fd)
+{
+    return (HANDLE)(intptr_t)(fd + 1);
+}
+
+bool IsReadOnly(const struct stat& st)
+{
+    return !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+// --- Enumeration --------------------------------------------------------
+
+struct FindState {
+    std::vector<PlatFindData> aEntries;
+    size_t nNext;
+};
+
+// The characters of a code-page-932 name, each one or two bytes.
+std::vector<std::string> SplitChars(const char* lpsz)
+{
+    std::vector<std::string> aChars;
+    for (size_t i = 0; lpsz[i]; i++) {
+        size_t n = IsLeadByte((unsigned char)lpsz[i]) && lpsz[i + 1] ? 2 : 1;
+        aChars.emplace_back(lpsz + i, n);
+        i += n - 1;
+    }
+    return aChars;
+}
+
+bool SameChar(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    if (a.size() == 1) {
+        unsigned char x = (unsigned char)a[0], y = (unsigned char)b[0];
+        if (x >= 'A' && x <= 'Z')
+            x += 0x20;
+        if (y >= 'A' && y <= 'Z')
+            y += 0x20;
+        return x == y;
+    }
+    return a == b;
+}
+
+bool MatchChars(const std::vector<std::string>& p, size_t ip, const std::vector<std::string>& n, size_t in)
+{
+    while (ip < p.size()) {
+        if (p[ip] == "*") {
+            for (size_t k = in; k <= n.size(); k++)
+                if (MatchChars(p, ip + 1, n, k))
+                    return true;
+            return false;
+        }
+        if (in >= n.size())
+            return false;
+        if (p[ip] != "?" && !SameChar(p[ip], n[in]))
+            return false;
+        ip++;
+        in++;
+    }
+    return in == n.size();
+}
+
+// Win32 wildcards: * and ? with letter case ignored, and a trailing ".*"
+// that also matches names with no dot at all ("*.*" matches everything).
+bool MatchPattern(const char* lpszPattern, const char* lpszName)
+{
+    std::vector<std::string> p = SplitChars(lpszPattern), n = SplitChars(lpszName);
+    if (MatchChars(p, 0, n, 0))
+        return true;
+    if (p.size() >= 2 && p[p.size() - 2] == "." && p.back() == "*") {
+        p.resize(p.size() - 2);
+        return MatchChars(p, 0, n, 0);
+    }
+    return false;
+}
+
+bool FillFindData(const std::string& hostPath, const std::string& name, PlatFindData* pData)
+{
+    struct stat st;
+    if (stat(hostPath.c_str(), &st) != 0 || name.size() >= MAX_PATH)
+        return false;
+    memset(pData, 0, sizeof(*pData));
+    if (S_ISDIR(st.st_mode))
+        pData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    else
+        pData->dwFileAttributes = IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    if (!S_ISDIR(st.st_mode)) {
+        pData->nFileSizeLow = (DWORD)((QWORD)st.st_size & 0xFFFFFFFFu);
+        pData->nFileSizeHigh = (DWORD)((QWORD)st.st_size >> 32);
+    }
+    memcpy(pData->cFileName, name.c_str(), name.size() + 1);
+    return true;
+}
+
+bool NoCaseLess(const PlatFindData& a, const PlatFindData& b)
+{
+    for (size_t i = 0;; i++) {
+        unsigned char x = (unsigned char)a.cFileName[i], y = (unsigned char)b.cFileName[i];
+        if (x >= 'a' && x <= 'z')
+            x -= 0x20;
+        if (y >= 'a' && y <= 'z')
+            y -= 0x20;
+        if (x != y || x == 0)
+            return x < y;
+    }
+}
+
+// --- Full path names ----------------------------------------------------
+
+// Splits a code-page-932 path at its separators.
+std::vector<std::string> SplitPath(const std::string& s)
+{
+    std::vector<std::string> aParts;
+    std::string cur;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (IsSeparatorAt(s, i)) {
+            aParts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += s[i];
+        }
+    }
+    aParts.push_back(cur);
+    return aParts;
+}
+
+bool CurrentDirectory(std::string* pOut)
+{
+    char buf[4096];
+    if (!getcwd(buf, sizeof(buf)))
+        return false;
+    return FromHostPath(buf, pOut);
+}
+
+} // namespace
+
+// --- Files --------------------------------------------------------------
+
+HANDLE PlatOpenFile(const char* lpszName, int bWrite)
+{
+    std::string host;
+    if (!ToHostPath(lpszName, &host))
+        return NULL;
+    struct stat st;
+    bool bExists = stat(host.c_str(), &st) == 0;
+    if (bExists && (S_ISDIR(st.st_mode) || (bWrite && IsReadOnly(st))))
+        return NULL;
+    int fd = bWrite ? open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+                    : open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? NULL : HandleOf(fd);
+}
+
+void PlatCloseFile(HANDLE hFile)
+{
+    if (hFile)
+        (void)close(FdOf(hFile)); // nothing to report: writes were checked as they happened
+}
+
+int PlatReadFile(HANDLE hFile, void* pBuffer, DWORD dwSize, DWORD* pdwDone)
+{
+    // read() may return less than asked before the end; ReadFile on a disk
+    // file does not, so keep reading until the count or the end of file.
+    DWORD dwDone = 0;
+    *pdwDone = 0;
+    while (dwDone < dwSize) {
+        ssize_t n = read(FdOf(hFile), (char*)pBuffer + dwDone, dwSize - dwDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (dwDone)
+                (void)lseek(FdOf(hFile), -(off_t)dwDone, SEEK_CUR);
+            return 0;
+        }
+        if (n == 0)
+            break;
+        dwDone += (DWORD)n;
+    }
+    *pdwDone = dwDone;
+    return 1;
+}
+
+int PlatWriteFile(HANDLE hFile, const void* pBuffer, DWORD dwSize, DWORD* pdwDone)
+{
+    DWORD dwDone = 0;
+    *pdwDone = 0;
+    while (dwDone < dwSize) {
+        ssize_t n = write(FdOf(hFile), (const char*)pBuffer + dwDone, dwSize - dwDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *pdwDone = dwDone;
+            return 0;
+        }
+        dwDone += (DWORD)n;
+    }
+    *pdwDone = dwDone;
+    return 1;
+}
+
+int PlatSetFilePos(HANDLE hFile, int64_t nDistance, int nMethod, QWORD* pqwPos)
+{
+    static const int anWhence[3] = { SEEK_SET, SEEK_CUR, SEEK_END };
+    off_t nPos = lseek(FdOf(hFile), (off_t)nDistance, anWhence[nMethod]);
+    if (nPos < 0)
+        return 0;
+    if (pqwPos)
+        *pqwPos = (QWORD)nPos;
+    return 1;
+}
+
+QWORD PlatGetFileSize(HANDLE hFile)
+{
+    struct stat st;
+    if (fstat(FdOf(hFile), &st) != 0)
+        return 0;
+    return (QWORD)st.st_size;
+}
+
+int PlatGetWriteTime(HANDLE hFile, SYSTEMTIME* pTime)
+{
+    struct stat st;
+    struct tm tmLocal;
+    if (!hFile || fstat(FdOf(hFile), &st) != 0)
+        return 0;
+    time_t t = st.st_mtim.tv_sec;
+    if (!localtime_r(&t, &tmLocal))
+        return 0;
+    pTime->wYear = (WORD)(tmLocal.tm_year + 1900);
+    pTime->wMonth = (WORD)(tmLocal.tm_mon + 1);
+    pTime->wDayOfWeek = (WORD)tmLocal.tm_wday;
+    pTime->wDay = (WORD)tmLocal.tm_mday;
+    pTime->wHour = (WORD)tmLocal.tm_hour;
+    pTime->wMinute = (WORD)tmLocal.tm_min;
+    pTime->wSecond = (WORD)(tmLocal.tm_sec > 59 ? 59 : tmLocal.tm_sec);
+    pTime->wMilliseconds = (WORD)(st.st_mtim.tv_nsec / 1000000);
+    return 1;
+}
+
+int PlatDeleteFile(const char* lpszName)
+{
+    std::string host;
+    struct stat st;
+    if (!ToHostPath(lpszName, &host) || lstat(host.c_str(), &st) != 0)
+        return 0;
+    if (S_ISDIR(st.st_mode) || IsReadOnly(st))
+        return 0;
+    return unlink(host.c_str()) == 0;
+}
+
+int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
+{
+    std::string from, to;
+    if (!ToHostPath(lpszFrom, &from) || !ToHostPath(lpszTo, &to))
+        return 0;
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+// --- Folders and names --------------------------------------------------
+
+int PlatCreateDirectory(const char* lpszPath)
+{
+    std::string host;
+    if (!ToHostPath(lpszPath, &host))
+        return 0;
+    return mkdir(host.c_str(), 0777) == 0;
+}
+
+int PlatRemoveDirectory(const char* lpszPath)
+{
+    std::string host;
+    if (!ToHostPath(lpszPath, &host))
+        return 0;
+    return rmdir(host.c_str()) == 0;
+}
+
+DWORD PlatGetFileAttributes(const char* lpszPath)
+{
+    std::string host;
+    struct stat st;
+    if (!ToHostPath(lpszPath, &host) || stat(host.c_str(), &st) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    if (S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+
+int PlatSetFileAttributes(const char* lpszPath, DWORD dwAttributes)
+{
+    std::string host;
+    struct stat st;
+    if (!ToHostPath(lpszPath, &host) || stat(host.c_str(), &st) != 0)
+        return 0;
+    if (S_ISDIR(st.st_mode))
+        return 1; // folders carry no read-only bit that matters here
+    mode_t mode = st.st_mode & 07777;
+    if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+        mode &= ~(mode_t)(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    return chmod(host.c_str(), mode) == 0;
+}
+
+HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData)
+{
+    std::string pattern = lpszPattern;
+    if (pattern.empty())
+        return NULL;
+    // Split at the last separator: the folder, and the name or wildcard.
+    size_t nCut = std::string::npos;
+    for (size_t i = 0; i < pattern.size(); i++)
+        if (IsSeparatorAt(pattern, i))
+            nCut = i;
+    if (nCut == pattern.size() - 1)
+        return NULL;
+    std::string folder = nCut == std::string::npos ? std::string() : pattern.substr(0, nCut + 1);
+    std::string name = nCut == std::string::npos ? pattern : pattern.substr(nCut + 1);
+    if (nCut == std::string::npos && name.size() >= 2 && name[1] == ':') {
+        folder = name.substr(0, 2);
+        name = name.substr(2);
+    }
+
+    FindState* pState = new FindState;
+    pState->nNext = 0;
+    PlatFindData fd;
+    if (name.find_first_of("*?") == std::string::npos) {
+        std::string host;
+        if (ToHostPath(pattern.c_str(), &host) && FillFindData(host, name, &fd))
+            pState->aEntries.push_back(fd);
+    } else {
+        std::string hostFolder;
+        if (folder.empty())
+            hostFolder = ".";
+        else if (!ToHostPath(folder.c_str(), &hostFolder))
+            hostFolder.clear();
+        DIR* pDir = hostFolder.empty() ? NULL : opendir(hostFolder.c_str());
+        if (pDir) {
+            while (struct dirent* pEntry = readdir(pDir)) {
+                std::string entryName;
+                // A name with no code-page-932 form cannot be handed out.
+                if (!Convert("CP932", "UTF-8", pEntry->d_name, &entryName))
+                    continue;
+                if (!MatchPattern(name.c_str(), entryName.c_str()))
+                    continue;
+                if (FillFindData(hostFolder + "/" + pEntry->d_name, entryName, &fd))
+                    pState->aEntries.push_back(fd);
+            }
+            closedir(pDir);
+        }
+        std::sort(pState->aEntries.begin(), pState->aEntries.end(), NoCaseLess);
+    }
+    if (pState->aEntries.empty()) {
+        delete pState;
+        return NULL;
+    }
+    *pData = pState->aEntries[pState->nNext++];
+    return pState;
+}
+
+int PlatFindNext(HANDLE hFind, PlatFindData* pData)
+{
+    FindState* pState = (FindState*)hFind;
+    if (pState->nNext >= pState->aEntries.size())
+        return 0;
+    *pData = pState->aEntries[pState->nNext++];
+    return 1;
+}
+
+void PlatFindClose(HANDLE hFind)
+{
+    delete (FindState*)hFind;
+}
+
+DWORD PlatGetFullPathName(const char* lpszPath, DWORD dwBufSize, char* lpszBuf, char** ppFilePart)
+{
+    std::string path = lpszPath, cwd;
+    if (path.empty() || !CurrentDirectory(&cwd))
+        return 0;
+    bool bDrive = path.size() >= 2 && path[1] == ':';
+    std::string root, rest;
+    if (bDrive && path.size() >= 3 && path[2] == '\\') {
+        root = path.substr(0, 2);
+        rest = path.substr(3);
+    } else if (bDrive) { // "Z:name" is relative to that drive's current folder
+        root = path.substr(0, 2);
+        rest = cwd.substr(3) + "\\" + path.substr(2);
+    } else if (path[0] == '\\') {
+        root = cwd.substr(0, 2);
+        rest = path.substr(1);
+    } else {
+        root = cwd.substr(0, 2);
+        rest = cwd.substr(3) + "\\" + path;
+    }
+
+    std::vector<std::string> aParts = SplitPath(rest), aOut;
+    bool bTrailing = !rest.empty() && aParts.back().empty();
+    for (const std::string& part : aParts) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!aOut.empty())
+                aOut.pop_back();
+            continue;
+        }
+        aOut.push_back(part);
+    }
+    std::string full = root + "\\";
+    for (size_t i = 0; i < aOut.size(); i++)
+        full += aOut[i] + (i + 1 < aOut.size() || bTrailing ? "\\" : "");
+    if (!CopyOut(full, lpszBuf, dwBufSize))
+        return 0;
+    if (ppFilePart)
+        *ppFilePart = aOut.empty() || bTrailing ? NULL : lpszBuf + full.size() - aOut.back().size();
+    return (DWORD)full.size();
+}
+
+DWORD PlatGetCurrentDirectory(DWORD dwBufSize, char* lpszBuf)
+{
+    std::string cwd;
+    if (!CurrentDirectory(&cwd) || !CopyOut(cwd, lpszBuf, dwBufSize))
+        return 0;
+    return (DWORD)cwd.size();
+}
+
+int PlatSetCurrentDirectory(const char* lpszPath)
+{
+    std::string host;
+    if (!ToHostPath(lpszPath, &host))
+        return 0;
+    return chdir(host.c_str()) == 0;
+}
+
+DWORD PlatGetModuleFileName(char* lpszBuf, DWORD dwBufSize)
+{
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    std::string path;
+    if (n <= 0)
+        return 0;
+    buf[n] = 0;
+    if (!FromHostPath(buf, &path) || !CopyOut(path, lpszBuf, dwBufSize))
+        return 0;
+    return (DWORD)path.size();
+}
+
+// --- Resources: a POSIX program carries none ----------------------------
+
+HRSRC PlatFindResource(HMODULE, const char*, const char*)
+{
+    return NULL;
+}
+
+HGLOBAL PlatLoadResource(HMODULE, HRSRC)
+{
+    return NULL;
+}
+
+DWORD PlatSizeofResource(HMODULE, HRSRC)
+{
+    return 0;
+}
+
+void* PlatLockResource(HGLOBAL)
+{
+    return NULL;
+}
+
+void PlatFreeResource(HGLOBAL)
+{
+}
+
+// --- Code page 932 ------------------------------------------------------
+
+int PlatMbsByteType(const char* lpszStr, size_t nPos)
+{
+    const unsigned char* p = (const unsigned char*)lpszStr;
+    int nType = PLAT_MBC_ILLEGAL;
+    bool bAfterLead = false;
+    for (size_t i = 0; i <= nPos; i++) {
+        if (p[i] == 0)
+            return PLAT_MBC_ILLEGAL;
+        if (bAfterLead) {
+            nType = IsTrailByte(p[i]) ? PLAT_MBC_TRAIL : PLAT_MBC_ILLEGAL;
+            bAfterLead = false;
+        } else if (IsLeadByte(p[i])) {
+            nType = PLAT_MBC_LEAD;
+            bAfterLead = true;
+        } else {
+            nType = PLAT_MBC_SINGLE;
+        }
+    }
+    return nType;
+}
+
+#endif

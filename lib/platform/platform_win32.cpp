@@ -1,0 +1,192 @@
+// The seam on Win32: each function is the Win32 call of the same name,
+// with the result turned into the library's 1/0.
+#ifdef _WIN32
+
+#include "platform/platform.h"
+
+#include <mbctype.h>
+#include <mbstring.h>
+#include <string.h>
+
+HANDLE PlatOpenFile(const char* lpszName, int bWrite)
+{
+    HANDLE hFile;
+    if (bWrite)
+        hFile = CreateFileA(lpszName, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+    else
+        hFile = CreateFileA(lpszName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+    return hFile == INVALID_HANDLE_VALUE ? NULL : hFile;
+}
+
+void PlatCloseFile(HANDLE hFile)
+{
+    if (hFile)
+        CloseHandle(hFile);
+}
+
+int PlatReadFile(HANDLE hFile, void* pBuffer, DWORD dwSize, DWORD* pdwDone)
+{
+    *pdwDone = 0;
+    return ReadFile(hFile, pBuffer, dwSize, pdwDone, NULL) ? 1 : 0;
+}
+
+int PlatWriteFile(HANDLE hFile, const void* pBuffer, DWORD dwSize, DWORD* pdwDone)
+{
+    *pdwDone = 0;
+    return WriteFile(hFile, pBuffer, dwSize, pdwDone, NULL) ? 1 : 0;
+}
+
+int PlatSetFilePos(HANDLE hFile, int64_t nDistance, int nMethod, QWORD* pqwPos)
+{
+    static const DWORD adwMethod[3] = { FILE_BEGIN, FILE_CURRENT, FILE_END };
+    LARGE_INTEGER liDistance, liNew;
+    liDistance.QuadPart = nDistance;
+    if (!SetFilePointerEx(hFile, liDistance, &liNew, adwMethod[nMethod]))
+        return 0;
+    if (pqwPos)
+        *pqwPos = (QWORD)liNew.QuadPart;
+    return 1;
+}
+
+QWORD PlatGetFileSize(HANDLE hFile)
+{
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(hFile, &dwHigh);
+    if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return 0;
+    return ((QWORD)dwHigh << 32) + dwLow;
+}
+
+int PlatGetWriteTime(HANDLE hFile, SYSTEMTIME* pTime)
+{
+    FILETIME ftWrite, ftLocal;
+    if (!GetFileTime(hFile, NULL, NULL, &ftWrite))
+        return 0;
+    if (!FileTimeToLocalFileTime(&ftWrite, &ftLocal))
+        return 0;
+    return FileTimeToSystemTime(&ftLocal, pTime) ? 1 : 0;
+}
+
+int PlatDeleteFile(const char* lpszName)
+{
+    return DeleteFileA(lpszName) ? 1 : 0;
+}
+
+int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
+{
+    return MoveFileExA(lpszFrom, lpszTo, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+}
+
+int PlatCreateDirectory(const char* lpszPath)
+{
+    SECURITY_ATTRIBUTES sa;
+    sa.nLength = sizeof(sa);
+    sa.lpSecurityDescriptor = NULL;
+    sa.bInheritHandle = FALSE;
+    return CreateDirectoryA(lpszPath, &sa) ? 1 : 0;
+}
+
+int PlatRemoveDirectory(const char* lpszPath)
+{
+    return RemoveDirectoryA(lpszPath) ? 1 : 0;
+}
+
+DWORD PlatGetFileAttributes(const char* lpszPath)
+{
+    return GetFileAttributesA(lpszPath);
+}
+
+int PlatSetFileAttributes(const char* lpszPath, DWORD dwAttributes)
+{
+    return SetFileAttributesA(lpszPath, dwAttributes) ? 1 : 0;
+}
+
+static void CopyFindData(PlatFindData* pData, const WIN32_FIND_DATAA* pFound)
+{
+    pData->dwFileAttributes = pFound->dwFileAttributes;
+    pData->nFileSizeLow = pFound->nFileSizeLow;
+    pData->nFileSizeHigh = pFound->nFileSizeHigh;
+    memcpy(pData->cFileName, pFound->cFileName, MAX_PATH);
+}
+
+HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(lpszPattern, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return NULL;
+    CopyFindData(pData, &fd);
+    return hFind;
+}
+
+int PlatFindNext(HANDLE hFind, PlatFindData* pData)
+{
+    WIN32_FIND_DATAA fd;
+    if (!FindNextFileA(hFind, &fd))
+        return 0;
+    CopyFindData(pData, &fd);
+    return 1;
+}
+
+void PlatFindClose(HANDLE hFind)
+{
+    if (hFind)
+        FindClose(hFind);
+}
+
+DWORD PlatGetFullPathName(const char* lpszPath, DWORD dwBufSize, char* lpszBuf, char** ppFilePart)
+{
+    DWORD dwLen = GetFullPathNameA(lpszPath, dwBufSize, lpszBuf, ppFilePart);
+    return dwLen < dwBufSize ? dwLen : 0;
+}
+
+DWORD PlatGetCurrentDirectory(DWORD dwBufSize, char* lpszBuf)
+{
+    DWORD dwLen = GetCurrentDirectoryA(dwBufSize, lpszBuf);
+    return dwLen < dwBufSize ? dwLen : 0;
+}
+
+int PlatSetCurrentDirectory(const char* lpszPath)
+{
+    return SetCurrentDirectoryA(lpszPath) ? 1 : 0;
+}
+
+DWORD PlatGetModuleFileName(char* lpszBuf, DWORD dwBufSize)
+{
+    DWORD dwLen = GetModuleFileNameA(NULL, lpszBuf, dwBufSize);
+    return dwLen < dwBufSize ? dwLen : 0;
+}
+
+HRSRC PlatFindResource(HMODULE hModule, const char* lpszName, const char* lpszType)
+{
+    return FindResourceA(hModule, lpszName, lpszType);
+}
+
+HGLOBAL PlatLoadResource(HMODULE hModule, HRSRC hRsrc)
+{
+    return LoadResource(hModule, hRsrc);
+}
+
+DWORD PlatSizeofResource(HMODULE hModule, HRSRC hRsrc)
+{
+    return SizeofResource(hModule, hRsrc);
+}
+
+void* PlatLockResource(HGLOBAL hResData)
+{
+    return LockResource(hResData);
+}
+
+void PlatFreeResource(HGLOBAL hResData)
+{
+    FreeResource(hResData);
+}
+
+int PlatMbsByteType(const char* lpszStr, size_t nPos)
+{
+    return _mbsbtype((const unsigned char*)lpszStr, nPos);
+}
+
+#endif
