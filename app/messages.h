@@ -1,0 +1,24 @@
+// The updater's user-visible texts, as code-page-932 bytes (messages.cpp
+// is compiled with that execution character set). Formats take the
+// product title or a relative path for %s.
+#ifndef APP_MESSAGES_H
+#define APP_MESSAGES_H
+
+extern const char g_szMsgCannotOpenUpdateInfo[];
+extern const char g_szFmtNotInstalled[];
+extern const char g_szMsgWrongEdition[];
+extern const char g_szMsgCompleted[];
+extern const char g_szCaptionCompleted[];
+extern const char g_szMsgFailed[];
+extern const char g_szMsgCannotWriteUninstallInfo[];
+extern const char g_szFmtConfirmCaption[];
+extern const char g_szFmtConfirmText[];
+extern const char g_szFmtCopying[];
+
+// The name whose presence in the install folder marks the other edition.
+extern const char g_szEditionMarker[];
+extern const char g_szUpdateInfoName[];
+extern const char g_szUninstallInfoName[];
+extern const char g_szSourceFolderName[];
+
+#endif

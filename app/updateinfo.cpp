@@ -1,0 +1,245 @@
+#include "updateinfo.h"
+
+#include "file/cfile.h"
+#include "file/path.h"
+#include "platform/platform.h"
+
+#include <new>
+#include <string.h>
+
+// Records a DWORD byte count can carry; larger lists are refused rather
+// than wrapped.
+static const DWORD MAX_RECORDS = 0xFFFFFFFF / sizeof(FileRecord);
+
+void InitContext(UpdateContext* pContext)
+{
+    memset(pContext, 0, sizeof(*pContext));
+}
+
+void FreeContext(UpdateContext* pContext)
+{
+    delete[] pContext->pUpdateRecords;
+    pContext->pUpdateRecords = NULL;
+    delete[] pContext->pUninstallRecords;
+    pContext->pUninstallRecords = NULL;
+    pContext->dwUninstallCapacity = 0;
+}
+
+static int IsTerminated(const char* lpszField, size_t nSize)
+{
+    return memchr(lpszField, 0, nSize) != NULL;
+}
+
+// Whether the file holds at least dwCount records behind its header:
+// checked before allocating, so a damaged count never asks for memory
+// the file cannot fill.
+static int RecordsFit(CFile* pFile, DWORD dwHeaderSize, DWORD dwCount)
+{
+    if (dwCount > MAX_RECORDS || pFile->m_qwSize < dwHeaderSize)
+        return 0;
+    return (pFile->m_qwSize - dwHeaderSize) / sizeof(FileRecord) >= dwCount;
+}
+
+// Cuts the title to MAX_TITLE_LENGTH bytes without splitting a
+// double-byte character.
+static void CutTitle(char* szTitle)
+{
+    szTitle[sizeof(((UpdateHeader*)0)->szTitle) - 1] = 0;
+    if (strlen(szTitle) <= MAX_TITLE_LENGTH)
+        return;
+    size_t nCut = MAX_TITLE_LENGTH;
+    if (PlatMbsByteType(szTitle, nCut) == PLAT_MBC_TRAIL)
+        nCut--;
+    szTitle[nCut] = 0;
+}
+
+int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName)
+{
+    CFile clFile;
+    if (!clFile.Open(lpszFileName, 0))
+        return 0;
+    UpdateHeader* pHeader = &pContext->update;
+    if (clFile.Read(pHeader, sizeof(*pHeader)) != sizeof(*pHeader))
+        return 0;
+    if (!IsTerminated(pHeader->szRegKey, sizeof(pHeader->szRegKey)) ||
+        !IsTerminated(pHeader->szRegValue, sizeof(pHeader->szRegValue)))
+        return 0;
+    CutTitle(pHeader->szTitle);
+    if (!RecordsFit(&clFile, sizeof(*pHeader), pHeader->dwCount))
+        return 0;
+
+    DWORD dwCount = pHeader->dwCount;
+    FileRecord* pRecords = new (std::nothrow) FileRecord[dwCount ? dwCount : 1];
+    if (!pRecords)
+        return 0;
+    DWORD dwBytes = dwCount * (DWORD)sizeof(FileRecord);
+    int bOk = clFile.Read(pRecords, dwBytes) == dwBytes;
+    for (DWORD i = 0; bOk && i < dwCount; i++)
+        bOk = IsSafeRecordPath(pRecords[i].szPath);
+    if (!bOk) {
+        delete[] pRecords;
+        return 0;
+    }
+    delete[] pContext->pUpdateRecords;
+    pContext->pUpdateRecords = pRecords;
+    return 1;
+}
+
+int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName)
+{
+    CFile clFile;
+    if (!clFile.Open(lpszFileName, 0))
+        return 0;
+    UninstallHeader* pHeader = &pContext->uninstall;
+    if (clFile.Read(pHeader, sizeof(*pHeader)) != sizeof(*pHeader))
+        return 0;
+    DWORD dwCount = pHeader->dwCount;
+    if (!RecordsFit(&clFile, sizeof(*pHeader), dwCount))
+        return 0;
+    if (pContext->update.dwCount > MAX_RECORDS - dwCount)
+        return 0;
+
+    DWORD dwCapacity = dwCount + pContext->update.dwCount;
+    FileRecord* pRecords = new (std::nothrow) FileRecord[dwCapacity ? dwCapacity : 1];
+    if (!pRecords)
+        return 0;
+    DWORD dwBytes = dwCount * (DWORD)sizeof(FileRecord);
+    int bOk = clFile.Read(pRecords, dwBytes) == dwBytes;
+    // Paths are compared as strings; an unterminated one would run into
+    // the next record.
+    for (DWORD i = 0; bOk && i < dwCount; i++)
+        bOk = IsTerminated(pRecords[i].szPath, sizeof(pRecords[i].szPath));
+    if (!bOk) {
+        delete[] pRecords;
+        return 0;
+    }
+    delete[] pContext->pUninstallRecords;
+    pContext->pUninstallRecords = pRecords;
+    pContext->dwUninstallCapacity = dwCapacity;
+    return 1;
+}
+
+int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName)
+{
+    char lpszTempName[MAX_PATH];
+    if (strlen(lpszFileName) >= MAX_PATH)
+        return 0;
+    ChangeExtension(lpszTempName, lpszFileName, "tmp");
+    if (strcmp(lpszTempName, lpszFileName) == 0 || strlen(lpszTempName) > strlen(lpszFileName))
+        return 0;
+
+    const UninstallHeader* pHeader = &pContext->uninstall;
+    DWORD dwBytes = pHeader->dwCount * (DWORD)sizeof(FileRecord);
+    CFile clFile;
+    if (!clFile.Open(lpszTempName, 1))
+        return 0;
+    int bOk = clFile.Write(pHeader, sizeof(*pHeader)) == sizeof(*pHeader);
+    if (bOk && dwBytes)
+        bOk = clFile.Write(pContext->pUninstallRecords, dwBytes) == dwBytes;
+    clFile.Close();
+    if (bOk)
+        bOk = PlatMoveFile(lpszTempName, lpszFileName);
+    if (!bOk)
+        PlatDeleteFile(lpszTempName);
+    return bOk;
+}
+
+// A component made only of dots and spaces: the OS drops trailing dots
+// and spaces, so each of these means "." or ".." to it.
+static int IsDotComponent(const char* pStart, const char* pEnd)
+{
+    for (const char* p = pStart; p < pEnd; p++)
+        if (*p != '.' && *p != ' ')
+            return 0;
+    return 1;
+}
+
+int IsSafeRecordPath(const char* szPath)
+{
+    if (!IsTerminated(szPath, MAX_PATH))
+        return 0;
+    int nLen = (int)strlen(szPath);
+    if (nLen == 0)
+        return 0;
+    // A trailing lead byte would pair with whatever is appended behind it.
+    if (PlatMbsByteType(szPath, (size_t)(nLen - 1)) == PLAT_MBC_LEAD)
+        return 0;
+    if (szPath[nLen - 1] == '\\' && !IsSeparatorAt(szPath, nLen - 1))
+        return 0;
+
+    int nStart = 0;
+    for (int i = 0; i <= nLen; i++) {
+        unsigned char c = (unsigned char)szPath[i];
+        // Colons and slashes are never second bytes in code page 932.
+        if (c == ':' || (c != 0 && c < 0x20))
+            return 0;
+        if (c != 0 && c != '/' && !IsSeparatorAt(szPath, i))
+            continue;
+        if (i == nStart) {
+            // Empty component: only the one after a folder's final
+            // separator is allowed.
+            if (!(c == 0 && i > 0 && szPath[i - 1] == '\\'))
+                return 0;
+        } else if (IsDotComponent(szPath + nStart, szPath + i)) {
+            return 0;
+        }
+        nStart = i + 1;
+    }
+    return 1;
+}
+
+int RecordFitsBehind(const char* lpszRoot, const char* szPath)
+{
+    size_t nRoot = strlen(lpszRoot);
+    size_t nPath = strnlen(szPath, MAX_PATH);
+    if (nPath == 0 || nRoot + nPath >= MAX_PATH)
+        return 0;
+    if (szPath[nPath - 1] == '\\')
+        return 1;
+    // The file's folder is the root plus everything up to the last
+    // separator of the path.
+    size_t nFolder = nRoot;
+    for (size_t i = 0; i < nPath; i++)
+        if (szPath[i] == '/' || IsSeparatorAt(szPath, (int)i))
+            nFolder = nRoot + i;
+    return nFolder + TEMP_NAME_ROOM < MAX_PATH;
+}
+
+int IsFolderRecord(const FileRecord* pRecord)
+{
+    size_t nLen = strnlen(pRecord->szPath, MAX_PATH);
+    return nLen > 0 && pRecord->szPath[nLen - 1] == '\\';
+}
+
+FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath)
+{
+    for (DWORD i = 0; i < pContext->uninstall.dwCount; i++) {
+        if (CompareNoCase(pContext->pUninstallRecords[i].szPath, szPath) == 0)
+            return &pContext->pUninstallRecords[i];
+    }
+    return NULL;
+}
+
+int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord)
+{
+    UninstallHeader* pHeader = &pContext->uninstall;
+    FileRecord* pListed = FindUninstallRecord(pContext, pRecord->szPath);
+    int bFolder = IsFolderRecord(pRecord);
+    if (pListed) {
+        if (!bFolder) {
+            pHeader->dwTotalSize += pRecord->dwFileSize - pListed->dwFileSize;
+            pListed->dwFileSize = pRecord->dwFileSize;
+            pListed->dwExtra = pRecord->dwExtra;
+        }
+        return 1;
+    }
+    if (pHeader->dwCount >= pContext->dwUninstallCapacity)
+        return 0;
+    pContext->pUninstallRecords[pHeader->dwCount] = *pRecord;
+    pHeader->dwCount++;
+    if (!bFolder) {
+        pHeader->dwFileCount++;
+        pHeader->dwTotalSize += pRecord->dwFileSize;
+    }
+    return 1;
+}

@@ -1,0 +1,138 @@
+// The update and uninstall information files and the update context.
+//
+// Both files are a fixed-size header followed by 268-byte file records,
+// little-endian, with code-page-932 strings NUL-terminated inside their
+// fields. Neither has a magic number or checksum, so everything a loader
+// can check is that the sizes agree and that the strings are terminated
+// and harmless; a file that fails is refused whole before anything is
+// written.
+//
+// Updateinf.dat (beside update.exe, read only):
+//   0    szTitle[128]     product title
+//   128  szRegKey[128]    key under HKEY_CURRENT_USER
+//   256  szRegValue[128]  string value there: the install folder
+//   384  dwCount          records that follow the 396-byte header
+//   388  dwReserved1, dwReserved2
+// Uninstallinf.dat (in the install folder, read and rewritten whole):
+//   0    abHead[128]      carried through untouched
+//   128  dwCount, dwFileCount, dwTotalSize
+//   140  abTail[4928]     carried through untouched
+// File record: szPath[260] relative path (a trailing backslash marks a
+// folder), dwFileSize, dwExtra (copied, never interpreted).
+//
+// Results follow the library's rule: 1 for success, 0 for failure.
+#ifndef APP_UPDATEINFO_H
+#define APP_UPDATEINFO_H
+
+#include "platform/wintypes.h"
+
+// The structures are the file layouts: read and written as blocks on the
+// little-endian machines the program runs on.
+#pragma pack(push, 1)
+struct FileRecord {
+    char szPath[MAX_PATH];
+    DWORD dwFileSize;
+    DWORD dwExtra;
+};
+
+struct UpdateHeader {
+    char szTitle[128];
+    char szRegKey[128];
+    char szRegValue[128];
+    DWORD dwCount;
+    DWORD dwReserved1;
+    DWORD dwReserved2;
+};
+
+struct UninstallHeader {
+    BYTE abHead[128];
+    DWORD dwCount;
+    DWORD dwFileCount;
+    DWORD dwTotalSize;
+    BYTE abTail[4928];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(FileRecord) == 268, "file record layout");
+static_assert(sizeof(UpdateHeader) == 396, "update header layout");
+static_assert(sizeof(UninstallHeader) == 5068, "uninstall header layout");
+
+// Longest title used in messages: the not-installed text has room for
+// 60 bytes of it in its 128-byte buffer.
+#define MAX_TITLE_LENGTH 60
+// Longest install folder: "Uninstallinf.dat" must still fit behind it.
+#define MAX_INSTALL_DIRECTORY_LENGTH 243
+// A file is written as a temporary file beside its destination first; the
+// OS's unique temporary names need this much room behind their folder.
+#define TEMP_NAME_ROOM 14
+
+// Both files in memory, shared by the run, the copy pass and the dialogs.
+struct UpdateContext {
+    UpdateHeader update;
+    FileRecord* pUpdateRecords;
+    UninstallHeader uninstall;
+    // Room for the old uninstall records plus every update record.
+    FileRecord* pUninstallRecords;
+    DWORD dwUninstallCapacity;
+    // Set by the progress dialog's Cancel, polled by the copy pass.
+    int bCancel;
+};
+
+// Empties a context (no arrays, counts 0, bCancel 0).
+void InitContext(UpdateContext* pContext);
+// Frees both record arrays and sets their pointers to null.
+void FreeContext(UpdateContext* pContext);
+
+// Reads Updateinf.dat into the context's update header and records.
+// Returns 0, with no array allocated, when the file cannot be opened, is
+// shorter than its header and count claim, has an unterminated key or
+// value name, or holds a record whose path IsSafeRecordPath refuses. A
+// title longer than MAX_TITLE_LENGTH bytes is cut there, on a character
+// boundary.
+int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName);
+
+// Reads Uninstallinf.dat into the context's uninstall header and records,
+// with room behind them for every update record; LoadUpdateInfo must have
+// succeeded first. Returns 0, with no array allocated, when the file
+// cannot be opened, is shorter than its header and count claim, holds a
+// path without a terminator, or the lists together are too large.
+int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName);
+
+// Rewrites Uninstallinf.dat from the context: the complete file is
+// written under a temporary name beside it (the extension replaced by
+// "tmp", so it is no longer than the name itself) and then moved over
+// the old one. Returns 0 when any step fails; the old file is then left
+// as it was and the temporary file removed.
+int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName);
+
+// Whether a record path can be used below the install folder and the
+// source root: terminated within its field, not empty, relative (no
+// leading separator, no drive or other colon), no control bytes, no
+// component made only of dots and spaces ("..", "."), no empty component
+// before the last, no incomplete double-byte character at the end, and
+// not ending in a double-byte character whose second byte is a backslash
+// (such a name would be taken for a folder). Slashes count as separators
+// here because the OS treats them as such.
+int IsSafeRecordPath(const char* szPath);
+
+// Whether lpszRoot followed by szPath (and, for a file, a temporary name
+// in the file's folder) stays below MAX_PATH bytes with its terminator.
+int RecordFitsBehind(const char* lpszRoot, const char* szPath);
+
+// A folder record: the last byte of its path is a backslash.
+int IsFolderRecord(const FileRecord* pRecord);
+
+// The first uninstall record whose path equals szPath with the letters
+// A to Z taken as a to z (every byte, second bytes of double-byte
+// characters included); null when there is none.
+FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath);
+
+// Merges an installed update record into the uninstall list: a new entry
+// is appended (a file also counts in dwFileCount and dwTotalSize), a
+// listed folder is left alone, and a listed file takes the new size and
+// extra value, dwTotalSize moving by the difference (modulo 2^32). The
+// listed path keeps its letter case. Returns 0 only when the list has no
+// room left, which cannot happen for records of the loaded update list.
+int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord);
+
+#endif
