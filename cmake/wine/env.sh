@@ -13,3 +13,8 @@ export TMPDIR="$root/tmp"
 # Wine needs a real Japanese locale to turn code-page-932 names into UTF-8;
 # it is generated into the build tree.
 export LOCPATH="$root/locale"
+# The display of the private Xvfb that setup.sh started, if any.
+if [ -s "$root/display" ]; then
+  DISPLAY=":$(cat "$root/display")"
+  export DISPLAY
+fi

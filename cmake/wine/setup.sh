@@ -14,7 +14,36 @@ if [ ! -d "$LOCPATH/ja_JP.UTF-8" ]; then
   [ -d "$LOCPATH/ja_JP.UTF-8" ] || { echo "cannot generate ja_JP.UTF-8 locale" >&2; exit 1; }
 fi
 
-wine_cmd() { LC_ALL=ja_JP.UTF-8 "$@" </dev/null >>"$log" 2>&1; }
+# A private X server for the tests that show windows, started before any
+# Wine process so that Wine's desktop process connects to it. Xvfb picks a
+# free display itself and writes its number once it accepts connections.
+if command -v Xvfb >/dev/null 2>&1; then
+  if [ -f "$root/xvfb.pid" ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null && [ -s "$root/display" ]; then
+    : # still running from an earlier setup
+  else
+    rm -f "$root/display" "$root/xvfb.pid"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$root/display" </dev/null >"$root/xvfb.log" 2>&1 &
+    echo $! >"$root/xvfb.pid"
+    tries=0
+    until [ -s "$root/display" ]; do
+      tries=$((tries + 1))
+      if [ $tries -gt 200 ] || ! kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then
+        echo "Xvfb did not start (see $root/xvfb.log)" >&2
+        exit 1
+      fi
+      sleep 0.05
+    done
+  fi
+  DISPLAY=":$(cat "$root/display")"
+  export DISPLAY
+fi
+
+wine_cmd() {
+  LC_ALL=ja_JP.UTF-8 "$@" </dev/null >>"$log" 2>&1 && return 0
+  rc=$?
+  echo "setup: '$*' failed with $rc (see $log)" >&2
+  return $rc
+}
 
 # A daemon left holding our stdout would keep ctest waiting for ever.
 wine_cmd wineserver -p

@@ -1,0 +1,110 @@
+#include "update.h"
+
+#include "copyblocks.h"
+#include "file/cfile.h"
+#include "file/directory.h"
+#include "file/path.h"
+#include "messages.h"
+#include "resource.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+
+// Services every pending message, keys through the dialog manager so that
+// Escape and Enter work in the progress dialog. Called after each block
+// and between records, so that Cancel and repainting work during a run
+// of small files too.
+static void PumpMessages(HWND hDlg)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Not ours to consume: leave it for whoever loops next.
+            PostQuitMessage((int)msg.wParam);
+            return;
+        }
+        if (IsDialogMessageA(hDlg, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+static void SetPercent(void* pParam, DWORD dwPercent)
+{
+    SendDlgItemMessageA((HWND)pParam, IDC_PROGRESS_BAR, PBM_SETPOS, dwPercent, 0);
+}
+
+static int KeepCopying(void* pParam)
+{
+    PumpMessages((HWND)pParam);
+    return !g_Context.bCancel;
+}
+
+// Copies one file. The source is opened first, so a missing replacement
+// never touches the installed file; the copy goes to a fresh temporary
+// file beside the destination and replaces it only when complete, so a
+// Cancel or a failure leaves the installed file as it was.
+static int CopyOneFile(HWND hDlg, const char* lpszSrcFile, const char* lpszDestFile)
+{
+    CFile clSrcFile;
+    if (!clSrcFile.Open(lpszSrcFile, 0))
+        return 0;
+    char lpszFolder[MAX_PATH], lpszTempFile[MAX_PATH];
+    CutFileName(lpszFolder, lpszDestFile);
+    // Creates the file under a name no other file has; fails when the
+    // folder does not exist.
+    if (!GetTempFileNameA(lpszFolder, "upd", 0, lpszTempFile))
+        return 0;
+
+    CopyCallbacks callbacks = { SetPercent, KeepCopying, hDlg };
+    int bOk;
+    {
+        CFile clDestFile;
+        bOk = clDestFile.Open(lpszTempFile, 1) && CopyBlocks(&clDestFile, &clSrcFile, &callbacks);
+    }
+    clSrcFile.Close();
+
+    if (bOk) {
+        // Read-only, hidden or system files cannot be replaced as they are.
+        DWORD dwAttributes = GetFileAttributesA(lpszDestFile);
+        int bCleared = dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                       (dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
+                       SetFileAttributesA(lpszDestFile, FILE_ATTRIBUTE_NORMAL);
+        bOk = MoveFileExA(lpszTempFile, lpszDestFile, MOVEFILE_REPLACE_EXISTING) != 0;
+        if (!bOk && bCleared)
+            SetFileAttributesA(lpszDestFile, dwAttributes);
+    }
+    if (!bOk)
+        DeleteFileA(lpszTempFile);
+    return bOk;
+}
+
+int CopyFiles(HWND hDlg, const char* lpszInstallDirectory, const char* lpszSrcFileName)
+{
+    char lpszDestFile[MAX_PATH], lpszSrcFile[MAX_PATH];
+    // The label: a path of up to 259 bytes and the text around it.
+    char lpszBuf[MAX_PATH + 64];
+
+    CreateDirectories(lpszInstallDirectory);
+    for (DWORD i = 0; i < g_Context.update.dwCount; i++) {
+        PumpMessages(hDlg);
+        if (g_Context.bCancel)
+            return 0;
+        const FileRecord* pRecord = &g_Context.pUpdateRecords[i];
+        // Every path was checked to fit behind both roots before the run.
+        snprintf(lpszDestFile, sizeof(lpszDestFile), "%s%s", lpszInstallDirectory, pRecord->szPath);
+        if (IsFolderRecord(pRecord)) {
+            CreateDirectories(lpszDestFile);
+            MergeRecord(&g_Context, pRecord);
+            continue;
+        }
+        snprintf(lpszSrcFile, sizeof(lpszSrcFile), "%s%s", lpszSrcFileName, pRecord->szPath);
+        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtCopying, pRecord->szPath);
+        SetDlgItemTextA(hDlg, IDC_PROGRESS_TEXT, lpszBuf);
+        if (!CopyOneFile(hDlg, lpszSrcFile, lpszDestFile))
+            return 0;
+        MergeRecord(&g_Context, pRecord);
+    }
+    return 1;
+}

@@ -1,0 +1,41 @@
+#include "update.h"
+
+#include "messages.h"
+#include "resource.h"
+
+#include <stdio.h>
+
+INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    (void)lParam;
+    // The title is at most 60 bytes, so both texts fit.
+    char lpszBuf[128];
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmCaption, g_Context.update.szTitle);
+        SetWindowTextA(hDlg, lpszBuf);
+        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmText, g_Context.update.szTitle);
+        SetDlgItemTextA(hDlg, IDC_CONFIRM_TEXT, lpszBuf);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK)
+            EndDialog(hDlg, 1);
+        else if (LOWORD(wParam) == IDCANCEL)
+            EndDialog(hDlg, 0);
+        break;
+    }
+    // Also for WM_INITDIALOG: the dialog manager then leaves the focus
+    // where activation puts it.
+    return 0;
+}
+
+INT_PTR CALLBACK ProgressDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    (void)hDlg;
+    (void)lParam;
+    // The dialog stays up: the copy pass sees the flag after this message
+    // and stops, and the run then destroys it.
+    if (uMsg == WM_COMMAND && LOWORD(wParam) == IDCANCEL)
+        g_Context.bCancel = 1;
+    return 0;
+}
