@@ -1,0 +1,404 @@
+// A console program that drives update.exe for the end-to-end tests, as
+// a user would: it starts the program, waits for its dialogs and message
+// boxes, reads their texts and presses their buttons. It also prepares
+// the registry of the prefix it runs in.
+//
+// Commands arrive on stdin one per line, fields separated by tabs, in
+// UTF-8; each is answered with one line, "ok" and tab-separated fields,
+// or "err" and a reason. Every wait polls with a timeout in milliseconds.
+//
+//   start EXE CWD            start the program; answers its process id
+//   find KIND TIMEOUT        wait for a visible, painted top-level window of
+//                            the program: confirm, progress or msgbox (an
+//                            ownerless message box); answers handle,
+//                            caption, main text and its screen rectangle
+//   text HWND ID             a control's text
+//   click HWND ID            post a button click
+//   escape HWND              post Escape to the window's focused control
+//   gone HWND TIMEOUT        wait until the window no longer exists
+//   catch HWND ID TEXT PERCENT TIMEOUT
+//                            wait until a control of the progress dialog
+//                            shows TEXT and its bar PERCENT, then suspend
+//                            the window's thread so it stays in that state
+//   resume                   resume the suspended thread
+//   windows                  captions of the program's visible windows
+//   exit TIMEOUT             wait for the program to end; its exit code
+//   kill                     end the program if it still runs
+//   regset KEY VALUE DATA    a string value under HKEY_CURRENT_USER
+//   regdel KEY               delete a key and everything below it
+//   regdelvalue KEY VALUE
+//   lock PATH / unlock       hold a file open with no sharing
+//   defcaption               the caption of a message box given none
+//   quit
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+HANDLE g_hProcess = NULL;
+DWORD g_dwProcessId = 0;
+HANDLE g_hSuspended = NULL;
+HANDLE g_hLocked = INVALID_HANDLE_VALUE;
+
+std::wstring Wide(const std::string& s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), NULL, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+std::string Utf8(const std::wstring& w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), NULL, 0, NULL, NULL);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, NULL, NULL);
+    return s;
+}
+
+// Texts travel on one line: line breaks and tabs are escaped.
+std::string Escape(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string WindowText(HWND hWnd)
+{
+    wchar_t buf[1024];
+    int n = GetWindowTextW(hWnd, buf, 1024);
+    return Utf8(std::wstring(buf, n > 0 ? n : 0));
+}
+
+std::string ClassName(HWND hWnd)
+{
+    wchar_t buf[256];
+    int n = GetClassNameW(hWnd, buf, 256);
+    return Utf8(std::wstring(buf, n > 0 ? n : 0));
+}
+
+HWND ParseHwnd(const std::string& s)
+{
+    return (HWND)(uintptr_t)strtoull(s.c_str(), NULL, 16);
+}
+
+bool Painted(HWND hWnd)
+{
+    if (GetUpdateRect(hWnd, NULL, FALSE))
+        return false;
+    for (HWND hChild = GetWindow(hWnd, GW_CHILD); hChild; hChild = GetWindow(hChild, GW_HWNDNEXT))
+        if (IsWindowVisible(hChild) && GetUpdateRect(hChild, NULL, FALSE))
+            return false;
+    return true;
+}
+
+struct FindState {
+    std::string kind;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindProc(HWND hWnd, LPARAM lParam)
+{
+    FindState* p = (FindState*)lParam;
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hWnd, &dwPid);
+    if (dwPid != g_dwProcessId || !IsWindowVisible(hWnd) || ClassName(hWnd) != "#32770")
+        return TRUE;
+    bool bMatch = false;
+    if (p->kind == "confirm")
+        bMatch = GetDlgItem(hWnd, 1004) != NULL;
+    else if (p->kind == "progress")
+        bMatch = GetDlgItem(hWnd, 1001) != NULL;
+    else if (p->kind == "msgbox")
+        // The confirmation dialog has a static of id -1 too.
+        bMatch = GetDlgItem(hWnd, 0xFFFF) != NULL && GetWindow(hWnd, GW_OWNER) == NULL &&
+                 GetDlgItem(hWnd, 1004) == NULL && GetDlgItem(hWnd, 1001) == NULL;
+    if (!bMatch)
+        return TRUE;
+    p->hFound = hWnd;
+    return FALSE;
+}
+
+// Polls cond every few milliseconds until it holds or the time is up.
+template <class F> bool Poll(DWORD dwTimeout, F cond)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        if (cond())
+            return true;
+        if (GetTickCount() - dwStart > dwTimeout)
+            return false;
+        Sleep(2);
+    }
+}
+
+DWORD ThreadOf(HWND hWnd)
+{
+    return GetWindowThreadProcessId(hWnd, NULL);
+}
+
+std::string Reply(const std::vector<std::string>& fields)
+{
+    std::string s = "ok";
+    for (const std::string& f : fields)
+        s += "\t" + Escape(f);
+    return s;
+}
+
+struct ListState {
+    std::vector<std::string> captions;
+};
+
+BOOL CALLBACK ListProc(HWND hWnd, LPARAM lParam)
+{
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hWnd, &dwPid);
+    if (dwPid == g_dwProcessId && IsWindowVisible(hWnd))
+        ((ListState*)lParam)->captions.push_back(WindowText(hWnd));
+    return TRUE;
+}
+
+DWORD WINAPI ProbeBox(LPVOID)
+{
+    MessageBoxW(NULL, L"probe", NULL, MB_OK);
+    return 0;
+}
+
+BOOL CALLBACK FindProbe(HWND hWnd, LPARAM lParam)
+{
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hWnd, &dwPid);
+    HWND hText = GetDlgItem(hWnd, 0xFFFF);
+    if (dwPid == GetCurrentProcessId() && hText && WindowText(hText) == "probe") {
+        *(HWND*)lParam = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string Run(const std::vector<std::string>& a)
+{
+    const std::string& cmd = a[0];
+    auto need = [&](size_t n) { return a.size() >= n + 1; };
+
+    if (cmd == "start" && need(2)) {
+        std::wstring exe = Wide(a[1]), cwd = Wide(a[2]);
+        std::wstring cmdline = L"\"" + exe + L"\"";
+        STARTUPINFOW si;
+        ZeroMemory(&si, sizeof(si));
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi;
+        if (g_hProcess)
+            return "err a program is still being driven";
+        if (!CreateProcessW(exe.c_str(), &cmdline[0], NULL, NULL, FALSE, 0, NULL, cwd.c_str(), &si, &pi))
+            return "err CreateProcess " + std::to_string(GetLastError());
+        CloseHandle(pi.hThread);
+        g_hProcess = pi.hProcess;
+        g_dwProcessId = pi.dwProcessId;
+        return Reply({ std::to_string(pi.dwProcessId) });
+    }
+    if (cmd == "find" && need(2)) {
+        FindState st = { a[1], NULL };
+        bool bOk = Poll(atoi(a[2].c_str()), [&] {
+            st.hFound = NULL;
+            EnumWindows(FindProc, (LPARAM)&st);
+            return st.hFound && Painted(st.hFound);
+        });
+        if (!bOk)
+            return "err no " + a[1] + " window";
+        int nId = a[1] == "confirm" ? 1004 : a[1] == "progress" ? 1002 : 0xFFFF;
+        RECT rc;
+        GetWindowRect(st.hFound, &rc);
+        char szHwnd[32], szRect[64];
+        snprintf(szHwnd, sizeof(szHwnd), "%llx", (unsigned long long)(uintptr_t)st.hFound);
+        snprintf(szRect, sizeof(szRect), "%ldx%ld+%ld+%ld", rc.right - rc.left, rc.bottom - rc.top, rc.left, rc.top);
+        return Reply({ szHwnd, WindowText(st.hFound), WindowText(GetDlgItem(st.hFound, nId)), szRect });
+    }
+    if (cmd == "text" && need(2)) {
+        HWND hItem = GetDlgItem(ParseHwnd(a[1]), atoi(a[2].c_str()));
+        if (!hItem)
+            return "err no such control";
+        return Reply({ WindowText(hItem) });
+    }
+    if (cmd == "click" && need(2)) {
+        HWND hWnd = ParseHwnd(a[1]);
+        int nId = atoi(a[2].c_str());
+        // Posted, not sent: a sent click would not return while the
+        // message box it leads to is open.
+        if (!PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)GetDlgItem(hWnd, nId)))
+            return "err PostMessage";
+        return "ok";
+    }
+    if (cmd == "escape" && need(1)) {
+        HWND hWnd = ParseHwnd(a[1]);
+        GUITHREADINFO gti;
+        ZeroMemory(&gti, sizeof(gti));
+        gti.cbSize = sizeof(gti);
+        HWND hTarget = hWnd;
+        if (GetGUIThreadInfo(ThreadOf(hWnd), &gti) && gti.hwndFocus)
+            hTarget = gti.hwndFocus;
+        PostMessageW(hTarget, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(hTarget, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        return "ok";
+    }
+    if (cmd == "gone" && need(2)) {
+        HWND hWnd = ParseHwnd(a[1]);
+        return Poll(atoi(a[2].c_str()), [&] { return !IsWindow(hWnd); }) ? "ok" : "err still there";
+    }
+    if (cmd == "catch" && need(5)) {
+        HWND hDlg = ParseHwnd(a[1]);
+        HWND hItem = GetDlgItem(hDlg, atoi(a[2].c_str()));
+        HWND hBar = GetDlgItem(hDlg, 1001);
+        DWORD dwTimeout = atoi(a[5].c_str());
+        if (!hItem || !hBar)
+            return "err no such control";
+        if (!Poll(dwTimeout, [&] { return WindowText(hItem) == a[3]; }))
+            return "err text never shown; last: " + WindowText(hItem);
+        // The program paints and puts its window on the screen only while
+        // it services messages between blocks; a bar that has moved on
+        // shows that it did so after the text changed. The position is
+        // asked for with a message, answered only between blocks too.
+        int nPercent = atoi(a[4].c_str());
+        if (!Poll(dwTimeout, [&] {
+                DWORD_PTR dwPos = 0;
+                return SendMessageTimeoutW(hBar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &dwPos) &&
+                       (int)dwPos >= nPercent;
+            }))
+            return "err the bar never reached " + a[4];
+        g_hSuspended = OpenThread(THREAD_SUSPEND_RESUME, FALSE, ThreadOf(hItem));
+        if (!g_hSuspended || SuspendThread(g_hSuspended) == (DWORD)-1)
+            return "err cannot suspend";
+        return "ok";
+    }
+    if (cmd == "resume") {
+        if (!g_hSuspended)
+            return "err nothing suspended";
+        ResumeThread(g_hSuspended);
+        CloseHandle(g_hSuspended);
+        g_hSuspended = NULL;
+        return "ok";
+    }
+    if (cmd == "windows") {
+        ListState st;
+        EnumWindows(ListProc, (LPARAM)&st);
+        return Reply(st.captions);
+    }
+    if (cmd == "exit" && need(1)) {
+        if (!g_hProcess)
+            return "err no program";
+        if (WaitForSingleObject(g_hProcess, atoi(a[1].c_str())) != WAIT_OBJECT_0)
+            return "err still running";
+        DWORD dwCode = 0;
+        GetExitCodeProcess(g_hProcess, &dwCode);
+        CloseHandle(g_hProcess);
+        g_hProcess = NULL;
+        return Reply({ std::to_string(dwCode) });
+    }
+    if (cmd == "kill") {
+        if (g_hSuspended)
+            Run({ "resume" });
+        if (g_hProcess) {
+            TerminateProcess(g_hProcess, 99);
+            WaitForSingleObject(g_hProcess, 10000);
+            CloseHandle(g_hProcess);
+            g_hProcess = NULL;
+        }
+        return "ok";
+    }
+    if (cmd == "regset" && need(3)) {
+        HKEY hKey;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, Wide(a[1]).c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL))
+            return "err RegCreateKeyEx";
+        std::wstring data = Wide(a[3]);
+        LONG r = RegSetValueExW(hKey, Wide(a[2]).c_str(), 0, REG_SZ, (const BYTE*)data.c_str(),
+                                (DWORD)((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(hKey);
+        return r ? "err RegSetValueEx" : "ok";
+    }
+    if (cmd == "regdel" && need(1)) {
+        LONG r = RegDeleteTreeW(HKEY_CURRENT_USER, Wide(a[1]).c_str());
+        if (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND)
+            RegDeleteKeyW(HKEY_CURRENT_USER, Wide(a[1]).c_str());
+        return "ok";
+    }
+    if (cmd == "regdelvalue" && need(2)) {
+        HKEY hKey;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(a[1]).c_str(), 0, KEY_ALL_ACCESS, &hKey))
+            return "err RegOpenKeyEx";
+        LONG r = RegDeleteValueW(hKey, Wide(a[2]).c_str());
+        RegCloseKey(hKey);
+        return r ? "err RegDeleteValue" : "ok";
+    }
+    if (cmd == "lock" && need(1)) {
+        g_hLocked = CreateFileW(Wide(a[1]).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        return g_hLocked == INVALID_HANDLE_VALUE ? "err CreateFile " + std::to_string(GetLastError()) : "ok";
+    }
+    if (cmd == "unlock") {
+        if (g_hLocked != INVALID_HANDLE_VALUE)
+            CloseHandle(g_hLocked);
+        g_hLocked = INVALID_HANDLE_VALUE;
+        return "ok";
+    }
+    if (cmd == "defcaption") {
+        HANDLE hThread = CreateThread(NULL, 0, ProbeBox, NULL, 0, NULL);
+        HWND hBox = NULL;
+        bool bOk = Poll(10000, [&] {
+            EnumWindows(FindProbe, (LPARAM)&hBox);
+            return hBox != NULL;
+        });
+        std::string caption = bOk ? WindowText(hBox) : "";
+        if (bOk)
+            PostMessageW(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+        WaitForSingleObject(hThread, 10000);
+        CloseHandle(hThread);
+        return bOk ? Reply({ caption }) : "err no probe box";
+    }
+    return "err unknown command or missing fields: " + cmd;
+}
+
+} // namespace
+
+int main()
+{
+    char line[8192];
+    while (fgets(line, sizeof(line), stdin)) {
+        std::string s = line;
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+            s.pop_back();
+        std::vector<std::string> fields;
+        size_t pos = 0;
+        for (;;) {
+            size_t tab = s.find('\t', pos);
+            fields.push_back(s.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
+            if (tab == std::string::npos)
+                break;
+            pos = tab + 1;
+        }
+        if (fields[0] == "quit")
+            break;
+        std::string reply = Run(fields);
+        fputs(reply.c_str(), stdout);
+        fputc('\n', stdout);
+        fflush(stdout);
+    }
+    Run({ "kill" });
+    Run({ "unlock" });
+    return 0;
+}

@@ -1,0 +1,555 @@
+#!/usr/bin/env python3
+"""End-to-end tests of update.exe: the real program under Wine, on the
+test fixture's Xvfb, beside a real Updateinf.dat and data folder, against
+an install folder named in the test prefix's registry. A console program
+running in the same prefix (uidriver.exe) waits for the dialogs and
+message boxes, reads their texts and presses their buttons; this script
+lays out the files, checks the install folder and Uninstallinf.dat byte
+for byte afterwards, and saves a screenshot of every dialog and message
+box it meets.
+"""
+import argparse
+import os
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import unittest
+
+ARGS = None
+TIMEOUT_MS = "30000"
+
+CANNOT_OPEN = "アップデート情報ファイルが開けませんでした"
+WRONG_EDITION = "このアップデートファイルは「Velmora」通常版用です。初回版には適用できません。"
+COMPLETED = "アップデートが完了しました"
+FAILED = "アップデートに失敗しました"
+CANNOT_WRITE = "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります"
+
+
+def not_installed(title):
+    return title + "が正常にインストールされていません\nインストール後、実行してください"
+
+
+# --- The two file formats ------------------------------------------------
+
+def cp932(text):
+    return text.encode("cp932") if isinstance(text, str) else text
+
+
+def field(text, size):
+    data = cp932(text)
+    assert len(data) <= size
+    return data.ljust(size, b"\0")
+
+
+def record(path, size, extra=0):
+    return field(path, 260) + struct.pack("<II", size, extra)
+
+
+def update_info(title, key, value, records, count=None):
+    count = len(records) if count is None else count
+    return (field(title, 128) + field(key, 128) + field(value, 128) +
+            struct.pack("<III", count, 0xAAAAAAAA, 0x55555555) + b"".join(records))
+
+
+HEAD = bytes((i * 7 + 1) & 0xFF for i in range(128))
+TAIL = bytes((i * 13 + 5) & 0xFF for i in range(4928))
+
+
+def uninstall_info(records, file_count, total):
+    return HEAD + struct.pack("<III", len(records), file_count, total) + TAIL + b"".join(records)
+
+
+def merge(uninstall, update_records):
+    """The uninstall file as it must look after the given update records
+    were installed: the merge rules, written independently of the program."""
+    count, file_count, total = struct.unpack_from("<III", uninstall, 128)
+    recs = [bytearray(uninstall[5068 + i * 268:5068 + (i + 1) * 268]) for i in range(count)]
+
+    def path_of(r):
+        return bytes(r[:260]).split(b"\0", 1)[0]
+
+    def fold(p):
+        return bytes(c + 0x20 if 0x41 <= c <= 0x5A else c for c in p)
+
+    for new in update_records:
+        p = path_of(new)
+        folder = p.endswith(b"\\")
+        match = next((r for r in recs if fold(path_of(r)) == fold(p)), None)
+        size, extra = struct.unpack_from("<II", new, 260)
+        if match is None:
+            recs.append(bytearray(new))
+            if not folder:
+                file_count += 1
+                total = (total + size) & 0xFFFFFFFF
+        elif not folder:
+            old = struct.unpack_from("<I", match, 260)[0]
+            total = (total + size - old) & 0xFFFFFFFF
+            struct.pack_into("<II", match, 260, size, extra)
+    return (uninstall[:128] + struct.pack("<III", len(recs), file_count, total) +
+            uninstall[140:5068] + b"".join(bytes(r) for r in recs))
+
+
+def pattern(n, seed):
+    block = bytes((i * 31 + seed) & 0xFF for i in range(65536))
+    return (block * (n // len(block) + 1))[:n]
+
+
+# --- Paths -----------------------------------------------------------------
+
+def host(base, rel):
+    """A record path (backslashes) as a path on this machine."""
+    return os.path.join(base, *[c for c in rel.split("\\") if c])
+
+
+def windows(path):
+    """The name Wine gives a path on this machine: drive Z: is the root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def tree(root):
+    """Every folder and file below root: relative name -> bytes, or None
+    for a folder."""
+    out = {}
+    for folder, dirs, files in os.walk(root):
+        for d in dirs:
+            out[os.path.relpath(os.path.join(folder, d), root)] = None
+        for f in files:
+            with open(os.path.join(folder, f), "rb") as fp:
+                out[os.path.relpath(os.path.join(folder, f), root)] = fp.read()
+    return out
+
+
+# --- The driver --------------------------------------------------------------
+
+class Driver:
+    def __init__(self):
+        self.log = open(os.path.join(ARGS.artifacts, "driver.log"), "w")
+        self.proc = subprocess.Popen([ARGS.run, ARGS.driver], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=self.log)
+
+    def call(self, *fields):
+        line = "\t".join(fields) + "\n"
+        self.log.write("> " + line)
+        self.proc.stdin.write(line.encode("utf-8"))
+        self.proc.stdin.flush()
+        reply = self.proc.stdout.readline().decode("utf-8").rstrip("\r\n")
+        self.log.write("< " + reply + "\n")
+        self.log.flush()
+        if not reply:
+            raise RuntimeError("the driver ended")
+        parts = reply.split("\t")
+        return parts[0], [unescape(p) for p in parts[1:]]
+
+    def ok(self, *fields):
+        status, values = self.call(*fields)
+        if status != "ok":
+            raise AssertionError("driver: %s -> %s" % (" ".join(fields), " ".join([status] + values)))
+        return values
+
+    def close(self):
+        try:
+            self.call("quit")
+        except (RuntimeError, BrokenPipeError):
+            pass
+        self.proc.wait(timeout=60)
+        self.log.close()
+
+
+def unescape(s):
+    out, i = [], 0
+    while i < len(s):
+        if s[i] == "\\" and i + 1 < len(s):
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(s[i + 1], s[i + 1]))
+            i += 2
+        else:
+            out.append(s[i])
+            i += 1
+    return "".join(out)
+
+
+DRIVER = None
+DISPLAY = None
+
+
+class Window:
+    def __init__(self, values):
+        self.hwnd, self.caption, self.text, self.rect = values
+
+
+# --- One run of update.exe -------------------------------------------------------
+
+class Scenario:
+    """A package (update.exe, Updateinf.dat, data) and an install folder
+    named in the registry, laid out for one run."""
+
+    KEY_ROOT = "Software\\GamepatchE2E"
+
+    def __init__(self, name, install_name="Game"):
+        self.name = name
+        self.root = os.path.join(ARGS.work, name)
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.pkg = os.path.join(self.root, "pkg")
+        self.inst = os.path.join(self.root, install_name)
+        os.makedirs(os.path.join(self.pkg, "data"))
+        os.makedirs(self.inst)
+        shutil.copy(ARGS.update, os.path.join(self.pkg, "update.exe"))
+        self.key = self.KEY_ROOT + "\\" + name
+        self.shots = 0
+        DRIVER.ok("regdel", self.key)
+
+    def update(self, records, title="ABC", count=None):
+        self.records = records
+        self.write(os.path.join(self.pkg, "Updateinf.dat"),
+                   update_info(title, self.key, "InstallDir", records, count))
+
+    def data(self, rel, content):
+        self.write(host(os.path.join(self.pkg, "data"), rel), content)
+
+    def installed(self, rel, content, readonly=False):
+        path = host(self.inst, rel)
+        self.write(path, content)
+        if readonly:
+            os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+
+    def uninstall(self, content):
+        self.write(os.path.join(self.inst, "Uninstallinf.dat"), content)
+
+    def register(self, value=None):
+        DRIVER.ok("regset", self.key, "InstallDir", windows(self.inst) + "\\" if value is None else value)
+
+    @staticmethod
+    def write(path, content):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as fp:
+            fp.write(content)
+
+    def start(self):
+        self.before = tree(self.inst)
+        DRIVER.ok("start", windows(os.path.join(self.pkg, "update.exe")), windows(self.root))
+
+    def find(self, kind, shot=True):
+        w = Window(DRIVER.ok("find", kind, TIMEOUT_MS))
+        if shot:
+            self.screenshot(kind, w)
+        return w
+
+    def screenshot(self, kind, w):
+        self.shots += 1
+        size, x, y = w.rect.split("+")
+        out = os.path.join(ARGS.artifacts, "%s-%d-%s.png" % (self.name, self.shots, kind))
+        subprocess.run(["import", "-display", DISPLAY, "-window", "root", "-crop", "%s+%s+%s" % (size, x, y),
+                        "+repage", out], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def text(self, w, control_id):
+        return DRIVER.ok("text", w.hwnd, str(control_id))[0]
+
+    def click(self, w, control_id):
+        DRIVER.ok("click", w.hwnd, str(control_id))
+
+    def close_box(self, w):
+        self.click(w, 1)
+        DRIVER.ok("gone", w.hwnd, TIMEOUT_MS)
+
+    def finish(self, tc):
+        """Waits for the program to end: it must return 0 with no window
+        left open."""
+        code = DRIVER.ok("exit", TIMEOUT_MS)[0]
+        tc.assertEqual("0", code)
+        tc.assertEqual([], [n for n in tree(self.inst) if n.endswith(".tmp")], "temporary files left")
+
+    def expect_box(self, tc, text, caption):
+        box = self.find("msgbox")
+        tc.assertEqual(text, box.text)
+        tc.assertEqual(caption, box.caption)
+        return box
+
+    def unchanged(self, tc):
+        tc.assertEqual(self.before, tree(self.inst), "the install folder changed")
+
+
+class UpdateRun(unittest.TestCase):
+    default_caption = None
+
+    @classmethod
+    def setUpClass(cls):
+        # A message box given no caption shows the system's default one.
+        cls.default_caption = DRIVER.ok("defcaption")[0]
+
+    def tearDown(self):
+        DRIVER.call("kill")
+
+    def refused(self, s, text):
+        """The run shows text in one box before any dialog and changes
+        nothing."""
+        s.start()
+        box = s.expect_box(self, text, self.default_caption)
+        s.close_box(box)
+        s.finish(self)
+        s.unchanged(self)
+
+    def basic(self, name, title="ABC", **kw):
+        s = Scenario(name, **kw)
+        s.data("a.txt", b"new a")
+        s.update([record("a.txt", 5)], title=title)
+        s.uninstall(uninstall_info([record("old.txt", 3)], 1, 3))
+        s.installed("old.txt", b"old")
+        s.register()
+        return s
+
+    # --- the full path ---------------------------------------------------------
+
+    def test_success_with_folders_files_and_case_only_match(self):
+        # An install folder whose name ends in a character with a 0x5C
+        # second byte, and names of the same kind in the list.
+        s = Scenario("success", install_name="ゲーム表")
+        big, exact = pattern(250000, 1), pattern(100000, 2)
+        s.data("Movie\\op.bin", big)
+        s.data("ソフト\\表.dat", exact)
+        s.data("empty.dat", b"")
+        s.data("readme.txt", b"read me\r\n")
+        s.data("ro.txt", b"replaced")
+        records = [
+            record("Movie\\", 0, 1),
+            record("Movie\\op.bin", len(big), 2),
+            record("ソフト\\", 0, 3),
+            record("ソフト\\表.dat", len(exact), 4),
+            record("empty.dat", 0, 5),
+            record("readme.txt", 9, 6),
+            record("ro.txt", 8, 7),
+        ]
+        s.update(records, title="ABC")
+        # Listed already: the folder, the movie in other letter case, the
+        # read-only file.
+        original = uninstall_info([record("MOVIE\\", 0, 9), record("MOVIE\\OP.BIN", 1000, 9),
+                                   record("ro.txt", 3, 9), record("keep.txt", 4, 9)], 3, 1007)
+        s.uninstall(original)
+        s.installed("Movie\\op.bin", b"old movie")
+        s.installed("ro.txt", b"old", readonly=True)
+        s.installed("keep.txt", b"keep")
+        s.register()
+        s.start()
+
+        confirm = s.find("confirm")
+        self.assertEqual("ABC アップデート", confirm.caption)
+        self.assertEqual("ABCのアップデートを行います", confirm.text)
+        self.assertEqual("よろしいですか？", s.text(confirm, 65535))
+        self.assertEqual("OK", s.text(confirm, 1))
+        self.assertEqual("ｷｬﾝｾﾙ", s.text(confirm, 2))
+        s.click(confirm, 1)
+
+        box = s.expect_box(self, COMPLETED, "完了")
+        self.assertEqual(["完了"], DRIVER.ok("windows"), "the progress dialog is still there")
+        # The uninstall file is written only once the box is closed.
+        with open(os.path.join(s.inst, "Uninstallinf.dat"), "rb") as fp:
+            self.assertEqual(original, fp.read())
+        s.close_box(box)
+        s.finish(self)
+
+        after = tree(s.inst)
+        self.assertEqual(big, after[os.path.join("Movie", "op.bin")])
+        self.assertEqual(exact, after[os.path.join("ソフト", "表.dat")])
+        self.assertEqual(b"", after["empty.dat"])
+        self.assertEqual(b"read me\r\n", after["readme.txt"])
+        self.assertEqual(b"replaced", after["ro.txt"])
+        self.assertEqual(b"keep", after["keep.txt"])
+        self.assertEqual(merge(original, records), after["Uninstallinf.dat"])
+        self.assertEqual(9, len(after), sorted(after))
+
+    # --- declining ---------------------------------------------------------------
+
+    def test_confirmation_declined_with_cancel_or_escape(self):
+        for how in ("cancel", "escape"):
+            with self.subTest(how=how):
+                s = self.basic("declined-" + how)
+                s.start()
+                confirm = s.find("confirm", shot=how == "cancel")
+                if how == "cancel":
+                    s.click(confirm, 2)
+                else:
+                    DRIVER.ok("escape", confirm.hwnd)
+                s.finish(self)
+                s.unchanged(self)
+
+    # --- Cancel during the copy -------------------------------------------------
+
+    def test_cancel_during_a_large_file(self):
+        s = Scenario("cancel")
+        # Large enough that the driver sees its label long before the
+        # copy could end; the driver then holds the program still while
+        # it looks, so the click always lands in the middle of the file.
+        big = pattern(60 * 1000 * 1000, 3)
+        s.data("new\\a.txt", b"small")
+        s.data("big.bin", big)
+        s.data("after.txt", b"after")
+        records = [record("new\\", 0), record("new\\a.txt", 5), record("big.bin", len(big)),
+                   record("after.txt", 5)]
+        s.update(records)
+        original = uninstall_info([record("big.bin", 7)], 1, 7)
+        s.uninstall(original)
+        s.installed("big.bin", b"old big")
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+
+        progress = s.find("progress", shot=False)
+        DRIVER.ok("catch", progress.hwnd, "1002", "big.binをコピー中...", "3", TIMEOUT_MS)
+        try:
+            self.assertEqual("アップデート中", DRIVER.ok("windows")[0])
+            s.screenshot("progress", progress)
+            s.click(progress, 2)
+        finally:
+            DRIVER.ok("resume")
+
+        box = s.expect_box(self, FAILED, self.default_caption)
+        self.assertEqual([self.default_caption], DRIVER.ok("windows"), "the progress dialog is still there")
+        s.close_box(box)
+        s.finish(self)
+        after = tree(s.inst)
+        self.assertEqual(b"old big", after["big.bin"])
+        self.assertEqual(b"small", after[os.path.join("new", "a.txt")])
+        self.assertNotIn("after.txt", after)
+        self.assertEqual(merge(original, records[:2]), after["Uninstallinf.dat"])
+        shutil.rmtree(s.root)  # 60 MB that no later look needs
+
+    # --- the other edition ------------------------------------------------------
+
+    def test_edition_marker_as_file_or_folder(self):
+        for kind in ("file", "folder"):
+            with self.subTest(kind=kind):
+                s = self.basic("edition-" + kind)
+                marker = os.path.join(s.inst, "VaruvEreza.exe")
+                if kind == "file":
+                    s.write(marker, b"MZ")
+                else:
+                    os.makedirs(marker)
+                self.refused(s, WRONG_EDITION)
+
+    # --- not installed -------------------------------------------------------------
+
+    def test_not_installed(self):
+        # A title whose first character has a 0x5C second byte.
+        title = "ソフト"
+        cases = {
+            "key-missing": lambda s: DRIVER.ok("regdel", s.key),
+            "value-missing": lambda s: DRIVER.ok("regdelvalue", s.key, "InstallDir"),
+            # The marker and the uninstall file are then looked for under
+            # names glued to the folder's own name.
+            "no-backslash": lambda s: s.register(windows(s.inst)),
+            "uninstall-missing": lambda s: os.remove(os.path.join(s.inst, "Uninstallinf.dat")),
+            "uninstall-short": lambda s: s.uninstall(uninstall_info([record("x", 1)], 1, 1)[:-1]),
+            "folder-too-long": lambda s: s.register("C:\\" + "f" * 240 + "\\"),
+        }
+        for name, spoil in cases.items():
+            with self.subTest(case=name):
+                s = self.basic("not-installed-" + name, title=title)
+                spoil(s)
+                self.refused(s, not_installed(title))
+
+    # --- damaged Updateinf.dat ------------------------------------------------------
+
+    def test_damaged_update_information_is_refused_before_asking(self):
+        good = [record("a.txt", 5)]
+        cases = {
+            "missing": None,
+            "short-header": lambda s: update_info("ABC", s.key, "InstallDir", good)[:300],
+            "count-too-large": lambda s: update_info("ABC", s.key, "InstallDir", good, count=2),
+            "parent-folder": lambda s: update_info("ABC", s.key, "InstallDir", [record("..\\a.txt", 5)]),
+            "drive": lambda s: update_info("ABC", s.key, "InstallDir", [record("C:\\a.txt", 5)]),
+            "too-long-behind-folder": lambda s: update_info("ABC", s.key, "InstallDir",
+                                                            [record("d" * 200 + "\\" + "f" * 50, 5)]),
+        }
+        for name, content in cases.items():
+            with self.subTest(case=name):
+                s = self.basic("damaged-" + name)
+                path = os.path.join(s.pkg, "Updateinf.dat")
+                if content is None:
+                    os.remove(path)
+                else:
+                    s.write(path, content(s))
+                self.refused(s, CANNOT_OPEN)
+
+    # --- failures during the copy --------------------------------------------------
+
+    def test_missing_source_in_the_middle(self):
+        s = Scenario("missing-source")
+        s.data("a.txt", b"new a")
+        s.data("c.txt", b"new c")
+        records = [record("a.txt", 5), record("b.txt", 5), record("c.txt", 5)]
+        s.update(records)
+        original = uninstall_info([record("b.txt", 5)], 1, 5)
+        s.uninstall(original)
+        s.installed("b.txt", b"old b")
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        s.close_box(s.expect_box(self, FAILED, self.default_caption))
+        s.finish(self)
+        after = tree(s.inst)
+        self.assertEqual(b"new a", after["a.txt"])
+        self.assertEqual(b"old b", after["b.txt"], "the installed file was touched")
+        self.assertNotIn("c.txt", after)
+        self.assertEqual(merge(original, records[:1]), after["Uninstallinf.dat"])
+
+    def test_empty_list_completes_and_rewrites_the_same_file(self):
+        s = Scenario("empty-list")
+        s.update([])
+        original = uninstall_info([record("x\\", 0), record("x\\y", 9)], 1, 9)
+        s.uninstall(original + b"ignored tail")
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        s.close_box(s.expect_box(self, COMPLETED, "完了"))
+        s.finish(self)
+        with open(os.path.join(s.inst, "Uninstallinf.dat"), "rb") as fp:
+            self.assertEqual(original, fp.read())
+
+    def test_uninstall_information_that_cannot_be_rewritten_is_reported(self):
+        s = self.basic("rewrite-fails")
+        uninstall = os.path.join(s.inst, "Uninstallinf.dat")
+        with open(uninstall, "rb") as fp:
+            original = fp.read()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        box = s.expect_box(self, COMPLETED, "完了")
+        # Held open without sharing by another program, the file cannot
+        # be replaced.
+        DRIVER.ok("lock", windows(uninstall))
+        try:
+            s.close_box(box)
+            s.close_box(s.expect_box(self, CANNOT_WRITE, self.default_caption))
+            s.finish(self)
+        finally:
+            DRIVER.ok("unlock")
+        after = tree(s.inst)
+        self.assertEqual(original, after["Uninstallinf.dat"])
+        self.assertEqual(b"new a", after["a.txt"])
+        self.assertNotIn("Uninstallinf.tmp", after)
+
+
+def main():
+    global ARGS, DRIVER, DISPLAY
+    parser = argparse.ArgumentParser()
+    for name in ("run", "update", "driver", "work", "artifacts"):
+        parser.add_argument("--" + name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    display_file = os.path.join(os.path.dirname(ARGS.run), "display")
+    if not os.path.exists(display_file):
+        print("no Xvfb display: the Wine fixture did not start one (is xvfb installed?)", file=sys.stderr)
+        return 1
+    with open(display_file) as fp:
+        DISPLAY = ":" + fp.read().strip()
+    shutil.rmtree(ARGS.artifacts, ignore_errors=True)
+    os.makedirs(ARGS.artifacts)
+    os.makedirs(ARGS.work, exist_ok=True)
+    DRIVER = Driver()
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        DRIVER.close()
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
