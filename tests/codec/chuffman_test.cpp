@@ -1,0 +1,210 @@
+#include "codec/chuffman.h"
+
+#include "codec_data.h"
+
+#include <gtest/gtest.h>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <queue>
+#include <thread>
+
+namespace {
+
+size_t HuffmanBound(size_t n)
+{
+    return n + 320;
+}
+
+Bytes Compress(const Bytes& data)
+{
+    std::unique_ptr<CHuffman> clHuffman(new CHuffman);
+    return CompressInto(*clHuffman, data, HuffmanBound(data.size()));
+}
+
+// The size any optimal code gives, worked out without building a tree: a
+// tree of L leaves takes 10L - 1 bits, and the codes together take the sum
+// of the weights of all merged nodes, whatever way ties are broken.
+size_t OptimalStreamSize(const Bytes& data)
+{
+    uint64_t anCount[256] = {0};
+    for (BYTE c : data)
+        anCount[c]++;
+    std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<uint64_t>> weights;
+    for (uint64_t n : anCount) {
+        if (n != 0)
+            weights.push(n);
+    }
+    uint64_t nLeaves = weights.empty() ? 1 : weights.size(), nCodeBits = 0;
+    while (weights.size() > 1) {
+        uint64_t a = weights.top();
+        weights.pop();
+        uint64_t b = weights.top();
+        weights.pop();
+        nCodeBits += a + b;
+        weights.push(a + b);
+    }
+    return (size_t)((10 * nLeaves - 1 + nCodeBits + 7) / 8);
+}
+
+// Bytes from a string of '0' and '1', most significant bit first, the last
+// byte completed with 0 bits.
+Bytes FromBits(const std::string& bits)
+{
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t i = 0; i < bits.size(); i++) {
+        if (bits[i] == '1')
+            out[i / 8] |= (BYTE)(0x80 >> (i % 8));
+    }
+    return out;
+}
+
+TEST(CHuffmanFormat, KnownInputsGiveTheirExactStreams)
+{
+    const struct {
+        Bytes input, stream;
+    } cases[] = {
+        // Equal weights: the heap takes 61, then 63, then 62 before their
+        // node, so 62 is the root's left child.
+        {BytesOf("abcabcabc"), {0x98, 0xA6, 0x13, 0x1C, 0xE7, 0x30}},
+        // 72 bits exactly: no padding byte.
+        {BytesOf("abracadabra"), {0x98, 0x67, 0x2C, 0xC8, 0x63, 0x31, 0x3C, 0xD6, 0x3C}},
+        // One leaf: empty codes, the tree alone whatever the length.
+        {BytesOf("a"), {0x30, 0x80}},
+        {Bytes(25, 'a'), {0x30, 0x80}},
+        // An empty input is stored as the single leaf for byte 0.
+        {Bytes(), {0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.stream, Compress(c.input));
+        CHuffman clHuffman;
+        EXPECT_EQ(c.input, DecompressGuarded(clHuffman, c.stream, (DWORD)c.input.size()));
+    }
+}
+
+TEST(CHuffmanFormat, AllByteValuesOnceReachTheWorstCaseSize)
+{
+    Bytes data;
+    for (int c = 0; c < 256; c++)
+        data.push_back((BYTE)(c * 7 + 3));
+    Bytes stream = Compress(data);
+    // 2559 tree bits and 256 codes of 8 bits: one bit short of 576 bytes.
+    EXPECT_EQ(HuffmanBound(data.size()), stream.size());
+    CHuffman clHuffman;
+    EXPECT_EQ(data, DecompressGuarded(clHuffman, stream, 256));
+}
+
+TEST(CHuffmanCompress, RoundTripsEveryKindAndSizeWithOptimalCodes)
+{
+    CHuffman clHuffman;
+    for (const Sample& sample : RoundTripSamples()) {
+        SCOPED_TRACE(sample.name);
+        const Bytes& data = sample.data;
+        Bytes stream = CompressInto(clHuffman, data, HuffmanBound(data.size()));
+        EXPECT_EQ(OptimalStreamSize(data), stream.size());
+        Bytes out(data.size());
+        EXPECT_EQ(data.size(), clHuffman.Decompress(out.data(), (DWORD)out.size(), stream.data(), (DWORD)stream.size()));
+        EXPECT_TRUE(out == data);
+    }
+}
+
+TEST(CHuffmanCompress, ShortDestinationKeepsAPrefixOfTheStream)
+{
+    Bytes data = TextBytes(3000);
+    CHuffman clHuffman;
+    ExpectShortDestinationKeepsPrefix(clHuffman, data, Compress(data));
+    // Even the two bytes of an empty input need room.
+    EXPECT_EQ(0u, clHuffman.Compress(NULL, 0, NULL, 0));
+}
+
+TEST(CHuffmanCompress, OneObjectServesManyCalls)
+{
+    Bytes a = TextBytes(9000), b = AlphabetBytes(7000, BytesOf("xyz"), 4);
+    Bytes streamA = Compress(a), streamB = Compress(b);
+    CHuffman clHuffman;
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(streamB, CompressInto(clHuffman, b, HuffmanBound(b.size())));
+        EXPECT_EQ(a, DecompressGuarded(clHuffman, streamA, (DWORD)a.size()));
+        EXPECT_EQ(streamA, CompressInto(clHuffman, a, HuffmanBound(a.size())));
+        EXPECT_EQ(b, DecompressGuarded(clHuffman, streamB, (DWORD)b.size()));
+    }
+}
+
+TEST(CHuffmanCompress, EncodersOnTwoThreadsDoNotDisturbEachOther)
+{
+    // Byte k appears fib(k) times: codes up to 20 bits long, written bit by
+    // bit from the scratch array, so any sharing shows within a few rounds.
+    Bytes skewed;
+    for (int k = 0, f0 = 1, f1 = 1; k < 21; k++, f1 += f0, f0 = f1 - f0)
+        skewed.insert(skewed.end(), (size_t)f0, (BYTE)(0x40 + k));
+    const Bytes inputs[2] = {skewed, TextBytes(skewed.size())};
+    const Bytes expected[2] = {Compress(inputs[0]), Compress(inputs[1])};
+
+    std::atomic<int> nReady(0);
+    int anWrong[2] = {0, 0};
+    auto encode = [&](int t) {
+        std::unique_ptr<CHuffman> clHuffman(new CHuffman);
+        Bytes out(HuffmanBound(inputs[t].size()));
+        nReady++;
+        while (nReady < 2) {
+        }
+        for (int round = 0; round < 40; round++) {
+            DWORD dwSize = clHuffman->Compress(out.data(), (DWORD)out.size(), inputs[t].data(), (DWORD)inputs[t].size());
+            if (Bytes(out.begin(), out.begin() + dwSize) != expected[t])
+                anWrong[t]++;
+        }
+    };
+    std::thread first(encode, 0), second(encode, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(0, anWrong[0]);
+    EXPECT_EQ(0, anWrong[1]);
+}
+
+TEST(CHuffmanDecompress, ProducesExactlyTheRequestedSize)
+{
+    const Bytes abc = {0x98, 0xA6, 0x13, 0x1C, 0xE7, 0x30};
+    CHuffman clHuffman;
+    EXPECT_EQ(BytesOf("abca"), DecompressGuarded(clHuffman, abc, 4));
+    EXPECT_EQ(Bytes(), DecompressGuarded(clHuffman, abc, 0));
+    // Past the data come the 4 padding bits (0 = 'b'), then the 1 bits
+    // read past the end (11 = 'c').
+    EXPECT_EQ(BytesOf("abcabcabcbbbbccc"), DecompressGuarded(clHuffman, abc, 16));
+    EXPECT_EQ(Bytes(1000, 'a'), DecompressGuarded(clHuffman, {0x30, 0x80}, 1000));
+}
+
+TEST(CHuffmanDecompress, ReadingPastTheEndSeesOneBits)
+{
+    const Bytes stream = {0x98, 0x67, 0x2C, 0xC8, 0x63, 0x31, 0x3C, 0xD6, 0x3C};
+    CHuffman clHuffman;
+    for (size_t nCut = 0; nCut <= stream.size(); nCut++) {
+        Bytes cut(stream.begin(), stream.begin() + nCut), padded = cut;
+        padded.insert(padded.end(), 400, 0xFF);
+        EXPECT_EQ(DecompressGuarded(clHuffman, padded, 20), DecompressGuarded(clHuffman, cut, 20)) << "cut at " << nCut;
+    }
+    // Nothing at all: an all-1 tree, whose every leaf is an excess node.
+    EXPECT_EQ(Bytes(5, 0xFF), DecompressGuarded(clHuffman, Bytes(), 5));
+}
+
+TEST(CHuffmanDecompress, ExcessInternalNodesDecodeAsFFAndReadNoSubtrees)
+{
+    // Root: left leaf 'A'; right a left-going chain of internal nodes 257..510
+    // whose every other child is one of the excess nodes, which take one bit
+    // each. Then the codes 0, 11, 0, 0 and one 0 padding bit.
+    std::string bits = "1" "0" "01000001" + std::string(254 + 1 + 254, '1') + "0" "11" "0" "0";
+    CHuffman clHuffman;
+    EXPECT_EQ(BytesOf("A\xFF" "AAA"), DecompressGuarded(clHuffman, FromBits(bits), 5));
+}
+
+TEST(CHuffmanDecompress, ArbitraryBytesDecodeToExactlyTheDestinationSize)
+{
+    CHuffman clHuffman;
+    for (uint32_t nSeed = 1; nSeed <= 20; nSeed++) {
+        Bytes garbage = RandomBytes(nSeed * 37, nSeed);
+        Bytes full = DecompressGuarded(clHuffman, garbage, 3000);
+        EXPECT_EQ(3000u, full.size());
+        EXPECT_EQ(Bytes(full.begin(), full.begin() + 1000), DecompressGuarded(clHuffman, garbage, 1000));
+    }
+}
+
+} // namespace

@@ -1,0 +1,77 @@
+// Test inputs for the codecs, and the checks every codec shares. All data
+// is generated from fixed seeds, so a failure repeats.
+#ifndef TESTS_CODEC_CODEC_DATA_H
+#define TESTS_CODEC_CODEC_DATA_H
+
+#include "platform/wintypes.h"
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+typedef std::vector<BYTE> Bytes;
+
+Bytes BytesOf(const std::string& s);
+Bytes RandomBytes(size_t n, uint32_t nSeed);
+// Random bytes drawn from the given values only.
+Bytes AlphabetBytes(size_t n, const Bytes& values, uint32_t nSeed);
+// English-like words, spaces and line breaks; no zero byte.
+Bytes TextBytes(size_t n);
+// Zero runs of up to a few thousand bytes between short random marks.
+Bytes ZeroRunBytes(size_t n);
+
+struct Sample {
+    std::string name;
+    Bytes data;
+};
+// Every kind of data at the sizes where the formats have edges: 0, 1, 2,
+// the 18-byte look-ahead, the 4096-byte ring, and a few hundred KB.
+const std::vector<Sample>& RoundTripSamples();
+
+// Compresses with a destination of exactly nCapacity bytes (so the
+// sanitizers see any write past it) and checks the result stays within it.
+template <class Codec>
+Bytes CompressInto(Codec& clCodec, const Bytes& data, size_t nCapacity)
+{
+    Bytes stream(nCapacity);
+    DWORD dwSize = clCodec.Compress(stream.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
+    EXPECT_LE(dwSize, nCapacity);
+    stream.resize(dwSize <= nCapacity ? dwSize : nCapacity);
+    return stream;
+}
+
+// Decompresses into a buffer of dwDestSize bytes followed by a guard area
+// that must come back untouched; returns the bytes the result counts.
+template <class Codec>
+Bytes DecompressGuarded(Codec& clCodec, const Bytes& stream, DWORD dwDestSize)
+{
+    const size_t nGuard = 64;
+    Bytes out(dwDestSize + nGuard, 0xA5);
+    DWORD dwSize = clCodec.Decompress(out.data(), dwDestSize, stream.data(), (DWORD)stream.size());
+    EXPECT_LE(dwSize, dwDestSize);
+    for (size_t i = dwDestSize; i < out.size(); i++) {
+        if (out[i] != 0xA5) {
+            ADD_FAILURE() << "byte " << i - dwDestSize << " past the destination was written";
+            break;
+        }
+    }
+    out.resize(dwSize <= dwDestSize ? dwSize : dwDestSize);
+    return out;
+}
+
+// A destination shorter than the stream keeps exactly its first bytes and
+// the result is the capacity.
+template <class Codec>
+void ExpectShortDestinationKeepsPrefix(Codec& clCodec, const Bytes& data, const Bytes& fullStream)
+{
+    for (size_t nCapacity : {(size_t)0, (size_t)1, fullStream.size() / 2, fullStream.size() - 1}) {
+        Bytes out(nCapacity + 16, 0xA5);
+        DWORD dwSize = clCodec.Compress(out.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
+        EXPECT_EQ(nCapacity, dwSize);
+        EXPECT_EQ(Bytes(fullStream.begin(), fullStream.begin() + nCapacity), Bytes(out.begin(), out.begin() + nCapacity));
+        EXPECT_EQ(Bytes(16, 0xA5), Bytes(out.begin() + nCapacity, out.end())) << "capacity " << nCapacity;
+    }
+}
+
+#endif
