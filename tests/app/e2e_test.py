@@ -353,6 +353,8 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(b"", after["empty.dat"])
         self.assertEqual(b"read me\r\n", after["readme.txt"])
         self.assertEqual(b"replaced", after["ro.txt"])
+        # The copy has ordinary attributes, whatever the file it replaced had.
+        self.assertTrue(os.stat(os.path.join(s.inst, "ro.txt")).st_mode & stat.S_IWUSR)
         self.assertEqual(b"keep", after["keep.txt"])
         self.assertEqual(merge(original, records), after["Uninstallinf.dat"])
         self.assertEqual(9, len(after), sorted(after))

@@ -35,6 +35,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ HANDLE g_hProcess = NULL;
 DWORD g_dwProcessId = 0;
 HANDLE g_hSuspended = NULL;
 HANDLE g_hLocked = INVALID_HANDLE_VALUE;
+// The dialogs found so far: while one is being destroyed it may briefly
+// look like a message box (its other controls gone first).
+std::set<HWND> g_dialogs;
 
 std::wstring Wide(const std::string& s)
 {
@@ -129,7 +133,7 @@ BOOL CALLBACK FindProc(HWND hWnd, LPARAM lParam)
     else if (p->kind == "msgbox")
         // The confirmation dialog has a static of id -1 too.
         bMatch = GetDlgItem(hWnd, 0xFFFF) != NULL && GetWindow(hWnd, GW_OWNER) == NULL &&
-                 GetDlgItem(hWnd, 1004) == NULL && GetDlgItem(hWnd, 1001) == NULL;
+                 GetDlgItem(hWnd, 1004) == NULL && GetDlgItem(hWnd, 1001) == NULL && !g_dialogs.count(hWnd);
     if (!bMatch)
         return TRUE;
     p->hFound = hWnd;
@@ -210,6 +214,7 @@ std::string Run(const std::vector<std::string>& a)
         if (!CreateProcessW(exe.c_str(), &cmdline[0], NULL, NULL, FALSE, 0, NULL, cwd.c_str(), &si, &pi))
             return "err CreateProcess " + std::to_string(GetLastError());
         CloseHandle(pi.hThread);
+        g_dialogs.clear();
         g_hProcess = pi.hProcess;
         g_dwProcessId = pi.dwProcessId;
         return Reply({ std::to_string(pi.dwProcessId) });
@@ -224,6 +229,8 @@ std::string Run(const std::vector<std::string>& a)
         if (!bOk)
             return "err no " + a[1] + " window";
         int nId = a[1] == "confirm" ? 1004 : a[1] == "progress" ? 1002 : 0xFFFF;
+        if (nId != 0xFFFF)
+            g_dialogs.insert(st.hFound);
         RECT rc;
         GetWindowRect(st.hFound, &rc);
         char szHwnd[32], szRect[64];
