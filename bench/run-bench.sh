@@ -14,10 +14,11 @@ BUILD_DIR=${BUILD_DIR:-build/bench}
 REPS=${REPS:-5}
 CORPUS_DIR=${CORPUS_DIR:-$BUILD_DIR/corpus}
 
+# Only the table goes to stdout; building and progress go to stderr.
 cmake --preset bench -B "$BUILD_DIR" >/dev/null
-cmake --build "$BUILD_DIR" -j2 --target codec_bench
+cmake --build "$BUILD_DIR" -j2 --target codec_bench >&2
 if [ -z "$(ls -A "$CORPUS_DIR" 2>/dev/null)" ]; then
-    sh bench/make-corpus.sh "$CORPUS_DIR" ${CORPUS_SIZE:-}
+    sh bench/make-corpus.sh "$CORPUS_DIR" ${CORPUS_SIZE:-} >&2
 fi
 
 "$BUILD_DIR/bench/codec_bench" --corpus="$CORPUS_DIR" \
