@@ -1,19 +1,38 @@
-// Compiled with -fexec-charset=CP932: the literals below are UTF-8 here
-// and code page 932 in the program.
+// The texts as code page 932 bytes, each under its UTF-8 form. They are
+// spelled out as escapes because not every compiler of this project can
+// convert the execution character set.
 #include "messages.h"
 
-const char g_szMsgCannotOpenUpdateInfo[] = "アップデート情報ファイルが開けませんでした";
-const char g_szFmtNotInstalled[] = "%sが正常にインストールされていません\nインストール後、実行してください";
+// アップデート情報ファイルが開けませんでした
+const char g_szMsgCannotOpenUpdateInfo[] =
+    "\x83" "A\x83" "b\x83v\x83" "f\x81[\x83g\x8f\xee\x95\xf1\x83t\x83@\x83" "C\x83\x8b\x82\xaa\x8aJ\x82\xaf\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd";
+// %sが正常にインストールされていません\nインストール後、実行してください
+const char g_szFmtNotInstalled[] =
+    "%s\x82\xaa\x90\xb3\x8f\xed\x82\xc9\x83" "C\x83\x93\x83X\x83g\x81[\x83\x8b\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1\n\x83" "C\x83\x93\x83X\x83g\x81[\x83\x8b\x8c\xe3\x81" "A\x8e\xc0\x8ds\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";
+// このアップデートファイルは「Velmora」通常版用です。初回版には適用できません。
 const char g_szMsgWrongEdition[] =
-    "このアップデートファイルは「Velmora」通常版用です。初回版には適用できません。";
-const char g_szMsgCompleted[] = "アップデートが完了しました";
-const char g_szCaptionCompleted[] = "完了";
-const char g_szMsgFailed[] = "アップデートに失敗しました";
+    "\x82\xb1\x82\xcc\x83" "A\x83" "b\x83v\x83" "f\x81[\x83g\x83t\x83@\x83" "C\x83\x8b\x82\xcd\x81uVelmora\x81v\x92\xca\x8f\xed\x94\xc5\x97p\x82\xc5\x82\xb7\x81" "B\x8f\x89\x89\xf1\x94\xc5\x82\xc9\x82\xcd\x93K\x97p\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81" "B";
+// アップデートが完了しました
+const char g_szMsgCompleted[] =
+    "\x83" "A\x83" "b\x83v\x83" "f\x81[\x83g\x82\xaa\x8a\xae\x97\xb9\x82\xb5\x82\xdc\x82\xb5\x82\xbd";
+// 完了
+const char g_szCaptionCompleted[] =
+    "\x8a\xae\x97\xb9";
+// アップデートに失敗しました
+const char g_szMsgFailed[] =
+    "\x83" "A\x83" "b\x83v\x83" "f\x81[\x83g\x82\xc9\x8e\xb8\x94s\x82\xb5\x82\xdc\x82\xb5\x82\xbd";
+// アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります
 const char g_szMsgCannotWriteUninstallInfo[] =
-    "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります";
-const char g_szFmtConfirmCaption[] = "%s アップデート";
-const char g_szFmtConfirmText[] = "%sのアップデートを行います";
-const char g_szFmtCopying[] = "%sをコピー中...";
+    "\x83" "A\x83\x93\x83" "C\x83\x93\x83X\x83g\x81[\x83\x8b\x8f\xee\x95\xf1\x83t\x83@\x83" "C\x83\x8b\x82\xf0\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd\n\x83" "A\x83\x93\x83" "C\x83\x93\x83X\x83g\x81[\x83\x8b\x8e\x9e\x82\xc9\x8d\xa1\x89\xf1\x82\xcc\x8dX\x90V\x82\xaa\x8d\xed\x8f\x9c\x82\xb3\x82\xea\x82\xc8\x82\xa2\x8f\xea\x8d\x87\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb7";
+// %s アップデート
+const char g_szFmtConfirmCaption[] =
+    "%s \x83" "A\x83" "b\x83v\x83" "f\x81[\x83g";
+// %sのアップデートを行います
+const char g_szFmtConfirmText[] =
+    "%s\x82\xcc\x83" "A\x83" "b\x83v\x83" "f\x81[\x83g\x82\xf0\x8ds\x82\xa2\x82\xdc\x82\xb7";
+// %sをコピー中...
+const char g_szFmtCopying[] =
+    "%s\x82\xf0\x83R\x83s\x81[\x92\x86...";
 
 const char g_szEditionMarker[] = "VaruvEreza.exe";
 const char g_szUpdateInfoName[] = "Updateinf.dat";

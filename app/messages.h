@@ -1,6 +1,5 @@
-// The updater's user-visible texts, as code-page-932 bytes (messages.cpp
-// is compiled with that execution character set). Formats take the
-// product title or a relative path for %s.
+// The updater's user-visible texts, as code-page-932 bytes. Formats take
+// the product title or a relative path for %s.
 #ifndef APP_MESSAGES_H
 #define APP_MESSAGES_H
 
