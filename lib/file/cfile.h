@@ -20,6 +20,8 @@
 #define CFILE_MEMORY 2
 #define CFILE_RESOURCE 3
 
+class CPack;
+
 // Module whose resources OpenResource searches; null is the program itself.
 extern HMODULE g_hResModule;
 
@@ -30,6 +32,8 @@ public:
     CFile(const char* lpszFileName, int nMode);
     // OpenMemory(pData, dwSize, nMode).
     CFile(void* pData, DWORD dwSize, int nMode);
+    // OpenPack(pPack, lpszName, nMode).
+    CFile(CPack* pPack, const char* lpszName, int nMode);
     virtual ~CFile();
 
     // nMode 0 opens an existing file for reading (others may read it too);
@@ -44,6 +48,13 @@ public:
     // Serves a resource of g_hResModule, read-only. Names and types are
     // strings or integer identifiers. Returns 0 when it is not found.
     int OpenResource(const char* lpszName, const char* lpszType);
+    // Opens a member of a pack catalogue by name (letter case ignored). A
+    // member stored uncompressed in a file is read in place through a
+    // handle of its own, bounded to the member; any other member is
+    // decoded once into a buffer this object owns. nMode has no effect.
+    // Returns 0, leaving the object closed, when the name is unknown or the
+    // member cannot be read. Defined with the pack archive.
+    int OpenPack(CPack* pPack, const char* lpszName, int nMode);
     // Releases the backing: the handle is closed, an owned buffer freed, a
     // resource released. The size stays readable. Always 1.
     int Close();

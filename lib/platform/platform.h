@@ -139,4 +139,20 @@ enum { PLAT_MBC_SINGLE = 0, PLAT_MBC_LEAD = 1, PLAT_MBC_TRAIL = 2, PLAT_MBC_ILLE
 // runtime library's _mbsbtype does.
 int PlatMbsByteType(const char* lpszStr, size_t nPos);
 
+// --- Command-line programs ----------------------------------------------
+
+// A path as the command line gives it (UTF-8 with slashes on POSIX) as a
+// library path. Returns 0 when it has no code-page-932 form or does not fit.
+int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize);
+
+// Library text (code page 932) as the console shows it (UTF-8 on POSIX);
+// bytes with no such form become '?'.
+int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize);
+
+// Whether a standard stream (0, 1 or 2) is a terminal.
+int PlatIsTerminal(int nStream);
+
+// Switches standard output to binary, so bytes pass unchanged.
+void PlatSetStdoutBinary(void);
+
 #endif

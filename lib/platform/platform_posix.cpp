@@ -584,6 +584,36 @@ void PlatFreeResource(HGLOBAL)
 {
 }
 
+// --- Command-line programs ----------------------------------------------
+
+int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
+{
+    std::string path;
+    return FromHostPath(lpszNative, &path) && CopyOut(path, lpszBuf, dwBufSize);
+}
+
+int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
+{
+    // Character by character, so that one unconvertible byte costs one '?'.
+    std::string out;
+    for (size_t i = 0; lpszText[i];) {
+        size_t n = IsLeadByte((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
+        std::string utf8;
+        out += Convert("UTF-8", "CP932", std::string(lpszText + i, n), &utf8) ? utf8 : "?";
+        i += n;
+    }
+    return CopyOut(out, lpszBuf, dwBufSize);
+}
+
+int PlatIsTerminal(int nStream)
+{
+    return isatty(nStream) ? 1 : 0;
+}
+
+void PlatSetStdoutBinary(void)
+{
+}
+
 // --- Code page 932 ------------------------------------------------------
 
 int PlatMbsByteType(const char* lpszStr, size_t nPos)

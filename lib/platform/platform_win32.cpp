@@ -4,8 +4,11 @@
 
 #include "platform/platform.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <mbctype.h>
 #include <mbstring.h>
+#include <stdio.h>
 #include <string.h>
 
 HANDLE PlatOpenFile(const char* lpszName, int bWrite)
@@ -182,6 +185,36 @@ void* PlatLockResource(HGLOBAL hResData)
 void PlatFreeResource(HGLOBAL hResData)
 {
     FreeResource(hResData);
+}
+
+// The console and the command line already speak the ANSI code page.
+static int CopyText(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
+{
+    size_t nLen = strlen(lpszText);
+    if (nLen + 1 > dwBufSize)
+        return 0;
+    memcpy(lpszBuf, lpszText, nLen + 1);
+    return 1;
+}
+
+int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
+{
+    return CopyText(lpszNative, lpszBuf, dwBufSize);
+}
+
+int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
+{
+    return CopyText(lpszText, lpszBuf, dwBufSize);
+}
+
+int PlatIsTerminal(int nStream)
+{
+    return _isatty(nStream) ? 1 : 0;
+}
+
+void PlatSetStdoutBinary(void)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 int PlatMbsByteType(const char* lpszStr, size_t nPos)

@@ -1,0 +1,123 @@
+// The catalogue: set-up, the name hash, lookup and entering members.
+#include "pack/cpack.h"
+
+#include "codec/chuffman.h"
+#include "codec/cslide.h"
+#include "codec/czlib.h"
+#include "container/clist.h"
+#include "file/path.h"
+
+#include <new>
+#include <string.h>
+
+CPack::CPack() : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
+{
+    memset(m_pHashList, 0, sizeof(m_pHashList));
+    Init();
+}
+
+CPack::CPack(const char* lpszPath) : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
+{
+    memset(m_pHashList, 0, sizeof(m_pHashList));
+    Open(lpszPath);
+}
+
+CPack::~CPack()
+{
+    Clear();
+}
+
+int CPack::Init()
+{
+    Clear();
+    m_pSlide = new (std::nothrow) CSlide;
+    m_pHuffman = new (std::nothrow) CHuffman;
+    m_pZlib = new (std::nothrow) CZlib;
+    bool bOk = m_pSlide && m_pHuffman && m_pZlib;
+    for (int i = 0; i < PACK_HASH_SIZE && bOk; i++)
+        bOk = (m_pHashList[i] = new (std::nothrow) CList) != NULL;
+    if (bOk)
+        bOk = (m_pAllList = new (std::nothrow) CList) != NULL;
+    if (!bOk) {
+        Clear();
+        return 0;
+    }
+    return 1;
+}
+
+void CPack::Clear()
+{
+    // The buckets own the records; the list of all members only refers to
+    // them.
+    for (int i = 0; i < PACK_HASH_SIZE; i++) {
+        CList* pList = m_pHashList[i];
+        if (!pList)
+            continue;
+        for (PackMember* p = (PackMember*)pList->GetFirst(); p; p = (PackMember*)pList->GetNext()) {
+            delete[] p->lpData;
+            delete p;
+        }
+        delete pList;
+        m_pHashList[i] = NULL;
+    }
+    delete m_pAllList;
+    m_pAllList = NULL;
+    delete m_pSlide;
+    m_pSlide = NULL;
+    delete m_pHuffman;
+    m_pHuffman = NULL;
+    delete m_pZlib;
+    m_pZlib = NULL;
+}
+
+int CPack::Hash(const char* lpszName)
+{
+    int h = 0;
+    for (const char* p = lpszName; *p; p++) {
+        int x = (signed char)*p;
+        // (x + 32) * 8 == x * 8 + 256: a capital hashes as its small letter.
+        h ^= (x >= 0x41 && x <= 0x5A) ? x * 8 + 256 : x * 8;
+    }
+    return h & 0x3FF;
+}
+
+PackMember* CPack::Find(const char* lpszName)
+{
+    CList* pBucket = m_pHashList[Hash(lpszName)];
+    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext())
+        if (CompareNoCase(p->szName, lpszName) == 0)
+            return p;
+    return NULL;
+}
+
+int CPack::GetSourcePath(char* lpszPath, const char* lpszName)
+{
+    CList* pBucket = m_pHashList[Hash(lpszName)];
+    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext()) {
+        if (p->nMethod == PACK_STORE && CompareNoCase(p->szName, lpszName) == 0) {
+            strcpy(lpszPath, p->szPackPath);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CPack::Enter(const PackMember& member)
+{
+    PackMember* p = new (std::nothrow) PackMember(member);
+    if (!p)
+        return 0;
+    CList* pBucket = m_pHashList[Hash(p->szName)];
+    int nBucket = pBucket->GetCount(), nAll = m_pAllList->GetCount();
+    pBucket->AddTail(p);
+    m_pAllList->AddTail(p);
+    if (pBucket->GetCount() == nBucket + 1 && m_pAllList->GetCount() == nAll + 1)
+        return 1;
+    // Out of memory for a node: undo whatever half was linked.
+    if (pBucket->GetCount() != nBucket)
+        pBucket->Remove(p);
+    if (m_pAllList->GetCount() != nAll)
+        m_pAllList->Remove(p);
+    delete p;
+    return 0;
+}

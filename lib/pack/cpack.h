@@ -1,0 +1,164 @@
+// CPack: a catalogue of named members drawn from pack archives (files or
+// resources of the program), loose files and folder trees, served through
+// one interface so that a game can run from loose files during development
+// and from archives when shipped.
+//
+// Archive layout (all integers 32-bit little-endian, L the file length):
+//
+//   0        "PAC" and one byte that carries nothing
+//   4        N, the number of members
+//   8        M, the method of every member (PACK_STORE .. PACK_ZLIB)
+//   12       the members' data blocks, back to back in directory order
+//   L-4-D    the directory: N records of 76 bytes (PackDirEntry), coded
+//            with CHuffman and then every byte inverted
+//   L-4      D, the directory's length
+//
+// A data block is the codec's whole output for one member's content. Names
+// are file names without folders, at most 63 bytes, compared with ASCII
+// letter case ignored; where two members share a name the one entered
+// first is found.
+//
+// Archives are checked before anything is entered: header and trailer
+// present, the directory inside the file, a member count the directory
+// can hold, every block inside the data area, a known method, names that
+// are terminated plain file names. A damaged archive adds nothing.
+//
+// Results are 1 for success and 0 for failure. A CPack is used by one
+// thread at a time: even lookups move a list cursor.
+#ifndef PACK_CPACK_H
+#define PACK_CPACK_H
+
+#include "platform/wintypes.h"
+
+class CFile;
+class CList;
+class CSlide;
+class CHuffman;
+class CZlib;
+
+#define PACK_STORE 0
+#define PACK_SLIDE 1
+#define PACK_HUFFMAN 2
+#define PACK_ZLIB 3
+
+#define PACK_HASH_SIZE 1024
+#define PACK_NAME_SIZE 64
+#define PACK_PATH_SIZE 260
+
+// A directory record as it is stored (76 bytes, little-endian fields).
+struct PackDirEntry {
+    char szName[PACK_NAME_SIZE]; // NUL-terminated, zero-filled after the NUL
+    DWORD dwOffset;              // start of the data block in the archive
+    DWORD dwOrgSize;             // content size
+    DWORD dwPackSize;            // data block size
+};
+static_assert(sizeof(PackDirEntry) == 76, "directory records are 76 bytes");
+
+// One catalogue entry. Its bytes come from lpData when that is set, else
+// from the file szPackPath, else from the resource szResName/szResType.
+struct PackMember {
+    char szName[PACK_NAME_SIZE];
+    char szPackPath[PACK_PATH_SIZE];
+    char szResName[PACK_NAME_SIZE];
+    char szResType[PACK_NAME_SIZE];
+    DWORD dwOffset; // of the data block in its container; 0 once preloaded
+    DWORD dwOrgSize;
+    DWORD dwPackSize;
+    BYTE* lpData; // the data block in memory (dwPackSize bytes), or null
+    int nMethod;
+};
+
+// Save's progress report: called before a member is read (dwDone 0,
+// dwPackSize 0) and after its block is written (dwDone == dwTotal).
+typedef void (*PackProgressProc)(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal,
+                                 DWORD dwPackSize, void* lpUserData);
+
+class CPack {
+public:
+    CPack();
+    // Open(lpszPath); the result is dropped: look members up to know.
+    explicit CPack(const char* lpszPath);
+    virtual ~CPack();
+
+    // Empties the catalogue and makes it ready: codecs, 1024 buckets and the
+    // list of all members. Returns 0 when memory runs out (then bare).
+    int Init();
+    // Frees every record, preloaded block, list and codec (bare state).
+    void Clear();
+    // The bucket of a name: 8 times the XOR of the low seven bits of its
+    // bytes, A to Z folded to a to z.
+    static int Hash(const char* lpszName);
+
+    // Empties the catalogue, then enters lpszPath as an archive, a file or
+    // (given with a trailing backslash) a folder tree.
+    int Open(const char* lpszPath);
+    // Adds every member of an archive file after those already entered.
+    int OpenArchive(const char* lpszPath);
+    // Adds every member of an archive held as a resource of the program.
+    int OpenResourceArchive(const char* lpszName, const char* lpszType);
+    // Adds one loose file (or a folder named without a trailing backslash,
+    // as a member of size 0), named after its last component.
+    int AddFile(const char* lpszPath);
+    // Adds every file below a folder, depth first; folders whose names
+    // begin with '.' are skipped.
+    int AddFolder(const char* lpszPath);
+
+    // The first member entered under that name, or null.
+    PackMember* Find(const char* lpszName);
+    // For a member stored uncompressed in a file and not preloaded: a new
+    // read handle on that file positioned at the member, owned by the
+    // caller. Returns 0 (and stores null) otherwise.
+    int OpenMemberFile(PackMember* pMember, HANDLE* phFile);
+    int OpenMemberFile(const char* lpszName, HANDLE* phFile);
+    // Fills *ppBuffer (dwOrgSize bytes) with the member's content. Returns
+    // 0 when its container cannot be read or the codec finds the block
+    // damaged.
+    int ReadMember(PackMember* pMember, BYTE** ppBuffer);
+    int ReadMember(const char* lpszName, BYTE** ppBuffer);
+    // The file a stored member is read from (the archive or the loose
+    // file; empty for a resource). 0 when no stored member has the name.
+    int GetSourcePath(char* lpszPath, const char* lpszName);
+    // Loads every member's data block into memory, so that no later access
+    // touches the disk.
+    void Preload();
+
+    // Writes the catalogue as a new archive with one method for all
+    // members. The archive appears under lpszFileName only when complete;
+    // on any failure nothing is left behind and 0 is returned. A member
+    // whose source cannot be opened is left out.
+    int Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProgress, void* lpUserData);
+    // Room that guarantees an encoder of the method never runs short for
+    // dwSize bytes, plus one byte: a result that fills it means cut.
+    static QWORD EncodeRoom(int nMethod, DWORD dwSize);
+
+    // Writes every member into a folder, each named after the member.
+    // Returns 0 at the first file that cannot be written, and 0 after the
+    // others are written when a member could not be read.
+    int ExtractAll(const char* lpszFolder);
+
+    CList* m_pAllList;
+    CList* m_pHashList[PACK_HASH_SIZE];
+    CSlide* m_pSlide;
+    CHuffman* m_pHuffman;
+    CZlib* m_pZlib;
+
+private:
+    // Appends a copy of the record to its bucket and to the list of all
+    // members. Returns 0 when memory runs out (nothing entered).
+    int Enter(const PackMember& member);
+    // Checks and enters the archive open in pFile.
+    int AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszResName,
+                   const char* lpszResType);
+    // Opens the file, memory block or resource that holds the member.
+    int OpenContainer(const PackMember* pMember, CFile* pFile);
+    // Reads the member's content (dwOrgSize bytes) from its open container
+    // into pDest, decoding it. Returns 0 for a short read or a block that
+    // the codec finds damaged.
+    int ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest);
+    int Decode(int nMethod, BYTE* pDest, DWORD dwOrgSize, const BYTE* pBlock, DWORD dwPackSize);
+    // Encodes a content into a new block; returns it (null when out of
+    // memory or when the encoder ran out of room) and its size.
+    BYTE* Encode(int nMethod, const BYTE* pContent, DWORD dwSize, DWORD* pdwPackSize);
+};
+
+#endif

@@ -1,0 +1,309 @@
+// Entering archives, files and folder trees, and reading members back.
+#include "pack/cpack.h"
+
+#include "codec/chuffman.h"
+#include "codec/cslide.h"
+#include "codec/czlib.h"
+#include "container/clist.h"
+#include "file/cfile.h"
+#include "file/path.h"
+#include "platform/platform.h"
+
+#include <new>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const DWORD HEADER_SIZE = 12;
+const DWORD TRAILER_SIZE = 4;
+const DWORD DIR_ENTRY_SIZE = 76;
+
+DWORD LoadDword(const BYTE* p)
+{
+    return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
+}
+
+// A member name must be a plain file name: the archive has one flat name
+// space, and extraction joins names to a folder, so a name that climbs
+// out of it ("..", a separator, a drive) would write elsewhere.
+bool IsPlainName(const char* lpszName)
+{
+    if (!lpszName[0] || strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0)
+        return false;
+    for (int i = 0; lpszName[i]; i++)
+        if (lpszName[i] == '/' || lpszName[i] == ':' || IsSeparatorAt(lpszName, i))
+            return false;
+    return true;
+}
+
+// path + a separator (unless it ends in one) + name, if it fits.
+bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
+{
+    size_t nLen = strlen(lpszFolder);
+    bool bSep = nLen > 0 && !IsSeparatorAt(lpszFolder, (int)nLen - 1);
+    int n = snprintf(lpszDst, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", lpszName);
+    return n > 0 && n < MAX_PATH;
+}
+
+} // namespace
+
+int CPack::Open(const char* lpszPath)
+{
+    if (!Init())
+        return 0;
+    if (OpenArchive(lpszPath))
+        return 1;
+    if (AddFile(lpszPath))
+        return 1;
+    return AddFolder(lpszPath);
+}
+
+int CPack::OpenArchive(const char* lpszPath)
+{
+    CFile clFile;
+    char lpszFullPath[MAX_PATH];
+    if (!clFile.Open(lpszPath, 0))
+        return 0;
+    if (!PlatGetFullPathName(lpszPath, MAX_PATH, lpszFullPath, NULL))
+        return 0;
+    return AddArchive(&clFile, lpszFullPath, "", "");
+}
+
+int CPack::OpenResourceArchive(const char* lpszName, const char* lpszType)
+{
+    // Members remember the resource by name, so integer identifiers and
+    // names that do not fit the record cannot be served later.
+    if (IS_INTRESOURCE(lpszName) || IS_INTRESOURCE(lpszType) || strlen(lpszName) >= PACK_NAME_SIZE ||
+        strlen(lpszType) >= PACK_NAME_SIZE)
+        return 0;
+    CFile clFile;
+    if (!clFile.OpenResource(lpszName, lpszType))
+        return 0;
+    return AddArchive(&clFile, "", lpszName, lpszType);
+}
+
+int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszResName,
+                      const char* lpszResType)
+{
+    BYTE abHeader[HEADER_SIZE];
+    if (pFile->m_qwSize < HEADER_SIZE + TRAILER_SIZE || pFile->m_qwSize > 0xFFFFFFFFu)
+        return 0;
+    DWORD dwLength = pFile->GetSize();
+    if (pFile->Read(abHeader, HEADER_SIZE) != HEADER_SIZE || memcmp(abHeader, "PAC", 3) != 0)
+        return 0;
+    DWORD dwCount = LoadDword(abHeader + 4);
+    DWORD dwMethod = LoadDword(abHeader + 8);
+    pFile->Seek((LONG)(dwLength - TRAILER_SIZE), 0);
+    DWORD dwDirSize = pFile->ReadDword();
+    if (dwMethod > PACK_ZLIB || dwDirSize > dwLength - HEADER_SIZE - TRAILER_SIZE)
+        return 0;
+    // A directory record always holds both a zero byte and a non-zero
+    // byte, so its code tree has two leaves at least and every record byte
+    // costs a bit or more: N * 76 bytes never come from fewer than
+    // N * 76 / 8 bytes of directory.
+    QWORD qwDirBytes = (QWORD)dwCount * DIR_ENTRY_SIZE;
+    if (qwDirBytes > (QWORD)dwDirSize * 8)
+        return 0;
+    DWORD dwDataEnd = dwLength - TRAILER_SIZE - dwDirSize;
+
+    BYTE* pBlock = new (std::nothrow) BYTE[dwDirSize + 1];
+    BYTE* pDir = new (std::nothrow) BYTE[qwDirBytes + 1];
+    int nResult = 0;
+    if (!pBlock || !pDir)
+        goto done;
+    pFile->Seek((LONG)dwDataEnd, 0);
+    if (pFile->Read(pBlock, dwDirSize) != dwDirSize)
+        goto done;
+    for (DWORD i = 0; i < dwDirSize; i++)
+        pBlock[i] ^= 0xFF;
+    if (dwCount && m_pHuffman->Decompress(pDir, (DWORD)qwDirBytes, pBlock, dwDirSize) != qwDirBytes)
+        goto done;
+
+    // Check every record before entering any, so a damaged archive adds
+    // nothing.
+    for (DWORD i = 0; i < dwCount; i++) {
+        const BYTE* pRec = pDir + i * DIR_ENTRY_SIZE;
+        DWORD dwOffset = LoadDword(pRec + 64), dwOrgSize = LoadDword(pRec + 68);
+        DWORD dwPackSize = LoadDword(pRec + 72);
+        if (!memchr(pRec, 0, PACK_NAME_SIZE) || !IsPlainName((const char*)pRec))
+            goto done;
+        if (dwOffset < HEADER_SIZE || (QWORD)dwOffset + dwPackSize > dwDataEnd)
+            goto done;
+        if (dwMethod == PACK_STORE && dwPackSize != dwOrgSize)
+            goto done;
+    }
+    for (DWORD i = 0; i < dwCount; i++) {
+        const BYTE* pRec = pDir + i * DIR_ENTRY_SIZE;
+        PackMember member;
+        memset(&member, 0, sizeof(member));
+        strcpy(member.szName, (const char*)pRec);
+        strcpy(member.szPackPath, lpszPackPath);
+        strcpy(member.szResName, lpszResName);
+        strcpy(member.szResType, lpszResType);
+        member.dwOffset = LoadDword(pRec + 64);
+        member.dwOrgSize = LoadDword(pRec + 68);
+        member.dwPackSize = LoadDword(pRec + 72);
+        member.nMethod = (int)dwMethod;
+        if (!Enter(member))
+            goto done;
+    }
+    nResult = 1;
+done:
+    delete[] pBlock;
+    delete[] pDir;
+    return nResult;
+}
+
+int CPack::AddFile(const char* lpszPath)
+{
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst(lpszPath, &fd);
+    if (!hFind)
+        return 0;
+    PlatFindClose(hFind);
+
+    PackMember member;
+    memset(&member, 0, sizeof(member));
+    char* pFilePart = NULL;
+    if (!PlatGetFullPathName(lpszPath, PACK_PATH_SIZE, member.szPackPath, &pFilePart))
+        return 0;
+    char lpszName[MAX_PATH];
+    GetFileName(lpszName, member.szPackPath);
+    // A name the format cannot hold is refused rather than cut, which
+    // would serve the file under a name nobody asked for.
+    if (strlen(lpszName) >= PACK_NAME_SIZE || !IsPlainName(lpszName))
+        return 0;
+    strcpy(member.szName, lpszName);
+    member.dwOrgSize = member.dwPackSize = fd.nFileSizeLow;
+    member.nMethod = PACK_STORE;
+    return Enter(member);
+}
+
+int CPack::AddFolder(const char* lpszPath)
+{
+    char lpszPattern[MAX_PATH], lpszEntry[MAX_PATH];
+    if (!lpszPath[0] || !JoinPath(lpszPattern, lpszPath, "*.*"))
+        return 0;
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst(lpszPattern, &fd);
+    if (!hFind)
+        return 0;
+    // Every entry is tried; the result says whether all of them made it.
+    int nResult = 1;
+    do {
+        bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (bFolder && fd.cFileName[0] == '.')
+            continue;
+        if (!JoinPath(lpszEntry, lpszPath, fd.cFileName)) {
+            nResult = 0;
+            continue;
+        }
+        if (!(bFolder ? AddFolder(lpszEntry) : AddFile(lpszEntry)))
+            nResult = 0;
+    } while (PlatFindNext(hFind, &fd));
+    PlatFindClose(hFind);
+    return nResult;
+}
+
+int CPack::OpenMemberFile(PackMember* pMember, HANDLE* phFile)
+{
+    if (pMember->nMethod != PACK_STORE || pMember->lpData)
+        return 0;
+    HANDLE hFile = pMember->szPackPath[0] ? PlatOpenFile(pMember->szPackPath, 0) : NULL;
+    if (!hFile || !PlatSetFilePos(hFile, pMember->dwOffset, PLAT_SEEK_BEGIN, NULL)) {
+        PlatCloseFile(hFile);
+        *phFile = NULL;
+        return 0;
+    }
+    *phFile = hFile;
+    return 1;
+}
+
+int CPack::OpenMemberFile(const char* lpszName, HANDLE* phFile)
+{
+    PackMember* pMember = Find(lpszName);
+    return pMember ? OpenMemberFile(pMember, phFile) : 0;
+}
+
+int CPack::OpenContainer(const PackMember* pMember, CFile* pFile)
+{
+    if (pMember->lpData)
+        // A block of 0 bytes would open unbounded; nothing is read from it.
+        return pFile->OpenMemory(pMember->lpData, pMember->dwPackSize ? pMember->dwPackSize : 1, 0);
+    if (pMember->szPackPath[0])
+        return pFile->Open(pMember->szPackPath, 0);
+    return pFile->OpenResource(pMember->szResName, pMember->szResType);
+}
+
+int CPack::ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest)
+{
+    // An empty member is empty whatever its block holds.
+    if (pMember->dwOrgSize == 0)
+        return 1;
+    pFile->Seek64(pMember->dwOffset, 0);
+    if (pMember->nMethod == PACK_STORE)
+        return pFile->Read(pDest, pMember->dwOrgSize) == pMember->dwOrgSize;
+    BYTE* pBlock = new (std::nothrow) BYTE[pMember->dwPackSize + 1];
+    if (!pBlock)
+        return 0;
+    int nResult = pFile->Read(pBlock, pMember->dwPackSize) == pMember->dwPackSize &&
+                  Decode(pMember->nMethod, pDest, pMember->dwOrgSize, pBlock, pMember->dwPackSize);
+    delete[] pBlock;
+    return nResult;
+}
+
+int CPack::Decode(int nMethod, BYTE* pDest, DWORD dwOrgSize, const BYTE* pBlock, DWORD dwPackSize)
+{
+    switch (nMethod) {
+    case PACK_SLIDE:
+        // The stream carries no end mark: one that stops early is cut.
+        return m_pSlide->Decompress(pDest, dwOrgSize, pBlock, dwPackSize) == dwOrgSize;
+    case PACK_HUFFMAN:
+        // A Huffman stream always yields the size asked for; damage cannot
+        // be told from the bytes.
+        m_pHuffman->Decompress(pDest, dwOrgSize, pBlock, dwPackSize);
+        return 1;
+    case PACK_ZLIB:
+        return m_pZlib->DecompressChecked(pDest, dwOrgSize, pBlock, dwPackSize) == dwOrgSize;
+    default:
+        return 0;
+    }
+}
+
+int CPack::ReadMember(PackMember* pMember, BYTE** ppBuffer)
+{
+    CFile clFile;
+    if (!OpenContainer(pMember, &clFile))
+        return 0;
+    return ReadContent(pMember, &clFile, *ppBuffer);
+}
+
+int CPack::ReadMember(const char* lpszName, BYTE** ppBuffer)
+{
+    PackMember* pMember = Find(lpszName);
+    return pMember ? ReadMember(pMember, ppBuffer) : 0;
+}
+
+void CPack::Preload()
+{
+    for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
+        if (p->lpData)
+            continue;
+        // A member whose block cannot be loaded whole stays served from its
+        // container, as before.
+        CFile clFile;
+        BYTE* pData = new (std::nothrow) BYTE[p->dwPackSize + 1];
+        if (!pData || !OpenContainer(p, &clFile)) {
+            delete[] pData;
+            continue;
+        }
+        clFile.Seek64(p->dwOffset, 0);
+        if (clFile.Read(pData, p->dwPackSize) != p->dwPackSize) {
+            delete[] pData;
+            continue;
+        }
+        p->lpData = pData;
+        p->dwOffset = 0;
+    }
+}

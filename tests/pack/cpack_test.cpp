@@ -1,0 +1,723 @@
+#include "pack/cpack.h"
+
+#include "codec/cslide.h"
+#include "codec/czlib.h"
+#include "container/clist.h"
+#include "file/cfile.h"
+#include "file/directory.h"
+#include "file/path.h"
+#include "pack_test_util.h"
+#include "platform/platform.h"
+#include "support/scratch.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Pattern(size_t n, unsigned nSeed)
+{
+    std::string s(n, '\0');
+    unsigned x = nSeed * 2654435761u + 1;
+    for (size_t i = 0; i < n; i++) {
+        x = x * 1103515245u + 12345u;
+        s[i] = (char)(x >> 16);
+    }
+    return s;
+}
+
+std::string AllBytes()
+{
+    std::string s;
+    for (int i = 0; i < 256; i++)
+        s.push_back((char)i);
+    return s;
+}
+
+std::string Full(const std::string& path)
+{
+    char full[MAX_PATH];
+    EXPECT_NE(0u, PlatGetFullPathName(path.c_str(), MAX_PATH, full, NULL));
+    return full;
+}
+
+// Contents where the encoders have edges: empty, tiny (a zlib stream of a
+// few bytes is longer than twice its input), 256 distinct bytes (576 bytes
+// of Huffman), text, and incompressible data.
+struct Source {
+    const char* name;
+    std::string data;
+};
+
+std::vector<Source> Sources()
+{
+    std::string text;
+    for (int i = 0; i < 200; i++)
+        text += "The quick brown fox jumps over the lazy dog. ";
+    return { { "empty.bin", "" },     { "one.bin", "A" },          { "four.bin", "abcd" },
+             { "all256.bin", AllBytes() }, { "text.txt", text }, { "noise.bin", Pattern(70000, 3) } };
+}
+
+void WriteSources(const ScratchDir& dir, const std::vector<Source>& sources)
+{
+    for (const Source& s : sources) {
+        std::string path = dir.Path(std::string("src\\") + s.name);
+        char folder[MAX_PATH];
+        CreateDirectories(CutFileName(folder, path.c_str()));
+        ASSERT_TRUE(WriteWholeFile(path, s.data));
+    }
+}
+
+// Folder walks enumerate in the file system's order.
+std::vector<std::string> Sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// --- Name hash ----------------------------------------------------------
+
+TEST(PackHash, KnownValues)
+{
+    EXPECT_EQ(768, CPack::Hash("abc"));
+    EXPECT_EQ(768, CPack::Hash("ABC"));
+    EXPECT_EQ(768, CPack::Hash("bca"));
+    EXPECT_EQ(776, CPack::Hash("a"));
+    EXPECT_EQ(0, CPack::Hash("aa"));
+    EXPECT_EQ(0, CPack::Hash(""));
+    EXPECT_EQ(24, CPack::Hash("ab"));
+    EXPECT_EQ(608, CPack::Hash("data.pac"));
+    EXPECT_EQ(320, CPack::Hash("BGM01.OGG"));
+    EXPECT_EQ(320, CPack::Hash("bgm01.ogg"));
+    // Bytes of 0x80 and up count as negative terms.
+    EXPECT_EQ(0, CPack::Hash("\x83\x5C") % 8);
+    EXPECT_EQ(CPack::Hash("\x83\x5C"), CPack::Hash("\x5C\x83"));
+}
+
+// --- Building archives --------------------------------------------------
+
+TEST(PackSave, EmptyCatalogueGivesSixteenBytes)
+{
+    ScratchDir dir("save_empty");
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Save(dir.Path("empty.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    std::string archive;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("empty.pac"), &archive));
+    EXPECT_EQ(std::string("PAC\0\0\0\0\0\3\0\0\0\0\0\0\0", 16), archive);
+
+    CPack clRead;
+    EXPECT_EQ(1, clRead.OpenArchive(dir.Path("empty.pac").c_str()));
+    EXPECT_EQ(0, clRead.m_pAllList->GetCount());
+}
+
+TEST(PackSave, StoredLayoutChainsOffsetsAndCopiesBytes)
+{
+    ScratchDir dir("save_layout");
+    std::vector<Source> sources = { { "a.bin", "first" }, { "b.bin", Pattern(1000, 1) }, { "c.bin", "x" } };
+    WriteSources(dir, sources);
+    CPack clPack;
+    for (const Source& s : sources)
+        ASSERT_EQ(1, clPack.AddFile(dir.Path(std::string("src\\") + s.name).c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
+
+    std::string archive;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &archive));
+    std::vector<PackDirEntry> entries = ReadDirectory(archive);
+    ASSERT_EQ(3u, entries.size());
+    DWORD dwOffset = 12;
+    for (size_t i = 0; i < entries.size(); i++) {
+        EXPECT_STREQ(sources[i].name, entries[i].szName);
+        EXPECT_EQ(dwOffset, entries[i].dwOffset);
+        EXPECT_EQ(sources[i].data.size(), entries[i].dwOrgSize);
+        EXPECT_EQ(entries[i].dwOrgSize, entries[i].dwPackSize);
+        EXPECT_EQ(sources[i].data, archive.substr(entries[i].dwOffset, entries[i].dwPackSize));
+        // Name fields are zero after the terminator.
+        for (size_t k = strlen(entries[i].szName); k < 64; k++)
+            EXPECT_EQ(0, entries[i].szName[k]);
+        dwOffset += entries[i].dwPackSize;
+    }
+    DWORD dwDirSize = (BYTE)archive[archive.size() - 4] | (BYTE)archive[archive.size() - 3] << 8;
+    EXPECT_EQ(12 + 1006 + dwDirSize + 4, archive.size());
+    EXPECT_EQ(dwOffset + dwDirSize + 4, archive.size());
+}
+
+struct Call {
+    std::string name;
+    DWORD dwDone, dwTotal, dwPackSize;
+    void* pUser;
+};
+
+void RecordCall(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal, DWORD dwPackSize, void* pUser)
+{
+    ((std::vector<Call>*)pUser)->push_back({ pEntry->szName, dwDone, dwTotal, dwPackSize, pUser });
+}
+
+TEST(PackSave, ProgressBracketsEachMember)
+{
+    ScratchDir dir("save_progress");
+    WriteSources(dir, { { "a.txt", std::string(3000, 'a') }, { "b.txt", "bbbb" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFile(dir.Path("src\\a.txt").c_str()));
+    ASSERT_EQ(1, clPack.AddFile(dir.Path("src\\b.txt").c_str()));
+    std::vector<Call> calls;
+    ASSERT_EQ(1, clPack.Save(dir.Path("p.pac").c_str(), PACK_SLIDE, RecordCall, &calls));
+
+    std::string archive;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("p.pac"), &archive));
+    std::vector<PackDirEntry> entries = ReadDirectory(archive);
+    ASSERT_EQ(2u, entries.size());
+    ASSERT_EQ(4u, calls.size());
+    DWORD p1 = entries[0].dwPackSize, p2 = entries[1].dwPackSize;
+    EXPECT_LT(p1, 3000u);
+    const Call expected[4] = { { "a.txt", 0, 3000, 0, &calls },
+                               { "a.txt", 3000, 3000, p1, &calls },
+                               { "b.txt", 0, 4, 0, &calls },
+                               { "b.txt", 4, 4, p2, &calls } };
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(expected[i].name, calls[i].name) << i;
+        EXPECT_EQ(expected[i].dwDone, calls[i].dwDone) << i;
+        EXPECT_EQ(expected[i].dwTotal, calls[i].dwTotal) << i;
+        EXPECT_EQ(expected[i].dwPackSize, calls[i].dwPackSize) << i;
+        EXPECT_EQ(expected[i].pUser, calls[i].pUser) << i;
+    }
+}
+
+TEST(PackSave, EveryMethodRoundTripsEdgeContents)
+{
+    ScratchDir dir("save_roundtrip");
+    std::vector<Source> sources = Sources();
+    WriteSources(dir, sources);
+    for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
+        CPack clPack;
+        ASSERT_EQ(1, clPack.AddFolder(dir.Path("src\\").c_str()));
+        std::string out = dir.Path("m" + std::to_string(nMethod) + ".pac");
+        ASSERT_EQ(1, clPack.Save(out.c_str(), nMethod, NULL, NULL)) << nMethod;
+
+        CPack clRead;
+        ASSERT_EQ(1, clRead.OpenArchive(out.c_str())) << nMethod;
+        std::vector<std::string> names = MemberNames(&clRead);
+        ASSERT_EQ(MemberNames(&clPack), names);
+        for (const Source& s : sources) {
+            PackMember* pMember = clRead.Find(s.name);
+            ASSERT_NE(nullptr, pMember);
+            EXPECT_EQ(nMethod, pMember->nMethod);
+            EXPECT_EQ(s.data.size(), pMember->dwOrgSize);
+            std::string data;
+            ASSERT_TRUE(ReadWholeMember(&clRead, pMember, &data)) << s.name << " method " << nMethod;
+            EXPECT_TRUE(data == s.data) << s.name << " method " << nMethod;
+            if (s.data.empty()) {
+                EXPECT_EQ(0u, pMember->dwPackSize) << "an empty member gets no block";
+            }
+        }
+    }
+}
+
+TEST(PackSave, RepacksArchiveMembersIntoAnotherMethod)
+{
+    ScratchDir dir("save_repack");
+    std::vector<Source> sources = Sources();
+    WriteSources(dir, sources);
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("huff.pac").c_str(), PACK_HUFFMAN, NULL, NULL));
+
+    CPack clHuff;
+    ASSERT_EQ(1, clHuff.Open(dir.Path("huff.pac").c_str()));
+    ASSERT_EQ(1, clHuff.Save(dir.Path("zlib.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    ASSERT_EQ(1, clHuff.Save(dir.Path("store.pac").c_str(), PACK_STORE, NULL, NULL));
+    CPack clZlib;
+    ASSERT_EQ(1, clZlib.Open(dir.Path("zlib.pac").c_str()));
+    CPack clStore;
+    ASSERT_EQ(1, clStore.Open(dir.Path("store.pac").c_str()));
+    // And back again from an archive file of stored members, then preloaded.
+    clStore.Preload();
+    ASSERT_EQ(1, clStore.Save(dir.Path("slide.pac").c_str(), PACK_SLIDE, NULL, NULL));
+    CPack clSlide;
+    ASSERT_EQ(1, clSlide.Open(dir.Path("slide.pac").c_str()));
+
+    for (CPack* pPack : { &clZlib, &clStore, &clSlide }) {
+        ASSERT_EQ((int)sources.size(), pPack->m_pAllList->GetCount());
+        for (const Source& s : sources) {
+            std::string data;
+            PackMember* pMember = pPack->Find(s.name);
+            ASSERT_NE(nullptr, pMember);
+            ASSERT_TRUE(ReadWholeMember(pPack, pMember, &data));
+            EXPECT_TRUE(data == s.data) << s.name;
+        }
+    }
+}
+
+TEST(PackSave, MissingSourceIsLeftOutAndCounted)
+{
+    ScratchDir dir("save_missing");
+    WriteSources(dir, { { "a.bin", "aaa" }, { "b.bin", "bbb" }, { "c.bin", "ccc" } });
+    CPack clPack;
+    for (const char* name : { "a.bin", "b.bin", "c.bin" })
+        ASSERT_EQ(1, clPack.AddFile(dir.Path(std::string("src\\") + name).c_str()));
+    RemoveTree(dir.Path("src\\b.bin"));
+    ASSERT_EQ(1, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
+
+    CPack clRead;
+    ASSERT_EQ(1, clRead.OpenArchive(dir.Path("out.pac").c_str()));
+    EXPECT_EQ((std::vector<std::string>{ "a.bin", "c.bin" }), MemberNames(&clRead));
+}
+
+TEST(PackSave, DuplicateNamesAreKeptAndTheFirstIsFound)
+{
+    ScratchDir dir("save_dup");
+    WriteSources(dir, { { "one\\same.txt", "from one" }, { "two\\same.txt", "from two" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src\\one").c_str()));
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src\\two\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("dup.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    CPack clRead;
+    ASSERT_EQ(1, clRead.Open(dir.Path("dup.pac").c_str()));
+    EXPECT_EQ((std::vector<std::string>{ "same.txt", "same.txt" }), MemberNames(&clRead));
+    std::string data;
+    ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("SAME.TXT"), &data));
+    EXPECT_EQ("from one", data);
+}
+
+TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
+{
+    ScratchDir dir("save_replace");
+    WriteSources(dir, { { "a.bin", "content" } });
+    ASSERT_TRUE(WriteWholeFile(dir.Path("out.pac"), "old archive"));
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFile(dir.Path("src\\a.bin").c_str()));
+
+    // An undefined method is refused; the old file stays as it was.
+    EXPECT_EQ(0, clPack.Save(dir.Path("out.pac").c_str(), 4, NULL, NULL));
+    EXPECT_EQ(0, clPack.Save(dir.Path("out.pac").c_str(), -1, NULL, NULL));
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
+    EXPECT_EQ("old archive", data);
+
+    // A target folder that does not exist: nothing is written anywhere.
+    EXPECT_EQ(0, clPack.Save(dir.Path("nofolder\\out.pac").c_str(), PACK_STORE, NULL, NULL));
+
+    ASSERT_EQ(1, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
+    EXPECT_EQ("PAC", data.substr(0, 3));
+
+    // No temporary file is left beside the target.
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst(dir.Path("*.~*").c_str(), &fd);
+    EXPECT_EQ(nullptr, hFind);
+    PlatFindClose(hFind);
+}
+
+TEST(PackSave, NameLengthLimit)
+{
+    ScratchDir dir("save_names");
+    std::string name63(59, 'n'), name64(60, 'n');
+    name63 += ".bin";
+    name64 += ".bin";
+    WriteSources(dir, { { name63.c_str(), "63" }, { name64.c_str(), "64" } });
+    CPack clPack;
+    EXPECT_EQ(1, clPack.AddFile(dir.Path("src\\" + name63).c_str()));
+    EXPECT_EQ(0, clPack.AddFile(dir.Path("src\\" + name64).c_str()));
+    EXPECT_EQ(1, clPack.m_pAllList->GetCount());
+    // A folder walk that meets an unstorable name reports it after
+    // entering the rest.
+    CPack clWalk;
+    EXPECT_EQ(0, clWalk.AddFolder(dir.Path("src").c_str()));
+    EXPECT_EQ((std::vector<std::string>{ name63 }), MemberNames(&clWalk));
+
+    ASSERT_EQ(1, clPack.Save(dir.Path("n.pac").c_str(), PACK_STORE, NULL, NULL));
+    std::string archive;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("n.pac"), &archive));
+    std::vector<PackDirEntry> entries = ReadDirectory(archive);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(name63, std::string(entries[0].szName, 63));
+    EXPECT_EQ(0, entries[0].szName[63]);
+}
+
+// --- Entering sources ---------------------------------------------------
+
+TEST(PackOpen, ArchiveFileAndFolderSources)
+{
+    ScratchDir dir("open_sources");
+    WriteSources(dir, { { "x.txt", "x" }, { "sub\\y.txt", "yy" }, { ".hidden\\z.txt", "z" }, { ".dot", "d" } });
+    CPack clPack;
+    // A folder with a trailing backslash: every file below it, depth first,
+    // files whose names begin with '.' included, folders beginning with '.'
+    // skipped.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    EXPECT_EQ((std::vector<std::string>{ ".dot", "x.txt", "y.txt" }), Sorted(MemberNames(&clPack)));
+    PackMember* pMember = clPack.Find("y.txt");
+    ASSERT_NE(nullptr, pMember);
+    EXPECT_EQ(Full(dir.Path("src\\sub\\y.txt")), pMember->szPackPath);
+    EXPECT_EQ(2u, pMember->dwOrgSize);
+    EXPECT_EQ(0u, pMember->dwOffset);
+
+    // Without the backslash the folder itself is one member of size 0.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src").c_str()));
+    EXPECT_EQ((std::vector<std::string>{ "src" }), MemberNames(&clPack));
+    EXPECT_EQ(0u, clPack.Find("SRC")->dwOrgSize);
+
+    // A plain file is one member at offset 0, readable in place.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\x.txt").c_str()));
+    pMember = clPack.Find("x.txt");
+    ASSERT_NE(nullptr, pMember);
+    EXPECT_EQ(1u, pMember->dwOrgSize);
+    HANDLE hFile = NULL;
+    ASSERT_EQ(1, clPack.OpenMemberFile("X.TXT", &hFile));
+    QWORD qwPos = 99;
+    EXPECT_EQ(1, PlatSetFilePos(hFile, 0, PLAT_SEEK_CURRENT, &qwPos));
+    EXPECT_EQ(0u, qwPos);
+    PlatCloseFile(hFile);
+
+    // An archive enters its members, not itself.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("all.pac").c_str(), PACK_STORE, NULL, NULL));
+    std::vector<std::string> written = MemberNames(&clPack);
+    ASSERT_EQ(1, clPack.Open(dir.Path("all.pac").c_str()));
+    EXPECT_EQ(written, MemberNames(&clPack));
+
+    EXPECT_EQ(0, clPack.Open(dir.Path("missing").c_str()));
+    EXPECT_EQ(0, clPack.m_pAllList->GetCount());
+}
+
+TEST(PackOpen, LookupIgnoresLetterCaseAndFindsTheFirstArchive)
+{
+    ScratchDir dir("open_two");
+    WriteSources(dir, { { "a\\abc.txt", "first" }, { "b\\x.bin", "second" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src\\a").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("one.pac").c_str(), PACK_HUFFMAN, NULL, NULL));
+    ASSERT_TRUE(WriteWholeFile(dir.Path("src\\a\\x.bin"), "from one"));
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\a\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("one.pac").c_str(), PACK_HUFFMAN, NULL, NULL));
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\b\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("two.pac").c_str(), PACK_STORE, NULL, NULL));
+
+    CPack clRead;
+    ASSERT_EQ(1, clRead.OpenArchive(dir.Path("one.pac").c_str()));
+    ASSERT_EQ(1, clRead.OpenArchive(dir.Path("two.pac").c_str()));
+    EXPECT_EQ(nullptr, clRead.Find("missing"));
+    PackMember* pMember = clRead.Find("ABC.TXT");
+    ASSERT_NE(nullptr, pMember);
+    EXPECT_STREQ("abc.txt", pMember->szName);
+    std::string data;
+    ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("x.bin"), &data));
+    EXPECT_EQ("from one", data);
+
+    // GetSourcePath passes over the encoded member and finds the stored one.
+    char path[MAX_PATH];
+    EXPECT_EQ(1, clRead.GetSourcePath(path, "X.BIN"));
+    EXPECT_EQ(Full(dir.Path("two.pac")), path);
+    EXPECT_EQ(0, clRead.GetSourcePath(path, "abc.txt"));
+}
+
+TEST(PackRead, InPlaceOnlyForStoredMembersOfFiles)
+{
+    ScratchDir dir("read_inplace");
+    WriteSources(dir, { { "a.bin", "aaaa" }, { "empty.bin", "" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
+        std::string out = dir.Path("m" + std::to_string(nMethod) + ".pac");
+        ASSERT_EQ(1, clPack.Save(out.c_str(), nMethod, NULL, NULL));
+        CPack clRead;
+        ASSERT_EQ(1, clRead.Open(out.c_str()));
+        HANDLE hFile = (HANDLE)&clRead; // must stay untouched on refusal
+        if (nMethod == PACK_STORE) {
+            ASSERT_EQ(1, clRead.OpenMemberFile("a.bin", &hFile));
+            QWORD qwPos = 0;
+            PlatSetFilePos(hFile, 0, PLAT_SEEK_CURRENT, &qwPos);
+            EXPECT_EQ(clRead.Find("a.bin")->dwOffset, qwPos);
+            PlatCloseFile(hFile);
+            std::string data = "unchanged";
+            EXPECT_TRUE(ReadWholeMember(&clRead, clRead.Find("empty.bin"), &data));
+            EXPECT_EQ("", data);
+        } else {
+            EXPECT_EQ(0, clRead.OpenMemberFile("a.bin", &hFile));
+            EXPECT_EQ((HANDLE)&clRead, hFile);
+        }
+        clRead.Preload();
+        EXPECT_EQ(0, clRead.OpenMemberFile("a.bin", &hFile));
+        std::string data;
+        ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("a.bin"), &data));
+        EXPECT_EQ("aaaa", data);
+    }
+    HANDLE hFile = NULL;
+    EXPECT_EQ(0, clPack.OpenMemberFile("nothing", &hFile));
+}
+
+TEST(PackFile, StoredMemberReadInPlaceStaysInsideItsWindow)
+{
+    ScratchDir dir("file_window");
+    WriteSources(dir, { { "1.bin", "HEAD" }, { "2.bin", "member" }, { "3.bin", "NEXT" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("w.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_EQ(1, clPack.Open(dir.Path("w.pac").c_str()));
+
+    CFile clFile(&clPack, "2.BIN", 0);
+    ASSERT_EQ(CFILE_HANDLE, clFile.m_nType);
+    EXPECT_EQ(6u, clFile.GetSize());
+    EXPECT_EQ(0u, clFile.GetPos());
+    char buf[32] = {};
+    EXPECT_EQ(6u, clFile.Read(buf, sizeof(buf)));
+    EXPECT_STREQ("member", buf);
+    EXPECT_EQ(0u, clFile.Read(buf, sizeof(buf)));
+    ASSERT_EQ(1, clFile.Seek(0, 2));
+    EXPECT_EQ(6u, clFile.GetPos());
+    ASSERT_EQ(1, clFile.Seek(-2, 2));
+    memset(buf, 0, sizeof(buf));
+    EXPECT_EQ(2u, clFile.Read(buf, 10));
+    EXPECT_STREQ("er", buf);
+
+    // Two members open at once, each with its own position.
+    CFile clOther;
+    ASSERT_EQ(1, clOther.OpenPack(&clPack, "3.bin", 0));
+    EXPECT_EQ('N', clOther.ReadByte());
+    EXPECT_EQ(0, clOther.OpenPack(&clPack, "4.bin", 0));
+    EXPECT_EQ(CFILE_NONE, clOther.m_nType);
+}
+
+TEST(PackFile, EncodedMemberIsDecodedIntoAnOwnedBuffer)
+{
+    ScratchDir dir("file_decoded");
+    std::string text(5000, 'q');
+    WriteSources(dir, { { "t.txt", text } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("z.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    ASSERT_EQ(1, clPack.Open(dir.Path("z.pac").c_str()));
+    CFile clFile;
+    ASSERT_EQ(1, clFile.OpenPack(&clPack, "t.txt", 0));
+    EXPECT_EQ(CFILE_MEMORY, clFile.m_nType);
+    EXPECT_EQ(1, clFile.m_bAlloc);
+    EXPECT_EQ(5000u, clFile.GetSize());
+    std::string data(5000, '\0');
+    EXPECT_EQ(5000u, clFile.Read(&data[0], 6000));
+    EXPECT_EQ(text, data);
+}
+
+TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
+{
+    ScratchDir dir("file_extract");
+    std::vector<Source> sources = Sources();
+    WriteSources(dir, sources);
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("e.pac").c_str(), PACK_SLIDE, NULL, NULL));
+    ASSERT_EQ(1, clPack.Open(dir.Path("e.pac").c_str()));
+    for (const char* folder : { "out1", "out2\\" }) {
+        ASSERT_EQ(1, CreateDirectories(dir.Path(folder).c_str()));
+        ASSERT_EQ(1, clPack.ExtractAll(dir.Path(folder).c_str()));
+        for (const Source& s : sources) {
+            std::string data;
+            ASSERT_TRUE(ReadWholeFile(dir.Path(std::string(folder) + (folder[4] ? "" : "\\") + s.name), &data))
+                << folder << s.name;
+            EXPECT_TRUE(data == s.data) << s.name;
+        }
+    }
+    // A folder that cannot be written to stops at once.
+    EXPECT_EQ(0, clPack.ExtractAll(dir.Path("missing").c_str()));
+}
+
+TEST(PackFile, PreloadServesEverythingFromMemory)
+{
+    ScratchDir dir("file_preload");
+    std::vector<Source> sources = Sources();
+    WriteSources(dir, sources);
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("p.pac").c_str(), PACK_HUFFMAN, NULL, NULL));
+    ASSERT_EQ(1, clPack.Open(dir.Path("p.pac").c_str()));
+    clPack.Preload();
+    clPack.Preload(); // a second call reads nothing and changes nothing
+    RemoveTree(dir.Path("p.pac"));
+    ASSERT_EQ(1, CreateDirectories(dir.Path("out").c_str()));
+    ASSERT_EQ(1, clPack.ExtractAll(dir.Path("out").c_str()));
+    for (const Source& s : sources) {
+        std::string data;
+        ASSERT_TRUE(ReadWholeFile(dir.Path("out\\") + s.name, &data));
+        EXPECT_TRUE(data == s.data) << s.name;
+        EXPECT_EQ(0u, clPack.Find(s.name)->dwOffset);
+    }
+}
+
+// --- Damaged archives ---------------------------------------------------
+
+// Whatever was accepted must read without crashing or reading outside
+// its blocks (the sanitizers watch); the result may be 0.
+void ReadEverything(CPack* pPack)
+{
+    for (PackMember* p = (PackMember*)pPack->m_pAllList->GetFirst(); p;
+         p = (PackMember*)pPack->m_pAllList->GetNext()) {
+        std::string data;
+        ReadWholeMember(pPack, p, &data);
+    }
+}
+
+std::string SmallArchive(int nMethod, const ScratchDir& dir)
+{
+    WriteSources(dir, { { "a.txt", "alpha alpha alpha" }, { "b.bin", Pattern(300, 9) }, { "c", "" } });
+    CPack clPack;
+    EXPECT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    EXPECT_EQ(1, clPack.Save(dir.Path("small.pac").c_str(), nMethod, NULL, NULL));
+    std::string archive;
+    EXPECT_TRUE(ReadWholeFile(dir.Path("small.pac"), &archive));
+    return archive;
+}
+
+TEST(PackDamage, EveryCutIsRefused)
+{
+    ScratchDir dir("damage_cut");
+    for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
+        std::string archive = SmallArchive(nMethod, dir);
+        for (size_t n = 0; n < archive.size(); n++) {
+            ASSERT_TRUE(WriteWholeFile(dir.Path("cut.pac"), archive.substr(0, n)));
+            CPack clPack;
+            int nResult = clPack.OpenArchive(dir.Path("cut.pac").c_str());
+            if (nResult)
+                ReadEverything(&clPack);
+            else
+                EXPECT_EQ(0, clPack.m_pAllList->GetCount()) << "cut at " << n;
+        }
+    }
+}
+
+TEST(PackDamage, FlippedBytesNeverCrash)
+{
+    ScratchDir dir("damage_flip");
+    for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
+        std::string archive = SmallArchive(nMethod, dir);
+        for (size_t i = 0; i < archive.size(); i++) {
+            std::string bad = archive;
+            bad[i] ^= (char)(0x41 + i % 7);
+            ASSERT_TRUE(WriteWholeFile(dir.Path("flip.pac"), bad));
+            CPack clPack;
+            if (clPack.OpenArchive(dir.Path("flip.pac").c_str()))
+                ReadEverything(&clPack);
+            else
+                EXPECT_EQ(0, clPack.m_pAllList->GetCount());
+        }
+    }
+}
+
+TEST(PackDamage, HeaderAndDirectoryChecks)
+{
+    ScratchDir dir("damage_fields");
+    std::string path = dir.Path("bad.pac");
+    auto Refused = [&](const std::string& bytes) {
+        EXPECT_TRUE(WriteWholeFile(path, bytes));
+        CPack clPack;
+        int nResult = clPack.OpenArchive(path.c_str());
+        return nResult == 0 && clPack.m_pAllList->GetCount() == 0;
+    };
+    std::vector<RawMember> good = { { "a.bin", 3, "abc" }, { "b.bin", 2, "de" } };
+    ASSERT_FALSE(Refused(BuildArchive(PACK_STORE, good)));
+
+    EXPECT_TRUE(Refused(BuildArchive(4, good))) << "unknown method";
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 0x7FFFFFFF))) << "count beyond the directory";
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 3))) << "count one too many";
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "a.bin", 4, "abc" } }))) << "stored size mismatch";
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "..", 1, "a" } })));
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "..\\evil.bin", 1, "a" } })));
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "d/evil.bin", 1, "a" } })));
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "C:evil.bin", 1, "a" } })));
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "", 1, "a" } })));
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { std::string(64, 'n'), 1, "a" } }))) << "unterminated";
+    EXPECT_FALSE(Refused(BuildArchive(PACK_STORE, { { "\x83\x5C.bin", 1, "a" } }))) << "SO is a name";
+
+    // Offsets pointing outside the data area.
+    std::string archive = BuildArchive(PACK_STORE, good);
+    std::vector<PackDirEntry> entries = ReadDirectory(archive);
+    std::string trailer = archive;
+    trailer[trailer.size() - 4] = (char)0xF0;
+    EXPECT_TRUE(Refused(trailer)) << "directory larger than the file";
+    EXPECT_TRUE(Refused(std::string("PAC\0\0\0\0\0\0\0\0\0\0\0\0", 15)));
+    EXPECT_TRUE(Refused("PAD" + archive.substr(3)));
+}
+
+TEST(PackDamage, DamagedBlocksReadAsFailures)
+{
+    ScratchDir dir("damage_blocks");
+    std::string path = dir.Path("bad.pac");
+    std::string content = Pattern(2000, 5) + std::string(2000, 'z');
+
+    // A sliding-window stream cut short yields fewer bytes than recorded.
+    std::string slide(content.size() * 2, '\0');
+    CSlide clSlide;
+    slide.resize(clSlide.Compress(&slide[0], (DWORD)slide.size(), content.data(), (DWORD)content.size()));
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 100) } })));
+    CPack clPack;
+    ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
+    std::string data;
+    EXPECT_FALSE(ReadWholeMember(&clPack, clPack.Find("s"), &data));
+    CFile clFile;
+    EXPECT_EQ(0, clFile.OpenPack(&clPack, "s", 0));
+    EXPECT_EQ(CFILE_NONE, clFile.m_nType);
+
+    // A zlib stream with a damaged byte is rejected by zlib's own check,
+    // even though it still fills the buffer.
+    std::string zlib(content.size() + 100, '\0');
+    CZlib clZlib;
+    zlib.resize(clZlib.Compress(&zlib[0], (DWORD)zlib.size(), content.data(), (DWORD)content.size()));
+    zlib[zlib.size() - 2] ^= 0x55; // the Adler-32 check
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_ZLIB, { { "z", (DWORD)content.size(), zlib } })));
+    ASSERT_EQ(1, clPack.Open(path.c_str()));
+    EXPECT_FALSE(ReadWholeMember(&clPack, clPack.Find("z"), &data));
+
+    // An empty member reads as empty whatever its block holds.
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_ZLIB, { { "e", 0, "junk" } })));
+    ASSERT_EQ(1, clPack.Open(path.c_str()));
+    EXPECT_TRUE(ReadWholeMember(&clPack, clPack.Find("e"), &data));
+    EXPECT_EQ("", data);
+}
+
+// --- An archive made by another copy of the library ---------------------
+
+// tests/pack/golden.pac was written once by the pack tool and is kept as
+// it is: it must keep reading, and the Windows build also links it in as a
+// resource.
+void CheckGolden(CPack* pPack)
+{
+    std::vector<std::string> names = MemberNames(pPack);
+    ASSERT_EQ((std::vector<std::string>{ "readme.txt", "zeros.bin", "\x83\x5C.txt" }), names);
+    std::string data;
+    ASSERT_TRUE(ReadWholeMember(pPack, pPack->Find("README.TXT"), &data));
+    EXPECT_EQ("golden archive, zlib members\n", data);
+    ASSERT_TRUE(ReadWholeMember(pPack, pPack->Find("zeros.bin"), &data));
+    EXPECT_EQ(std::string(10000, '\0'), data);
+    ASSERT_TRUE(ReadWholeMember(pPack, pPack->Find("\x83\x5C.txt"), &data));
+    EXPECT_EQ("katakana so\n", data);
+}
+
+TEST(PackGolden, ArchiveFromAnotherCopyReads)
+{
+    CPack clPack;
+    ASSERT_EQ(1, clPack.OpenArchive(GAMEPATCH_GOLDEN_PAC));
+    CheckGolden(&clPack);
+}
+
+#ifdef _WIN32
+TEST(PackGolden, ArchiveResourceOfTheProgram)
+{
+    CPack clPack;
+    ASSERT_EQ(1, clPack.OpenResourceArchive("GOLDEN", "PACKDATA"));
+    CheckGolden(&clPack);
+    PackMember* pMember = clPack.Find("zeros.bin");
+    EXPECT_STREQ("", pMember->szPackPath);
+    EXPECT_STREQ("GOLDEN", pMember->szResName);
+    HANDLE hFile = NULL;
+    EXPECT_EQ(0, clPack.OpenMemberFile(pMember, &hFile));
+    char path[MAX_PATH] = "x";
+    EXPECT_EQ(0, clPack.GetSourcePath(path, "zeros.bin")); // zlib members
+
+    CFile clFile(&clPack, "readme.txt", 0);
+    EXPECT_EQ(CFILE_MEMORY, clFile.m_nType);
+    EXPECT_EQ('g', clFile.ReadByte());
+    EXPECT_EQ(0, clPack.OpenResourceArchive("MISSING", "PACKDATA"));
+}
+#endif
+
+} // namespace

@@ -1,0 +1,75 @@
+#!/bin/sh
+# The pack tool as its users run it: an archive of a real folder tree made,
+# listed, tested and extracted with every method; raw codec streams; and
+# the errors a user meets. Arguments: the command that runs the tool (an
+# emulator first, for the Windows build).
+set -u
+work=packtool_work
+rm -rf "$work"
+mkdir -p "$work/tree/sub/deeper" "$work/tree/.git"
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# A Windows build (run through an emulator) prints its text in code page 932
+# with CRLF line ends, as a Windows console expects; the checks read UTF-8.
+if [ $# -gt 1 ]; then
+  run() { "$@" >raw.txt 2>err.txt; r=$?; tr -d '\r' <raw.txt | iconv -f CP932 -t UTF-8 >out.txt; return $r; }
+else
+  run() { "$@" >out.txt 2>err.txt; }
+fi
+
+printf 'hello\n' >tree/a.txt
+printf 'katakana so\n' >"tree/sub/ソ.txt"
+head -c 200000 /dev/zero >tree/sub/zeros.bin
+seq 1 20000 >tree/sub/deeper/numbers.txt
+: >tree/empty.bin
+printf 'ignored\n' >tree/.git/config
+
+run "$@" --help && grep -q 'Usage: packtool' out.txt || fail "--help"
+run "$@" frobnicate; [ $? -eq 2 ] && grep -q 'unknown command' err.txt || fail "unknown command"
+
+for method in store slide huffman zlib; do
+  run "$@" create --method $method $method.pac tree || fail "create $method: $(cat err.txt)"
+  run "$@" list $method.pac || fail "list $method"
+  grep -q "method: $method" out.txt || fail "list $method: method line"
+  for name in a.txt ソ.txt zeros.bin numbers.txt empty.bin; do
+    grep -q " $name\$" out.txt || fail "list $method: $name missing"
+  done
+  grep -q config out.txt && fail "list $method: a folder beginning with a dot was packed"
+  grep -q ' 5 members' out.txt || fail "list $method: count"
+  run "$@" test $method.pac && grep -q '5 members OK' out.txt || fail "test $method"
+  run "$@" extract -C out_$method $method.pac || fail "extract $method: $(cat err.txt)"
+  cmp -s out_$method/a.txt tree/a.txt || fail "extract $method: a.txt"
+  cmp -s "out_$method/ソ.txt" "tree/sub/ソ.txt" || fail "extract $method: ソ.txt"
+  cmp -s out_$method/zeros.bin tree/sub/zeros.bin || fail "extract $method: zeros.bin"
+  cmp -s out_$method/numbers.txt tree/sub/deeper/numbers.txt || fail "extract $method: numbers.txt"
+  cmp -s out_$method/empty.bin tree/empty.bin || fail "extract $method: empty.bin"
+  "$@" cat $method.pac NUMBERS.TXT >cat.txt && cmp -s cat.txt tree/sub/deeper/numbers.txt || fail "cat $method"
+done
+
+run "$@" extract -C named zlib.pac a.txt && [ -f named/a.txt ] && [ ! -f named/zeros.bin ] || fail "extract one member"
+run "$@" extract -C named zlib.pac nothing.txt; [ $? -eq 1 ] && grep -q 'no such member' err.txt || fail "extract a missing member"
+run "$@" list tree/a.txt; [ $? -eq 1 ] && grep -q 'not a readable pack archive' err.txt || fail "list a non-archive"
+
+# A damaged archive is reported, and a failed create leaves nothing behind.
+cp zlib.pac bad.pac
+printf 'XXXXXXXX' | dd of=bad.pac bs=1 seek=20 conv=notrunc 2>/dev/null
+run "$@" test bad.pac; [ $? -eq 1 ] && grep -q 'damaged' err.txt || fail "test a damaged archive"
+run "$@" create --method zip x.pac tree; [ $? -eq 2 ] || fail "create with an unknown method"
+run "$@" create nofolder/x.pac tree; [ $? -eq 1 ] || fail "create into a missing folder"
+ls nofolder 2>/dev/null && fail "create left something behind"
+
+# Raw streams round trip through every codec.
+for method in slide huffman zlib; do
+  run "$@" compress --method $method tree/sub/deeper/numbers.txt n.$method || fail "compress $method"
+  size=$(wc -c <tree/sub/deeper/numbers.txt)
+  run "$@" decompress --method $method --size $size n.$method n.out || fail "decompress $method"
+  cmp -s n.out tree/sub/deeper/numbers.txt || fail "round trip $method"
+done
+run "$@" decompress --method slide n.slide n.out; [ $? -eq 2 ] && grep -q -- '--size' err.txt || fail "decompress without --size"
+run "$@" decompress --method zlib --size 5 n.slide n.out; [ $? -eq 1 ] || fail "decompress a wrong stream"
+
+cd ..
+[ $failures -eq 0 ] && rm -rf "$work"
+echo "packtool: $failures failures"
+[ $failures -eq 0 ]
