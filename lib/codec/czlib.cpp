@@ -28,3 +28,11 @@ DWORD CZlib::Decompress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf,
         return dwDestSize;
     return (DWORD)dwDestSize2;
 }
+
+DWORD CZlib::DecompressChecked(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize)
+{
+    uLongf dwDestSize2 = dwDestSize;
+    if (uncompress((Bytef*)lpDestBuf, &dwDestSize2, (const Bytef*)lpSrcBuf, dwSrcSize) != Z_OK)
+        return 0;
+    return (DWORD)dwDestSize2;
+}

@@ -39,6 +39,9 @@ public:
 
     DWORD Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize);
     DWORD Decompress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize);
+    // Decompress for callers that must tell damage from a full buffer: a
+    // stream zlib rejects returns 0 instead of the capacity.
+    DWORD DecompressChecked(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize);
 };
 
 #endif
