@@ -16,9 +16,22 @@
 // parser, not allocating what a hostile header asks for.
 static const DWORD MAX_MEMBER = 1 << 22;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
+// The archive reader takes a path, so each input goes through a file of
+// this process's own, removed at exit.
+static const std::string& InputPath()
 {
     static const std::string path = "pack_fuzz_" + std::to_string(getpid()) + ".pac";
+    static bool bRegistered = false;
+    if (!bRegistered) {
+        bRegistered = true;
+        atexit([] { unlink(InputPath().c_str()); });
+    }
+    return path;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
+{
+    const std::string& path = InputPath();
     FILE* fp = fopen(path.c_str(), "wb");
     if (!fp)
         abort();
