@@ -1,4 +1,4 @@
-// Property: CZlib::Decompress of any bytes into any destination size stays inside both buffers, and a result below the capacity is the exact size of a valid stream.
+// Property: CZlib::Decompress and DecompressChecked of any bytes into any destination size stay inside both buffers and agree; a result below the capacity is the exact size of a valid stream.
 #include "codec/czlib.h"
 
 #include <stdint.h>
@@ -31,6 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
             abort();
         delete[] pExact;
     }
+
+    // The checked form fails exactly where the plain one returns the
+    // capacity (a full destination that decoded well aside).
+    DWORD dwChecked = g_clZlib.DecompressChecked(pOut, dwDestSize, pStream, dwStreamSize);
+    if (dwSize < dwDestSize && dwChecked != dwSize)
+        abort();
+    if (dwChecked != 0 && dwChecked != dwSize)
+        abort();
 
     delete[] pOut;
     return 0;

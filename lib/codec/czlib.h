@@ -22,6 +22,10 @@
 //   result that exactly fills the destination. After a failure the
 //   destination's contents are undefined, but nothing is written past
 //   dwDestSize and nothing is read past dwSrcSize, whatever the bytes.
+//   DecompressChecked decodes the same way for callers that must tell a
+//   damaged stream from a full buffer: any failure returns 0. A good
+//   stream of no data returns 0 as well, so for an empty result damage
+//   cannot be told.
 //
 // No state is kept between calls; each call's working memory is zlib's,
 // allocated and released inside the call. Separate objects may be used on
@@ -39,8 +43,7 @@ public:
 
     DWORD Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize);
     DWORD Decompress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize);
-    // Decompress for callers that must tell damage from a full buffer: a
-    // stream zlib rejects returns 0 instead of the capacity.
+    // Decompress, but a failure returns 0 instead of the capacity.
     DWORD DecompressChecked(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize);
 };
 

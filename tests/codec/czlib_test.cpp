@@ -61,25 +61,36 @@ TEST(CZlibCompress, TooLittleRoomReturnsTheCapacity)
     EXPECT_EQ(4u, CompressInto(clZlib, data, 4).size());
 }
 
-TEST(CZlibDecompress, FailuresReturnTheCapacity)
+TEST(CZlibDecompress, FailuresReturnTheCapacityOrZeroWhenChecked)
 {
     Bytes data = TextBytes(3000);
     CZlib clZlib;
     Bytes stream = CompressInto(clZlib, data, compressBound((uLong)data.size()));
-
-    // Room for less than the whole data.
-    EXPECT_EQ(2999u, DecompressGuarded(clZlib, stream, 2999).size());
-    // A cut stream.
     Bytes cut(stream.begin(), stream.end() - 5);
-    EXPECT_EQ(3000u, DecompressGuarded(clZlib, cut, 3000).size());
-    // A damaged check value.
     Bytes damaged = stream;
-    damaged.back() ^= 1;
-    EXPECT_EQ(3000u, DecompressGuarded(clZlib, damaged, 3000).size());
-    // Not a zlib stream at all.
-    EXPECT_EQ(100u, DecompressGuarded(clZlib, RandomBytes(200, 3), 100).size());
-    // More room than needed gives the true size.
+    damaged.back() ^= 1; // the Adler-32 check
+    const struct {
+        const char* pszWhat;
+        Bytes stream;
+        DWORD dwDestSize;
+    } failures[] = {
+        {"too little room", stream, 2999},
+        {"cut stream", cut, 3000},
+        {"damaged check value", damaged, 3000},
+        {"not a zlib stream", RandomBytes(200, 3), 100},
+    };
+    for (const auto& f : failures) {
+        EXPECT_EQ(f.dwDestSize, DecompressGuarded(clZlib, f.stream, f.dwDestSize).size()) << f.pszWhat;
+        Bytes out(f.dwDestSize);
+        EXPECT_EQ(0u, clZlib.DecompressChecked(out.data(), f.dwDestSize, f.stream.data(), (DWORD)f.stream.size()))
+            << f.pszWhat;
+    }
+
+    // More room than needed gives the true size, checked or not.
     EXPECT_EQ(data, DecompressGuarded(clZlib, stream, 3100));
+    Bytes out(3100);
+    EXPECT_EQ(3000u, clZlib.DecompressChecked(out.data(), 3100, stream.data(), (DWORD)stream.size()));
+    EXPECT_TRUE(Bytes(out.begin(), out.begin() + 3000) == data);
 }
 
 } // namespace
