@@ -23,11 +23,21 @@ int CompareNoCase(const char* lpszA, const char* lpszB)
     }
 }
 
-// The in-place forms work on a scratch copy. The copy is bounded, so an
-// overlong argument is cut rather than overrunning the stack.
-static void CopyToScratch(char* lpszScratch, const char* lpszSrc)
+// The in-place forms run the two-argument form on a scratch copy. The copy
+// is bounded, so an overlong argument is cut rather than overrunning the
+// stack.
+static char* InPlace(char* lpszBuf, char* (*pfnTwoArg)(char*, const char*))
 {
-    snprintf(lpszScratch, MAX_PATH, "%s", lpszSrc);
+    char lpszBuf2[MAX_PATH];
+    snprintf(lpszBuf2, MAX_PATH, "%s", lpszBuf);
+    return pfnTwoArg(lpszBuf, lpszBuf2);
+}
+
+static char* InPlace(char* lpszBuf, const char* lpszExt, char* (*pfnTwoArg)(char*, const char*, const char*))
+{
+    char lpszBuf2[MAX_PATH];
+    snprintf(lpszBuf2, MAX_PATH, "%s", lpszBuf);
+    return pfnTwoArg(lpszBuf, lpszBuf2, lpszExt);
 }
 
 char* GetFileName(char* lpszDst, const char* lpszPath)
@@ -45,9 +55,7 @@ char* GetFileName(char* lpszDst, const char* lpszPath)
 
 char* GetFileName(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return GetFileName(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, GetFileName);
 }
 
 char* CutFileName(char* lpszDst, const char* lpszPath)
@@ -66,9 +74,7 @@ char* CutFileName(char* lpszDst, const char* lpszPath)
 
 char* CutFileName(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return CutFileName(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, CutFileName);
 }
 
 // The dot and comma are never trail bytes in code page 932, so the
@@ -87,9 +93,7 @@ char* GetExtension(char* lpszDst, const char* lpszPath)
 
 char* GetExtension(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return GetExtension(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, GetExtension);
 }
 
 char* GetLastExtension(char* lpszDst, const char* lpszPath)
@@ -125,9 +129,7 @@ char* ChangeExtension(char* lpszDst, const char* lpszPath, const char* lpszExt)
 
 char* ChangeExtension(char* lpszBuf, const char* lpszExt)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return ChangeExtension(lpszBuf, lpszScratch, lpszExt);
+    return InPlace(lpszBuf, lpszExt, ChangeExtension);
 }
 
 char* AddExtension(char* lpszDst, const char* lpszPath, const char* lpszExt)
@@ -144,9 +146,7 @@ char* AddExtension(char* lpszDst, const char* lpszPath, const char* lpszExt)
 
 char* AddExtension(char* lpszBuf, const char* lpszExt)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return AddExtension(lpszBuf, lpszScratch, lpszExt);
+    return InPlace(lpszBuf, lpszExt, AddExtension);
 }
 
 char* GetDriveRoot(char* lpszDst, const char* lpszPath)
@@ -159,9 +159,7 @@ char* GetDriveRoot(char* lpszDst, const char* lpszPath)
 
 char* GetDriveRoot(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return GetDriveRoot(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, GetDriveRoot);
 }
 
 char* MakeCurrentDirectoryPath(char* lpszDst, const char* lpszName)
@@ -176,9 +174,7 @@ char* MakeCurrentDirectoryPath(char* lpszDst, const char* lpszName)
 
 char* MakeCurrentDirectoryPath(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return MakeCurrentDirectoryPath(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, MakeCurrentDirectoryPath);
 }
 
 char* CutBasePath(char* lpszDst, const char* lpszPath, const char* lpszBase)
@@ -208,9 +204,7 @@ char* CutExeDirectory(char* lpszDst, const char* lpszPath)
 
 char* CutExeDirectory(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return CutExeDirectory(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, CutExeDirectory);
 }
 
 char* AddBackslash(char* lpszBuf)
@@ -240,9 +234,7 @@ char* AddComma(char* lpszDst, const char* lpszDigits)
 
 char* AddComma(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return AddComma(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, AddComma);
 }
 
 char* DeleteComma(char* lpszDst, const char* lpszText)
@@ -257,7 +249,5 @@ char* DeleteComma(char* lpszDst, const char* lpszText)
 
 char* DeleteComma(char* lpszBuf)
 {
-    char lpszScratch[MAX_PATH];
-    CopyToScratch(lpszScratch, lpszBuf);
-    return DeleteComma(lpszBuf, lpszScratch);
+    return InPlace(lpszBuf, DeleteComma);
 }
