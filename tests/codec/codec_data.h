@@ -6,6 +6,7 @@
 #include "platform/wintypes.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -65,12 +66,11 @@ Bytes DecompressGuarded(Codec& clCodec, const Bytes& stream, DWORD dwDestSize)
 template <class Codec>
 void ExpectShortDestinationKeepsPrefix(Codec& clCodec, const Bytes& data, const Bytes& fullStream)
 {
-    for (size_t nCapacity : {(size_t)0, (size_t)1, fullStream.size() / 2, fullStream.size() - 1}) {
+    for (size_t nCapacity : {(size_t)0, fullStream.size() / 2, fullStream.size() - 1}) {
         Bytes out(nCapacity + 16, 0xA5);
-        DWORD dwSize = clCodec.Compress(out.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
-        EXPECT_EQ(nCapacity, dwSize);
-        EXPECT_EQ(Bytes(fullStream.begin(), fullStream.begin() + nCapacity), Bytes(out.begin(), out.begin() + nCapacity));
-        EXPECT_EQ(Bytes(16, 0xA5), Bytes(out.begin() + nCapacity, out.end())) << "capacity " << nCapacity;
+        EXPECT_EQ(nCapacity, clCodec.Compress(out.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size()));
+        EXPECT_TRUE(std::equal(fullStream.begin(), fullStream.begin() + nCapacity, out.begin())) << nCapacity;
+        EXPECT_EQ(Bytes(16, 0xA5), Bytes(out.begin() + nCapacity, out.end())) << nCapacity;
     }
 }
 
