@@ -37,7 +37,7 @@
 //
 // One object serves any number of calls in sequence; it must not be used
 // by two threads at once. Separate objects are independent, also on
-// different threads. All working memory is inside the object (about 7 KB),
+// different threads. All working memory is inside the object (about 6 KB),
 // so a call allocates nothing; trees are written and read recursively, at
 // most 256 levels deep.
 #ifndef CODEC_CHUFFMAN_H

@@ -36,7 +36,7 @@
 //
 // One object serves any number of calls in sequence; it must not be used
 // by two threads at once. Separate objects are independent. All working
-// memory is inside the object (about 53 KB), so a call allocates nothing.
+// memory is inside the object (about 54 KB), so a call allocates nothing.
 #ifndef CODEC_CSLIDE_H
 #define CODEC_CSLIDE_H
 
