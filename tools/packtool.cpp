@@ -153,8 +153,13 @@ int Create(int argc, char** argv)
     }
     Progress progress = { 0, 0, PlatIsTerminal(2) != 0 };
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-         p = (PackMember*)clPack.m_pAllList->GetNext())
+         p = (PackMember*)clPack.m_pAllList->GetNext()) {
         progress.qwTotal += p->dwOrgSize;
+        // Folders are flattened: a second file of a name can never be found.
+        if (clPack.Find(p->szName) != p)
+            fprintf(stderr, "packtool: warning: %s is packed twice; lookups find only the first\n",
+                    Native(p->szName).c_str());
+    }
     int nResult = clPack.Save(lpszArchive, nMethod, ShowProgress, &progress);
     if (progress.bTerminal)
         fprintf(stderr, "\n");

@@ -51,6 +51,10 @@ run "$@" extract -C named zlib.pac a.txt && [ -f named/a.txt ] && [ ! -f named/z
 run "$@" extract -C named zlib.pac nothing.txt; [ $? -eq 1 ] && grep -q 'no such member' err.txt || fail "extract a missing member"
 run "$@" list tree/a.txt; [ $? -eq 1 ] && grep -q 'not a readable pack archive' err.txt || fail "list a non-archive"
 
+# Folders are flattened: a name packed twice is pointed out.
+mkdir -p dup/x dup/y && printf 1 >dup/x/same.txt && printf 2 >dup/y/same.txt
+run "$@" create dup.pac dup && grep -q 'same.txt is packed twice' err.txt || fail "duplicate names not reported"
+
 # A damaged archive is reported, and a failed create leaves nothing behind.
 cp zlib.pac bad.pac
 printf 'XXXXXXXX' | dd of=bad.pac bs=1 seek=20 conv=notrunc 2>/dev/null
