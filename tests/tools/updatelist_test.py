@@ -1,0 +1,374 @@
+#!/usr/bin/env python3
+"""The update-list tool as a patch author runs it: make on real folder
+trees, show on made and damaged files, check against install folders.
+Expected bytes and merges are worked out here from the file formats, not
+by the tool's code.
+
+Usage: updatelist_test.py WORK COMMAND... (COMMAND runs the tool; for the
+Windows build it starts with the emulator, and the tool's text output is
+then code page 932).
+"""
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+WORK = None
+TOOL = None
+WINDOWS = False
+
+
+def cp932(text):
+    return text.encode("cp932")
+
+
+def record(path, size, extra=0):
+    return cp932(path).ljust(260, b"\0") + struct.pack("<II", size, extra)
+
+
+def update_info(title, key, value, records, count=None):
+    count = len(records) if count is None else count
+    return (cp932(title).ljust(128, b"\0") + cp932(key).ljust(128, b"\0") + cp932(value).ljust(128, b"\0") +
+            struct.pack("<III", count, 0, 0) + b"".join(records))
+
+
+HEAD, TAIL = bytes(range(128)), bytes(i & 0xFF for i in range(4928))
+
+
+def uninstall_info(records, file_count, total):
+    return HEAD + struct.pack("<III", len(records), file_count, total) + TAIL + b"".join(records)
+
+
+def parse_update(data):
+    title, key, value = (data[o:o + 128].split(b"\0")[0].decode("cp932") for o in (0, 128, 256))
+    count, r1, r2 = struct.unpack_from("<III", data, 384)
+    recs = []
+    for i in range(count):
+        raw = data[396 + i * 268:396 + (i + 1) * 268]
+        path, pad = raw[:260].split(b"\0", 1)
+        size, extra = struct.unpack_from("<II", raw, 260)
+        recs.append((path.decode("cp932"), size, extra, pad.strip(b"\0") == b""))
+    return title, key, value, (r1, r2), recs, len(data) == 396 + 268 * count
+
+
+def write(path, content=b""):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as fp:
+        fp.write(content)
+
+
+def read(path):
+    with open(path, "rb") as fp:
+        return fp.read()
+
+
+def snapshot(root):
+    out = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            p = os.path.join(folder, name)
+            out[os.path.relpath(p, root)] = None if os.path.isdir(p) else read(p)
+    return out
+
+
+def run(*args, code=0):
+    """Runs the tool; returns stdout and stderr as text. The exit status
+    must be `code` (a sanitizer's report changes it)."""
+    env = dict(os.environ, ASAN_OPTIONS="exitcode=86", UBSAN_OPTIONS="exitcode=87")
+    p = subprocess.run(TOOL + list(args), capture_output=True, env=env, timeout=120)
+    enc = "cp932" if WINDOWS else "utf-8"
+    out, err = (s.decode(enc, "replace").replace("\r\n", "\n") for s in (p.stdout, p.stderr))
+    if p.returncode != code:
+        raise AssertionError("%s: exit %d, expected %d\n%s%s" % (" ".join(args), p.returncode, code, out, err))
+    return out, err
+
+
+def run_json(*args, code=0):
+    env = dict(os.environ, ASAN_OPTIONS="exitcode=86", UBSAN_OPTIONS="exitcode=87")
+    p = subprocess.run(TOOL + list(args), capture_output=True, env=env, timeout=120)
+    assert p.returncode == code, (args, p.returncode, p.stderr)
+    return json.loads(p.stdout.decode("utf-8"))
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        self.dir = os.path.join(WORK, self.id().split(".")[-1])
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+
+class Make(Case):
+    def tree(self):
+        data = self.path("patch", "data")
+        # Names with a 0x5C second byte (ソ, 表) and letter cases that sort
+        # differently by bytes than by the updater's comparison.
+        write(os.path.join(data, "b.txt"), b"bbb")
+        write(os.path.join(data, "A.txt"), b"a")
+        write(os.path.join(data, "Movie", "op.bin"), bytes(150000))
+        write(os.path.join(data, "ソフト", "表.dat"), b"hyou!")
+        os.makedirs(os.path.join(data, "empty"))
+        write(os.path.join(data, "zero.dat"))
+        return data
+
+    def test_records_sorted_folders_first_and_stable(self):
+        data = self.tree()
+        out, _ = run("make", data, "ヴェルモラ", "HKCU\\Software\\Demo\\Velmora", "InstallDir")
+        made = self.path("patch", "Updateinf.dat")
+        self.assertIn("3 folders, 5 files, 150009 bytes", out)
+        title, key, value, reserved, recs, exact = parse_update(read(made))
+        self.assertEqual(("ヴェルモラ", "Software\\Demo\\Velmora", "InstallDir", (0, 0), True),
+                         (title, key, value, reserved, exact))
+        self.assertEqual([("A.txt", 1), ("b.txt", 3), ("empty\\", 0), ("Movie\\", 0), ("Movie\\op.bin", 150000),
+                          ("zero.dat", 0), ("ソフト\\", 0), ("ソフト\\表.dat", 5)], [r[:2] for r in recs])
+        self.assertTrue(all(r[2] == 0 and r[3] for r in recs), "extra values or bytes behind the paths")
+        # The same folder gives the same bytes.
+        run("make", "-o", self.path("again.dat"), data, "ヴェルモラ", "Software\\Demo\\Velmora", "InstallDir")
+        self.assertEqual(read(made), read(self.path("again.dat")))
+
+    def test_extra_values(self):
+        data = self.tree()
+        out = self.path("u.dat")
+        run("make", "-o", out, "--extra", "5", "--extra", "Movie=7", "--extra", "ソフト/表.dat=0x10", data, "T", "K",
+            "V")
+        extras = {r[0]: r[2] for r in parse_update(read(out))[4]}
+        self.assertEqual((7, 5, 16, 5), (extras["Movie\\"], extras["Movie\\op.bin"], extras["ソフト\\表.dat"],
+                                         extras["A.txt"]))
+        write(out, b"keep")
+        _, err = run("make", "-o", out, "--extra", "nothere.txt=1", data, "T", "K", "V", code=1)
+        self.assertIn("nothere.txt", err)
+        self.assertEqual(b"keep", read(out))
+        run("make", "--extra", "4294967296", data, "T", "K", "V", code=2)
+
+    def test_refusals_leave_the_old_list(self):
+        long_folder = "d" * 118 + os.sep + "e" * 118
+        cases = {
+            # name: (files to add below data, make's arguments after data, words of the error)
+            "title-61-bytes": ([], ["あ" * 30 + "x", "K", "V"], "60"),
+            "title-no-cp932": ([], ["\U0001F600", "K", "V"], "code page 932"),
+            "title-empty": ([], ["", "K", "V"], "empty"),
+            "other-hive": ([], ["T", "HKEY_LOCAL_MACHINE\\Software\\X", "V"], "HKEY_CURRENT_USER"),
+            "key-too-long": ([], ["T", "k" * 128, "V"], "127"),
+            "case-twins": (["a.txt", "A.TXT"], ["T", "K", "V"], "A to Z"),
+            # 0x83 0x41 and 0x83 0x61: the updater folds the second byte.
+            "katakana-twins": (["ア.txt", "ヂ.txt"], ["T", "K", "V"], "A to Z"),
+            "no-cp932-name": (["x\U0001F600.txt"], ["T", "K", "V"], "code page 932"),
+            "device-name": (["con.txt"], ["T", "K", "V"], "device"),
+            "too-long": ([os.path.join(long_folder + "d", "x")], ["T", "K", "V"], "too long"),
+            "too-long-for-install-dir": ([os.path.join(long_folder, "x")],
+                                         ["--install-dir", "C:\\" + "g" * 100, "T", "K", "V"], "install"),
+        }
+        for name, (files, args, words) in cases.items():
+            with self.subTest(case=name):
+                if WINDOWS and name == "no-cp932-name":
+                    # Wine hands the name over with '?' for the character.
+                    words = "Windows does not allow"
+                data = self.path(name, "data")
+                os.makedirs(data)
+                for f in files:
+                    write(os.path.join(data, f), b"x")
+                out = self.path(name, "Updateinf.dat")
+                write(out, b"old list")
+                _, err = run("make", data, *args, code=1)
+                self.assertIn(words, err)
+                self.assertEqual(b"old list", read(out))
+        # Just inside the limits: 60 bytes of title, a folder part of 237
+        # bytes behind the shortest source root.
+        data = self.path("limits", "data")
+        write(os.path.join(data, long_folder, "x"), b"x")
+        out, _ = run("make", data, "あ" * 30, "K", "V")
+        self.assertIn("install folder of up to 8 bytes", out)
+
+    def test_large_files_and_misplaced_output(self):
+        data = self.path("big", "data")
+        os.makedirs(data)
+        with open(os.path.join(data, "big.bin"), "wb") as fp:
+            fp.truncate(0xFFFFFFFF)
+        run("make", data, "T", "K", "V")
+        self.assertEqual(0xFFFFFFFF, parse_update(read(self.path("big", "Updateinf.dat")))[4][0][1])
+        with open(os.path.join(data, "big.bin"), "wb") as fp:
+            fp.truncate(0x100000000)
+        _, err = run("make", data, "T", "K", "V", code=1)
+        self.assertIn("4 GiB", err)
+        os.remove(os.path.join(data, "big.bin"))
+        _, err = run("make", "-o", os.path.join(data, "Updateinf.dat"), data, "T", "K", "V", code=1)
+        self.assertIn("inside the data folder", err)
+        self.assertEqual([], os.listdir(data))
+        run("make", self.path("nothere"), "T", "K", "V", code=1)
+        run("make", data, "T", "K", code=2)
+
+
+class Show(Case):
+    def test_update_list(self):
+        long_title = "t" * 70
+        path = self.path("Updateinf.dat")
+        write(path, update_info(long_title, "Software\\ソフト", "Dir",
+                                [record("Movie\\", 0, 1), record("Movie\\表.bin", 1000, 2), record("a", 5)]))
+        d = run_json("show", "--json", path)
+        self.assertEqual(("t" * 60, True, "Software\\ソフト", 3, 1, 2, 1005),
+                         (d["title"], d["title_cut"], d["registry_key"], d["count"], d["folders"], d["files"],
+                          d["total_size"]))
+        self.assertEqual({"path": "Movie\\表.bin", "folder": False, "size": 1000, "extra": 2}, d["records"][1])
+        out, _ = run("show", path)
+        self.assertIn("Movie\\表.bin", out)
+        self.assertIn("cut to 60 bytes", out)
+
+    def test_uninstall_list_with_counters_that_disagree(self):
+        path = self.path("Uninstallinf.dat")
+        write(path, uninstall_info([record("x\\", 0), record("x\\y", 9), record("z", 1)], 5, 7))
+        d = run_json("show", "--json", path)
+        self.assertEqual((3, 5, 7, {"folders": 1, "files": 2, "total_size": 10}),
+                         (d["count"], d["file_count"], d["total_size"], d["counted"]))
+        out, _ = run("show", path)
+        self.assertIn("but the records hold 2", out)
+
+    def test_kind_from_name_size_or_option(self):
+        upd = update_info("T", "K", "V", [record("a", 1)])
+        uni = uninstall_info([record("a", 1)], 1, 1)
+        write(self.path("u.bin"), upd)
+        write(self.path("n.bin"), uni)
+        write(self.path("odd.bin"), upd + b"x")
+        self.assertEqual("update", run_json("show", "--json", self.path("u.bin"))["type"])
+        self.assertEqual("uninstall", run_json("show", "--json", self.path("n.bin"))["type"])
+        _, err = run("show", self.path("odd.bin"), code=1)
+        self.assertIn("--type", err)
+        self.assertEqual(1, run_json("show", "--json", "--type", "update", self.path("odd.bin"))["count"])
+
+    def test_damaged_files_are_refused_with_a_reason(self):
+        good = update_info("T", "K", "V", [record("a", 1)])
+        cases = {
+            "Updateinf.dat": [
+                (b"", "396-byte header"),
+                (good[:400], "promises 1 records"),
+                (update_info("T", "K", "V", [record("a", 1)], count=0x7FFFFFFF), "promises 2147483647"),
+                (update_info("T", "K", "V", [record("..\\a", 1)]), "refuses this path"),
+                (update_info("T", "K", "V", [record("C:\\a", 1)]), "refuses this path"),
+                (good[:128] + b"k" * 128 + good[256:], "no terminator"),
+            ],
+            "Uninstallinf.dat": [
+                (HEAD, "5068-byte header"),
+                (uninstall_info([record("a", 1)], 1, 1)[:-1], "promises 1 records"),
+                (uninstall_info([b"p" * 268], 1, 1), "no terminator"),
+            ],
+        }
+        for name, items in cases.items():
+            for i, (content, words) in enumerate(items):
+                with self.subTest(file=name, case=i):
+                    write(self.path(str(i), name), content)
+                    _, err = run("show", self.path(str(i), name), code=1)
+                    self.assertIn(words, err)
+
+
+def merge(uninstall, update_records):
+    """The uninstall records and counters after the update records were
+    merged by the rules of the format."""
+    count, files, total = struct.unpack_from("<III", uninstall, 128)
+    recs = [[uninstall[5068 + i * 268:5068 + i * 268 + 260].split(b"\0")[0].decode("cp932")] +
+            list(struct.unpack_from("<II", uninstall, 5068 + i * 268 + 260)) for i in range(count)]
+    def fold(p):
+        return bytes(c + 0x20 if 0x41 <= c <= 0x5A else c for c in cp932(p))
+
+    for path, size, extra in update_records:
+        match = next((r for r in recs if fold(r[0]) == fold(path)), None)
+        if match is None:
+            recs.append([path, size, extra])
+            if not path.endswith("\\"):
+                files, total = files + 1, (total + size) & 0xFFFFFFFF
+        elif not path.endswith("\\"):
+            total = (total + size - match[1]) & 0xFFFFFFFF
+            match[1:] = [size, extra]
+    return recs, {"count": len(recs), "file_count": files, "total_size": total}
+
+
+class Check(Case):
+    def lay_out(self, records, data_files, installed, listed, base=""):
+        patch, inst = self.path(base, "patch"), self.path(base, "inst")
+        write(os.path.join(patch, "Updateinf.dat"), update_info("T", "K", "V", [record(*r) for r in records]))
+        for rel, content in data_files.items():
+            write(os.path.join(patch, "data", *rel.split("\\")), content)
+        os.makedirs(inst, exist_ok=True)
+        for rel, content in installed.items():
+            write(os.path.join(inst, *rel.split("\\")), content)
+        files = [r for r in listed if not r[0].endswith("\\")]
+        write(os.path.join(inst, "Uninstallinf.dat"),
+              uninstall_info([record(*r) for r in listed], len(files), sum(r[1] for r in files)))
+        return patch, inst
+
+    def test_plan_follows_the_merge_rules_and_changes_nothing(self):
+        records = [("Movie\\", 0, 1), ("Movie\\op.bin", 300000, 2), ("ソフト\\表\\", 0, 3),
+                   ("ソフト\\表\\a.dat", 4, 4), ("keep.txt", 2, 5)]
+        data = {"Movie\\op.bin": bytes(300000), "ソフト\\表\\a.dat": b"aaaa", "keep.txt": b"kk"}
+        listed = [("MOVIE\\", 0, 9), ("movie\\OP.BIN", 1000, 9), ("keep.txt", 7, 9)]
+        patch, inst = self.lay_out(records, data, {"Movie\\op.bin": bytes(1000), "keep.txt": b"1234567"}, listed)
+        before = snapshot(self.dir)
+        plan = run_json("check", "--json", patch, inst)
+        self.assertEqual(before, snapshot(self.dir), "check changed files")
+        recs, counters = merge(read(os.path.join(inst, "Uninstallinf.dat")), records)
+        self.assertEqual(["ソフト\\表\\"], plan["folders_to_create"])
+        self.assertEqual([{"path": "ソフト\\表\\a.dat", "size": 4}], plan["files_to_add"])
+        self.assertEqual([("Movie\\op.bin", 1000), ("keep.txt", 7)],
+                         [(f["path"], f["installed_size"]) for f in plan["files_to_replace"]])
+        self.assertEqual([r[0] for r in recs[3:]], [a["path"] for a in plan["appended"]])
+        self.assertEqual([("movie\\OP.BIN", 1000, 300000, 9, 2), ("keep.txt", 7, 2, 9, 5)],
+                         [(c["path"], c["size_before"], c["size"], c["extra_before"], c["extra"])
+                          for c in plan["changed"]])
+        self.assertEqual(counters, plan["counters_after"])
+        # Growth of the files that grow, and room for the largest copy.
+        self.assertEqual((300000 - 1000) + 4 + 300000, plan["space_needed"])
+        self.assertEqual(([], None, True), (plan["source_problems"], plan["stops_at"], plan["would_complete"]))
+        out, _ = run("check", patch, inst)
+        self.assertIn("records 3 -> 5, files 2 -> 3", out)
+
+    def test_refusals(self):
+        records = [("a.txt", 1)]
+        cases = {
+            "edition": (lambda p, i: os.makedirs(os.path.join(i, "VaruvEreza.exe")), "初回版には適用できません"),
+            "not-installed": (lambda p, i: os.remove(os.path.join(i, "Uninstallinf.dat")), "インストールされていません"),
+            "damaged-list": (lambda p, i: write(os.path.join(p, "Updateinf.dat"), b"short"), "開けませんでした"),
+        }
+        for name, (spoil, message) in cases.items():
+            with self.subTest(case=name):
+                patch, inst = self.lay_out(records, {"a.txt": b"a"}, {}, [], base=name)
+                spoil(patch, inst)
+                plan = run_json("check", "--json", patch, inst, code=1)
+                self.assertIn(message, plan["refused"]["message"])
+                self.assertFalse(plan["would_complete"])
+
+    def test_failures_stop_where_the_copy_would(self):
+        records = [("a.txt", 1), ("gone.txt", 3), ("sized.txt", 10), ("new\\b.txt", 1), ("blocked\\", 0)]
+        patch, inst = self.lay_out(records, {"a.txt": b"a", "sized.txt": b"12345", "new\\b.txt": b"b"},
+                                   {"blocked": b"file"}, [])
+        plan = run_json("check", "--json", patch, inst, code=1)
+        self.assertEqual((2, "gone.txt"), (plan["stops_at"]["record"], plan["stops_at"]["path"]))
+        self.assertEqual(["a.txt"], [a["path"] for a in plan["appended"]])
+        self.assertEqual([("gone.txt", "missing"), ("sized.txt", "size")],
+                         [(p["path"], p["problem"]) for p in plan["source_problems"]])
+        # Without the missing file: the next stop is a file whose folder no
+        # record creates; a file in the way of a folder is reported.
+        write(os.path.join(patch, "data", "gone.txt"), b"ggg")
+        plan = run_json("check", "--json", patch, inst, code=1)
+        self.assertEqual("new\\b.txt", plan["stops_at"]["path"])
+        del records[3]
+        write(os.path.join(patch, "Updateinf.dat"), update_info("T", "K", "V", [record(*r) for r in records]))
+        plan = run_json("check", "--json", patch, inst, code=1)
+        self.assertEqual((None, ["blocked\\"]), (plan["stops_at"], plan["blocked_folders"]))
+
+
+def main():
+    global WORK, TOOL, WINDOWS
+    WORK = os.path.abspath(sys.argv[1])
+    TOOL = sys.argv[2:]
+    WINDOWS = TOOL[-1].lower().endswith(".exe")
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    result = unittest.main(argv=[sys.argv[0]], exit=False, verbosity=2).result
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,427 @@
+// updatelist: the command line, what the commands share, and show.
+#include "updatelist.h"
+
+#include "file/cfile.h"
+#include "file/path.h"
+#include "messages.h"
+#include "nativetext.h"
+#include "platform/platform.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char USAGE[] =
+    "Usage: updatelist COMMAND [OPTIONS] ARGS\n"
+    "\n"
+    "  make [OPTIONS] DATA TITLE KEY VALUE\n"
+    "      Write the update list of the patch whose files are in the folder DATA:\n"
+    "      every folder (before the files in it) and every file, sorted. TITLE is\n"
+    "      the product title the updater shows (at most 60 bytes in code page 932),\n"
+    "      KEY the registry key under HKEY_CURRENT_USER and VALUE the name of its\n"
+    "      string value that holds the game's install folder.\n"
+    "        -o FILE              where to write (default: Updateinf.dat beside DATA)\n"
+    "        --extra N            the records' extra value (default 0)\n"
+    "        --extra PATH=N       the extra value of one record (PATH inside DATA)\n"
+    "        --install-dir DIR    also refuse paths too long to install below DIR,\n"
+    "                             a Windows folder such as C:\\Games\\Title\n"
+    "\n"
+    "  show [--json] [--type update|uninstall] FILE\n"
+    "      Print Updateinf.dat or Uninstallinf.dat: header, counts, total size and\n"
+    "      every record. The type follows from the file name, else from its size.\n"
+    "\n"
+    "  check [--json] PATCH INSTALL\n"
+    "      Say what update.exe in the folder PATCH (beside Updateinf.dat and data)\n"
+    "      would do to the game installed in INSTALL, without changing anything:\n"
+    "      folders to create, files to add or replace, the uninstall entries\n"
+    "      appended or changed and the counters after the merge, the free space\n"
+    "      needed, and every source file that is missing or not the size its\n"
+    "      record says. Exit status 1 when the update would be refused or fail.\n"
+    "\n"
+    "Names are compared as the file system compares them (with letter case on\n"
+    "Linux). Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
+
+const char* const UPDATE_TYPE = "update";
+const char* const UNINSTALL_TYPE = "uninstall";
+
+// --- show ----------------------------------------------------------------
+
+struct Totals {
+    DWORD dwFolders;
+    DWORD dwFiles;
+    QWORD qwSize;
+};
+
+Totals CountRecords(const FileRecord* pRecords, DWORD dwCount)
+{
+    Totals totals = { 0, 0, 0 };
+    for (DWORD i = 0; i < dwCount; i++) {
+        if (IsFolderRecord(&pRecords[i])) {
+            totals.dwFolders++;
+        } else {
+            totals.dwFiles++;
+            totals.qwSize += pRecords[i].dwFileSize;
+        }
+    }
+    return totals;
+}
+
+void PrintRecordTable(const FileRecord* pRecords, DWORD dwCount)
+{
+    printf("\n%12s %12s  %s\n", "size", "extra", "path");
+    for (DWORD i = 0; i < dwCount; i++) {
+        const FileRecord* p = &pRecords[i];
+        char szSize[16];
+        snprintf(szSize, sizeof(szSize), "%lu", (unsigned long)p->dwFileSize);
+        // A folder's size is carried along but never counted.
+        printf("%12s %12lu  %s\n", IsFolderRecord(p) && p->dwFileSize == 0 ? "-" : szSize,
+               (unsigned long)p->dwExtra, Shown(p->szPath).c_str());
+    }
+}
+
+void PrintRecordsJson(const FileRecord* pRecords, DWORD dwCount)
+{
+    printf("  \"records\": [");
+    for (DWORD i = 0; i < dwCount; i++) {
+        const FileRecord* p = &pRecords[i];
+        printf("%s\n    {\"path\": %s, \"folder\": %s, \"size\": %lu, \"extra\": %lu}", i ? "," : "",
+               Json(p->szPath).c_str(), IsFolderRecord(p) ? "true" : "false", (unsigned long)p->dwFileSize,
+               (unsigned long)p->dwExtra);
+    }
+    printf("%s]\n", dwCount ? "\n  " : "");
+}
+
+int ShowUpdate(const char* lpszPath, const char* lpszArg, bool bJson)
+{
+    UpdateContext context;
+    InitContext(&context);
+    std::string reason;
+    if (!LoadUpdateFile(&context, lpszPath, &reason))
+        return Fail(std::string(lpszArg) + ": " + reason);
+    // The loader cuts a long title; the file's own is read to say so.
+    size_t nTitle = 0;
+    {
+        CFile clFile;
+        UpdateHeader raw;
+        if (clFile.Open(lpszPath, 0) && clFile.Read(&raw, sizeof(raw)) == sizeof(raw))
+            nTitle = strnlen(raw.szTitle, sizeof(raw.szTitle));
+    }
+    const UpdateHeader* h = &context.update;
+    Totals totals = CountRecords(context.pUpdateRecords, h->dwCount);
+    bool bCut = nTitle > strlen(h->szTitle);
+    if (bJson) {
+        printf("{\n  \"type\": \"%s\",\n  \"title\": %s,\n  \"title_cut\": %s,\n", UPDATE_TYPE, Json(h->szTitle).c_str(),
+               bCut ? "true" : "false");
+        printf("  \"registry_key\": %s,\n  \"value_name\": %s,\n", Json(h->szRegKey).c_str(),
+               Json(h->szRegValue).c_str());
+        printf("  \"reserved\": [%lu, %lu],\n", (unsigned long)h->dwReserved1, (unsigned long)h->dwReserved2);
+        printf("  \"count\": %lu,\n  \"folders\": %lu,\n  \"files\": %lu,\n  \"total_size\": %llu,\n",
+               (unsigned long)h->dwCount, (unsigned long)totals.dwFolders, (unsigned long)totals.dwFiles,
+               (unsigned long long)totals.qwSize);
+        PrintRecordsJson(context.pUpdateRecords, h->dwCount);
+        printf("}\n");
+    } else {
+        printf("Update list %s\n", lpszArg);
+        printf("  title         %s\n", Shown(h->szTitle).c_str());
+        if (bCut)
+            printf("                (cut to %d bytes from the file's %d, as the updater shows it)\n",
+                   MAX_TITLE_LENGTH, (int)nTitle);
+        printf("  registry key  HKEY_CURRENT_USER\\%s\n", Shown(h->szRegKey).c_str());
+        printf("  value name    %s\n", Shown(h->szRegValue).c_str());
+        printf("  reserved      %lu %lu\n", (unsigned long)h->dwReserved1, (unsigned long)h->dwReserved2);
+        printf("  records       %lu: %lu folders, %lu files of %llu bytes in all\n", (unsigned long)h->dwCount,
+               (unsigned long)totals.dwFolders, (unsigned long)totals.dwFiles, (unsigned long long)totals.qwSize);
+        PrintRecordTable(context.pUpdateRecords, h->dwCount);
+    }
+    FreeContext(&context);
+    return 0;
+}
+
+int ShowUninstall(const char* lpszPath, const char* lpszArg, bool bJson)
+{
+    UpdateContext context;
+    InitContext(&context);
+    std::string reason;
+    if (!LoadUninstallFile(&context, lpszPath, &reason))
+        return Fail(std::string(lpszArg) + ": " + reason);
+    const UninstallHeader* h = &context.uninstall;
+    Totals totals = CountRecords(context.pUninstallRecords, h->dwCount);
+    // The counters are kept by whoever writes the file; the records are
+    // what the uninstaller acts on, so a disagreement is worth seeing.
+    DWORD dwRecordTotal = (DWORD)totals.qwSize;
+    if (bJson) {
+        printf("{\n  \"type\": \"%s\",\n  \"count\": %lu,\n  \"file_count\": %lu,\n  \"total_size\": %lu,\n",
+               UNINSTALL_TYPE, (unsigned long)h->dwCount, (unsigned long)h->dwFileCount,
+               (unsigned long)h->dwTotalSize);
+        printf("  \"counted\": {\"folders\": %lu, \"files\": %lu, \"total_size\": %lu},\n",
+               (unsigned long)totals.dwFolders, (unsigned long)totals.dwFiles, (unsigned long)dwRecordTotal);
+        PrintRecordsJson(context.pUninstallRecords, h->dwCount);
+        printf("}\n");
+    } else {
+        printf("Uninstall list %s\n", lpszArg);
+        printf("  records       %lu (%lu folders)\n", (unsigned long)h->dwCount, (unsigned long)totals.dwFolders);
+        printf("  files         %lu", (unsigned long)h->dwFileCount);
+        if (h->dwFileCount != totals.dwFiles)
+            printf("  (but the records hold %lu)", (unsigned long)totals.dwFiles);
+        printf("\n  total size    %lu bytes", (unsigned long)h->dwTotalSize);
+        if (h->dwTotalSize != dwRecordTotal)
+            printf("  (but the records add up to %lu)", (unsigned long)dwRecordTotal);
+        printf("\n");
+        PrintRecordTable(context.pUninstallRecords, h->dwCount);
+    }
+    FreeContext(&context);
+    return 0;
+}
+
+// Neither file has a magic number: a file whose size is exactly what one
+// header's count promises is taken to be of that kind.
+const char* GuessType(const char* lpszPath)
+{
+    char lpszName[MAX_PATH];
+    GetFileName(lpszName, lpszPath);
+    if (CompareNoCase(lpszName, g_szUpdateInfoName) == 0)
+        return UPDATE_TYPE;
+    if (CompareNoCase(lpszName, g_szUninstallInfoName) == 0)
+        return UNINSTALL_TYPE;
+    CFile clFile;
+    if (!clFile.Open(lpszPath, 0))
+        return NULL;
+    QWORD qwSize = clFile.m_qwSize;
+    BYTE header[sizeof(UninstallHeader)];
+    DWORD dwRead = clFile.Read(header, sizeof(header));
+    bool bUpdate = false, bUninstall = false;
+    if (dwRead >= sizeof(UpdateHeader)) {
+        const UpdateHeader* p = (const UpdateHeader*)header;
+        bUpdate = qwSize == sizeof(UpdateHeader) + (QWORD)p->dwCount * sizeof(FileRecord);
+    }
+    if (dwRead == sizeof(UninstallHeader)) {
+        const UninstallHeader* p = (const UninstallHeader*)header;
+        bUninstall = qwSize == sizeof(UninstallHeader) + (QWORD)p->dwCount * sizeof(FileRecord);
+    }
+    if (bUpdate == bUninstall)
+        return NULL;
+    return bUpdate ? UPDATE_TYPE : UNINSTALL_TYPE;
+}
+
+} // namespace
+
+int ShowCommand(int argc, char** argv)
+{
+    bool bJson = false;
+    const char* lpszType = NULL;
+    const char* lpszArg = NULL;
+    for (int i = 0; i < argc; i++) {
+        if (strcmp(argv[i], "--json") == 0) {
+            bJson = true;
+        } else if (strcmp(argv[i], "--type") == 0 && i + 1 < argc) {
+            lpszType = argv[++i];
+            if (strcmp(lpszType, UPDATE_TYPE) != 0 && strcmp(lpszType, UNINSTALL_TYPE) != 0)
+                return Usage("--type takes update or uninstall");
+        } else if (argv[i][0] == '-' && argv[i][1] != 0) {
+            return Usage(std::string("unknown option for show: ") + argv[i]);
+        } else if (lpszArg) {
+            return Usage("show takes one file");
+        } else {
+            lpszArg = argv[i];
+        }
+    }
+    if (!lpszArg)
+        return Usage("show needs a file");
+    // The full path has backslashes only, so its file name can be taken.
+    char lpszNamed[MAX_PATH], lpszPath[MAX_PATH];
+    if (!LibraryPath(lpszArg, lpszNamed) || !FullPath(lpszNamed, lpszArg, lpszPath))
+        return 1;
+    if (PlatGetFileAttributes(lpszPath) == INVALID_FILE_ATTRIBUTES)
+        return Fail(std::string("no such file: ") + lpszArg);
+    if (!lpszType)
+        lpszType = GuessType(lpszPath);
+    if (!lpszType)
+        return Fail(std::string(lpszArg) + ": cannot tell an update list from an uninstall list by its name or " +
+                    "size; name the kind with --type update or --type uninstall");
+    if (strcmp(lpszType, UPDATE_TYPE) == 0)
+        return ShowUpdate(lpszPath, lpszArg, bJson);
+    return ShowUninstall(lpszPath, lpszArg, bJson);
+}
+
+// --- Shared ----------------------------------------------------------------
+
+int Fail(const std::string& text)
+{
+    fprintf(stderr, "updatelist: %s\n", text.c_str());
+    return 1;
+}
+
+int Usage(const std::string& text)
+{
+    fprintf(stderr, "updatelist: %s\nTry 'updatelist --help'.\n", text.c_str());
+    return 2;
+}
+
+bool LibraryPath(const char* lpszArg, char* lpszPath)
+{
+    if (PlatPathFromNative(lpszArg, lpszPath, MAX_PATH))
+        return true;
+    Fail(std::string("cannot use the name '") + lpszArg + "' (too long, or not representable in code page 932)");
+    return false;
+}
+
+bool FullPath(const char* lpszPath, const char* lpszArg, char* lpszFull)
+{
+    DWORD dwLen = PlatGetFullPathName(lpszPath, MAX_PATH, lpszFull, NULL);
+    if (dwLen > 0 && dwLen < MAX_PATH)
+        return true;
+    Fail(std::string("cannot use the name '") + lpszArg + "' (its full path is too long)");
+    return false;
+}
+
+std::string Shown(const char* lpszText)
+{
+    // Control bytes from a damaged list would steer the terminal.
+    char szClean[MAX_PATH], buf[4 * MAX_PATH];
+    size_t n = strnlen(lpszText, MAX_PATH - 1);
+    for (size_t i = 0; i < n; i++)
+        szClean[i] = (unsigned char)lpszText[i] < 0x20 ? '?' : lpszText[i];
+    szClean[n] = 0;
+    return PlatTextToNative(szClean, buf, sizeof(buf)) ? buf : "?";
+}
+
+std::string NativePath(const char* lpszPath)
+{
+    std::string shown = Shown(lpszPath);
+#ifndef _WIN32
+    if (shown.compare(0, 3, "Z:\\") == 0)
+        shown.erase(0, 2);
+    // In UTF-8 every backslash left is a separator.
+    for (char& c : shown)
+        if (c == '\\')
+            c = '/';
+#endif
+    return shown;
+}
+
+std::string Json(const char* lpszText)
+{
+    std::string utf8 = TextToUtf8(lpszText), out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char buf[8];
+            snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize)
+{
+    char lpszTemp[MAX_PATH];
+    if (snprintf(lpszTemp, MAX_PATH, "%s.~part", lpszPath) >= MAX_PATH || nSize > 0xFFFFFFFF)
+        return false;
+    CFile clFile;
+    bool bOk = clFile.Open(lpszTemp, 1) && clFile.Write(pData, (DWORD)nSize) == nSize;
+    clFile.Close();
+    if (bOk && PlatMoveFile(lpszTemp, lpszPath))
+        return true;
+    PlatDeleteFile(lpszTemp);
+    return false;
+}
+
+// The loaders only say no. The reason is found again from the raw bytes,
+// with the loader's own limits and path check.
+static std::string RecordCountReason(QWORD qwSize, DWORD dwHeaderSize, DWORD dwCount)
+{
+    QWORD qwRoom = (qwSize - dwHeaderSize) / sizeof(FileRecord);
+    char buf[160];
+    snprintf(buf, sizeof(buf), "the header promises %lu records but the file holds %llu (damaged or cut short)",
+             (unsigned long)dwCount, (unsigned long long)qwRoom);
+    return buf;
+}
+
+static std::string RecordReason(DWORD dwIndex, const FileRecord* pRecord, const char* lpszProblem)
+{
+    char szPath[MAX_PATH];
+    memcpy(szPath, pRecord->szPath, MAX_PATH - 1);
+    szPath[MAX_PATH - 1] = 0;
+    char buf[64];
+    snprintf(buf, sizeof(buf), "record %lu", (unsigned long)dwIndex + 1);
+    return std::string(buf) + " (" + Shown(szPath) + "): " + lpszProblem;
+}
+
+bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason)
+{
+    if (LoadUpdateInfo(pContext, lpszPath))
+        return true;
+    CFile clFile;
+    UpdateHeader header;
+    if (!clFile.Open(lpszPath, 0)) {
+        *pReason = "cannot be opened";
+    } else if (clFile.Read(&header, sizeof(header)) != sizeof(header)) {
+        *pReason = "shorter than the 396-byte header of an update list";
+    } else if (!memchr(header.szRegKey, 0, sizeof(header.szRegKey)) ||
+               !memchr(header.szRegValue, 0, sizeof(header.szRegValue))) {
+        *pReason = "the registry key or value name has no terminator (damaged, or not an update list)";
+    } else if ((clFile.m_qwSize - sizeof(header)) / sizeof(FileRecord) < header.dwCount) {
+        *pReason = RecordCountReason(clFile.m_qwSize, sizeof(header), header.dwCount);
+    } else {
+        *pReason = "cannot be read (out of memory?)";
+        FileRecord record;
+        for (DWORD i = 0; i < header.dwCount && clFile.Read(&record, sizeof(record)) == sizeof(record); i++) {
+            if (!IsSafeRecordPath(record.szPath)) {
+                *pReason = RecordReason(i, &record,
+                                        "the updater refuses this path (empty, absolute, a drive, \"..\", a "
+                                        "control character, an empty folder name or a cut character)");
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason)
+{
+    if (LoadUninstallInfo(pContext, lpszPath))
+        return true;
+    CFile clFile;
+    UninstallHeader header;
+    if (!clFile.Open(lpszPath, 0)) {
+        *pReason = "cannot be opened";
+    } else if (clFile.Read(&header, sizeof(header)) != sizeof(header)) {
+        *pReason = "shorter than the 5068-byte header of an uninstall list";
+    } else if ((clFile.m_qwSize - sizeof(header)) / sizeof(FileRecord) < header.dwCount) {
+        *pReason = RecordCountReason(clFile.m_qwSize, sizeof(header), header.dwCount);
+    } else {
+        *pReason = "too many records, or cannot be read (out of memory?)";
+        FileRecord record;
+        for (DWORD i = 0; i < header.dwCount && clFile.Read(&record, sizeof(record)) == sizeof(record); i++) {
+            if (!memchr(record.szPath, 0, sizeof(record.szPath))) {
+                *pReason = RecordReason(i, &record, "the path has no terminator (damaged)");
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage("a command is required");
+    const char* lpszCommand = argv[1];
+    if (strcmp(lpszCommand, "--help") == 0 || strcmp(lpszCommand, "-h") == 0 || strcmp(lpszCommand, "help") == 0) {
+        fputs(USAGE, stdout);
+        return 0;
+    }
+    if (strcmp(lpszCommand, "make") == 0)
+        return MakeCommand(argc - 2, argv + 2);
+    if (strcmp(lpszCommand, "show") == 0)
+        return ShowCommand(argc - 2, argv + 2);
+    if (strcmp(lpszCommand, "check") == 0)
+        return CheckCommand(argc - 2, argv + 2);
+    return Usage(std::string("unknown command: ") + lpszCommand);
+}

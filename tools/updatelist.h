@@ -1,0 +1,49 @@
+// updatelist: writes the update list Updateinf.dat from a patch's data
+// folder, shows either information file, and checks a patch against an
+// installed game without changing anything. The files are read and merged
+// with the updater's own code (app/updateinfo.h), so the tool refuses what
+// the updater refuses and predicts what it does.
+#ifndef TOOLS_UPDATELIST_H
+#define TOOLS_UPDATELIST_H
+
+#include "updateinfo.h"
+
+#include <string>
+#include <vector>
+
+// The commands; argc and argv hold what follows the command's name.
+// Results are the exit status: 0 success, 1 failure, 2 bad usage.
+int MakeCommand(int argc, char** argv);
+int ShowCommand(int argc, char** argv);
+int CheckCommand(int argc, char** argv);
+
+// "updatelist: " and the text on stderr; returns 1.
+int Fail(const std::string& text);
+// A usage error on stderr with a pointer to --help; returns 2.
+int Usage(const std::string& text);
+
+// A command-line path as a library path (code page 932, backslashes) in a
+// MAX_PATH buffer; reports the failure itself.
+bool LibraryPath(const char* lpszArg, char* lpszPath);
+// The absolute form of a library path; reports the failure itself.
+bool FullPath(const char* lpszPath, const char* lpszArg, char* lpszFull);
+
+// A library path as the command line would name it (on POSIX without the
+// drive Z: and with slashes).
+std::string NativePath(const char* lpszPath);
+// Code-page-932 text as the console shows it.
+std::string Shown(const char* lpszText);
+// Code-page-932 text as a quoted JSON string (UTF-8).
+std::string Json(const char* lpszText);
+
+// Reads an information file with the updater's loader. On failure the
+// reason, as the updater's checks see it, is put in *pReason.
+bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason);
+bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason);
+
+// Writes a whole buffer under a temporary name beside lpszPath and moves
+// it over lpszPath, so a failure leaves neither a cut file nor a damaged
+// old one.
+bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize);
+
+#endif

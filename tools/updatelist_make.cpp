@@ -1,0 +1,467 @@
+// make: the update list of a data folder.
+#include "updatelist.h"
+
+#include "file/cfile.h"
+#include "file/path.h"
+#include "messages.h"
+#include "nativetext.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// The shortest source root the updater can have: update.exe at the root of
+// a drive, "C:\data\". A path that does not fit behind it never works.
+const int SHORTEST_SOURCE_ROOT = 8;
+
+struct ExtraValue {
+    std::string path; // code page 932, backslashes
+    DWORD dwExtra;
+    bool bUsed;
+};
+
+bool ParseDword(const char* lpszText, DWORD* pdwValue)
+{
+    int nBase = 10;
+    if (lpszText[0] == '0' && (lpszText[1] == 'x' || lpszText[1] == 'X')) {
+        nBase = 16;
+        lpszText += 2;
+    }
+    if (!*lpszText || !strchr("0123456789abcdefABCDEF", *lpszText))
+        return false;
+    char* pEnd;
+    unsigned long long n = strtoull(lpszText, &pEnd, nBase);
+    if (*pEnd || n > 0xFFFFFFFFull)
+        return false;
+    *pdwValue = (DWORD)n;
+    return true;
+}
+
+// Why Windows could not create a file of this name (code page 932, one
+// component), or null. Windows hands a name it cannot convert to code page
+// 932 to this program with '?' in it, so that case lands here too.
+const char* NameProblem(const char* lpszName)
+{
+    size_t n = strlen(lpszName);
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)lpszName[i];
+        if (IsCp932Lead(c) && i + 1 < n) {
+            i++;
+            continue;
+        }
+        if (c < 0x20 || strchr("<>:\"/\\|?*", c))
+            return "holds a character that Windows does not allow in names (< > : \" / \\ | ? * or a control "
+                   "character) or that has no code page 932 form";
+    }
+    if (lpszName[n - 1] == '.' || lpszName[n - 1] == ' ')
+        return "ends in a dot or a space, which Windows drops from names";
+    // Device names stay devices whatever extension follows them.
+    static const char* const DEVICES[] = { "CON", "PRN", "AUX", "NUL" };
+    std::string base(lpszName, strcspn(lpszName, "."));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    bool bDevice = false;
+    for (const char* p : DEVICES)
+        bDevice = bDevice || CompareNoCase(base.c_str(), p) == 0;
+    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9')
+        bDevice = bDevice || CompareNoCase(base.substr(0, 3).c_str(), "COM") == 0 ||
+                  CompareNoCase(base.substr(0, 3).c_str(), "LPT") == 0;
+    if (bDevice)
+        return "is the name of a device on Windows";
+    return NULL;
+}
+
+// The longest root (install folder, or source root) that the path still
+// fits behind by the updater's own measure; -1 when none does.
+int LongestRootFor(const char* szPath)
+{
+    auto fits = [&](int nRoot) { return RecordFitsBehind(std::string(nRoot, 'x').c_str(), szPath) != 0; };
+    if (!fits(0))
+        return -1;
+    int lo = 0, hi = MAX_PATH - 1;
+    while (lo < hi) {
+        int mid = (lo + hi + 1) / 2;
+        if (fits(mid))
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
+bool SameEntry(const PlatFindData& a, const PlatFindData& b)
+{
+    return CompareNoCase(a.cFileName, b.cFileName) == 0;
+}
+
+bool EntryLess(const PlatFindData& a, const PlatFindData& b)
+{
+    int n = CompareNoCase(a.cFileName, b.cFileName);
+    return n != 0 ? n < 0 : strcmp(a.cFileName, b.cFileName) < 0;
+}
+
+// Walks the data folder, which is the current folder, so that its own
+// paths are relative and a deep data folder never meets MAX_PATH.
+class Scanner {
+public:
+    Scanner(const std::string& dataArg, const std::string& installDir)
+        : m_nShortestRoot(MAX_PATH), m_dataArg(dataArg), m_installDir(installDir)
+    {
+    }
+
+    // Adds the records of folder rel ("" or ending in a separator) and
+    // everything below it.
+    void Scan(const std::string& rel)
+    {
+        std::string native = "." + Native(rel);
+        for (const std::string& name : UnrepresentableNames(native))
+            Error(m_dataArg + native.substr(1) + "/" + name + ": the name has no code page 932 form");
+
+        std::vector<PlatFindData> entries;
+        PlatFindData fd;
+        HANDLE hFind = PlatFindFirst((rel + "*.*").c_str(), &fd);
+        for (bool bMore = hFind != NULL; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
+            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
+                entries.push_back(fd);
+        }
+        PlatFindClose(hFind);
+        std::sort(entries.begin(), entries.end(), EntryLess);
+
+        for (size_t i = 0; i < entries.size(); i++) {
+            const PlatFindData& e = entries[i];
+            bool bFolder = (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            std::string path = rel + e.cFileName + (bFolder ? "\\" : "");
+            if (i > 0 && SameEntry(entries[i - 1], e)) {
+                Error(Where(path) + ": the updater takes it for " + Shown((rel + entries[i - 1].cFileName).c_str()) +
+                      " (it compares names with the letters A to Z as a to z)");
+                continue;
+            }
+            if (const char* lpszProblem = NameProblem(e.cFileName)) {
+                Error(Where(path) + ": the name " + lpszProblem);
+                continue;
+            }
+            if (!CheckPath(path))
+                continue;
+            FileRecord record;
+            memset(&record, 0, sizeof(record));
+            memcpy(record.szPath, path.c_str(), path.size());
+            if (bFolder) {
+                m_records.push_back(record);
+                Scan(path);
+                continue;
+            }
+            CFile clFile;
+            if (!clFile.Open(path.c_str(), 0)) {
+                Error(Where(path) + ": cannot be read");
+                continue;
+            }
+            if (clFile.m_qwSize > 0xFFFFFFFFull) {
+                Error(Where(path) + ": larger than 4 GiB - 1 bytes, more than a record's size can hold");
+                continue;
+            }
+            record.dwFileSize = (DWORD)clFile.m_qwSize;
+            m_records.push_back(record);
+        }
+    }
+
+    std::vector<FileRecord> m_records;
+    std::vector<std::string> m_errors;
+    // The longest root every path fits behind.
+    int m_nShortestRoot;
+
+private:
+    // A relative library path as the command line would name it.
+    static std::string Native(const std::string& rel)
+    {
+        std::string shown = TextToUtf8(("\\" + rel).c_str());
+#ifndef _WIN32
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+#endif
+        if (!shown.empty() && (shown.back() == '/' || shown.back() == '\\'))
+            shown.pop_back();
+        return shown;
+    }
+
+    std::string Where(const std::string& rel) const
+    {
+        return m_dataArg + Native(rel);
+    }
+
+    void Error(const std::string& text)
+    {
+        m_errors.push_back(text);
+    }
+
+    bool CheckPath(const std::string& path)
+    {
+        char buf[64];
+        if (path.size() >= MAX_PATH || !IsSafeRecordPath(path.c_str())) {
+            snprintf(buf, sizeof(buf), "%d bytes", (int)path.size());
+            Error(Where(path) + ": the path is too long for a record (" + buf + ", at most 259) or refused by " +
+                  "the updater");
+            return false;
+        }
+        int nRoot = LongestRootFor(path.c_str());
+        if (nRoot < SHORTEST_SOURCE_ROOT) {
+            snprintf(buf, sizeof(buf), "%d bytes", (int)path.size());
+            Error(Where(path) + ": the path is too long (" + buf +
+                  "): the updater could not use it even beside an update.exe at the root of a drive");
+            return false;
+        }
+        if (!m_installDir.empty() && !RecordFitsBehind(m_installDir.c_str(), path.c_str())) {
+            snprintf(buf, sizeof(buf), "%d bytes", (int)path.size());
+            Error(Where(path) + ": the path is too long (" + buf + ") to install below " +
+                  Shown(m_installDir.c_str()));
+            return false;
+        }
+        m_nShortestRoot = std::min(m_nShortestRoot, nRoot);
+        return true;
+    }
+
+    std::string m_dataArg;
+    std::string m_installDir;
+};
+
+bool CheckTitle(const char* lpszArg, std::string* pTitle)
+{
+    if (!TextFromNative(lpszArg, pTitle)) {
+        Fail(std::string("the title '") + lpszArg + "' has a character with no code page 932 form");
+        return false;
+    }
+    if (pTitle->empty()) {
+        Fail("the title is empty: the updater shows it in its dialogs and messages");
+        return false;
+    }
+    for (unsigned char c : *pTitle) {
+        if (c < 0x20) {
+            Fail("the title holds a control character");
+            return false;
+        }
+    }
+    if (pTitle->size() > MAX_TITLE_LENGTH) {
+        char buf[128];
+        snprintf(buf, sizeof(buf), "the title is %d bytes in code page 932; the updater shows at most %d",
+                 (int)pTitle->size(), MAX_TITLE_LENGTH);
+        Fail(buf);
+        return false;
+    }
+    return true;
+}
+
+bool StartsNoCase(const std::string& text, const char* lpszPrefix)
+{
+    size_t n = strlen(lpszPrefix);
+    return text.size() >= n && CompareNoCase(text.substr(0, n).c_str(), lpszPrefix) == 0;
+}
+
+bool CheckRegistryKey(const char* lpszArg, std::string* pKey)
+{
+    if (!TextFromNative(lpszArg, pKey)) {
+        Fail(std::string("the registry key '") + lpszArg + "' has a character with no code page 932 form");
+        return false;
+    }
+    // The updater reads HKEY_CURRENT_USER; its name may be written out.
+    for (const char* lpszHive : { "HKEY_CURRENT_USER\\", "HKCU\\" }) {
+        if (StartsNoCase(*pKey, lpszHive)) {
+            pKey->erase(0, strlen(lpszHive));
+            break;
+        }
+    }
+    if (StartsNoCase(*pKey, "HKEY_") || StartsNoCase(*pKey, "HKLM\\")) {
+        Fail("the updater reads its key under HKEY_CURRENT_USER only; give the key below it");
+        return false;
+    }
+    if (pKey->empty() || pKey->front() == '\\' || pKey->back() == '\\' || pKey->find("\\\\") != std::string::npos) {
+        Fail("the registry key must be a path such as Software\\Maker\\Title, with no empty part");
+        return false;
+    }
+    if (pKey->size() >= sizeof(((UpdateHeader*)0)->szRegKey)) {
+        Fail("the registry key is longer than 127 bytes in code page 932");
+        return false;
+    }
+    return true;
+}
+
+bool CheckValueName(const char* lpszArg, std::string* pValue)
+{
+    if (!TextFromNative(lpszArg, pValue)) {
+        Fail(std::string("the value name '") + lpszArg + "' has a character with no code page 932 form");
+        return false;
+    }
+    if (pValue->size() >= sizeof(((UpdateHeader*)0)->szRegValue)) {
+        Fail("the value name is longer than 127 bytes in code page 932");
+        return false;
+    }
+    return true;
+}
+
+bool ParseExtra(const char* lpszArg, DWORD* pdwDefault, std::vector<ExtraValue>* pExtras)
+{
+    const char* lpszEquals = strrchr(lpszArg, '=');
+    if (!lpszEquals)
+        return ParseDword(lpszArg, pdwDefault);
+    ExtraValue extra = { std::string(), 0, false };
+    if (lpszEquals == lpszArg || !ParseDword(lpszEquals + 1, &extra.dwExtra) ||
+        !TextFromNative(std::string(lpszArg, lpszEquals - lpszArg).c_str(), &extra.path))
+        return false;
+    // Record paths use backslashes; the command line may use either.
+    for (size_t i = 0; i < extra.path.size(); i++) {
+        if (IsCp932Lead((unsigned char)extra.path[i]))
+            i++;
+        else if (extra.path[i] == '/')
+            extra.path[i] = '\\';
+    }
+    pExtras->push_back(extra);
+    return true;
+}
+
+// A folder record may be named with or without its trailing separator.
+bool NamesRecord(const std::string& path, const FileRecord& record)
+{
+    return CompareNoCase(record.szPath, path.c_str()) == 0 ||
+           (IsFolderRecord(&record) && CompareNoCase(record.szPath, (path + "\\").c_str()) == 0);
+}
+
+// Whether lpszPath lies inside the folder lpszFolder (both full paths).
+bool IsInside(const char* lpszPath, const char* lpszFolder)
+{
+    std::string folder = lpszFolder;
+    if (folder.empty() || folder.back() != '\\')
+        folder += '\\';
+    return StartsNoCase(lpszPath, folder.c_str());
+}
+
+} // namespace
+
+int MakeCommand(int argc, char** argv)
+{
+    const char* lpszOutputArg = NULL;
+    const char* lpszInstallArg = NULL;
+    DWORD dwDefaultExtra = 0;
+    std::vector<ExtraValue> extras;
+    std::vector<const char*> args;
+    for (int i = 0; i < argc; i++) {
+        bool bHasValue = i + 1 < argc;
+        if ((strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--output") == 0) && bHasValue) {
+            lpszOutputArg = argv[++i];
+        } else if (strcmp(argv[i], "--extra") == 0 && bHasValue) {
+            if (!ParseExtra(argv[++i], &dwDefaultExtra, &extras))
+                return Usage("--extra takes N or PATH=N, N from 0 to 4294967295 (or 0x0 to 0xFFFFFFFF)");
+        } else if (strcmp(argv[i], "--install-dir") == 0 && bHasValue) {
+            lpszInstallArg = argv[++i];
+        } else if (strcmp(argv[i], "--") == 0) {
+            args.insert(args.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (argv[i][0] == '-' && argv[i][1] != 0) {
+            return Usage(std::string("unknown option for make, or its value missing: ") + argv[i]);
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    if (args.size() != 4)
+        return Usage("make needs a data folder, a title, a registry key and a value name");
+    if (!NativeNamesAreCp932())
+        return Fail("file names reach this program in another code page than 932 (Japanese); set Windows' "
+                    "language for non-Unicode programs to Japanese, or run the Linux build");
+
+    UpdateHeader header;
+    memset(&header, 0, sizeof(header));
+    std::string title, key, value, installDir;
+    if (!CheckTitle(args[1], &title) || !CheckRegistryKey(args[2], &key) || !CheckValueName(args[3], &value))
+        return 1;
+    memcpy(header.szTitle, title.c_str(), title.size());
+    memcpy(header.szRegKey, key.c_str(), key.size());
+    memcpy(header.szRegValue, value.c_str(), value.size());
+    if (lpszInstallArg) {
+        // Registry values end in a separator; the limit counts it.
+        if (TextFromNative(lpszInstallArg, &installDir) && !installDir.empty() &&
+            !IsSeparatorAt(installDir.c_str(), (int)installDir.size() - 1))
+            installDir += '\\';
+        if (installDir.empty() || installDir.size() > MAX_INSTALL_DIRECTORY_LENGTH)
+            return Fail("--install-dir must be a Windows folder of at most 243 bytes in code page 932, with its "
+                        "trailing backslash");
+    }
+
+    char lpszData[MAX_PATH], lpszDataFull[MAX_PATH], lpszOutput[MAX_PATH], lpszOutputFull[MAX_PATH];
+    if (!LibraryPath(args[0], lpszData) || !FullPath(lpszData, args[0], lpszDataFull))
+        return 1;
+    DWORD dwAttributes = PlatGetFileAttributes(lpszDataFull);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Fail(std::string("no such folder: ") + args[0]);
+    if (lpszOutputArg) {
+        if (!LibraryPath(lpszOutputArg, lpszOutput) || !FullPath(lpszOutput, lpszOutputArg, lpszOutputFull))
+            return 1;
+    } else {
+        // The layout to ship: update.exe and Updateinf.dat beside data.
+        CutFileName(lpszOutputFull, lpszDataFull);
+        if (strlen(lpszOutputFull) + 1 + strlen(g_szUpdateInfoName) >= MAX_PATH)
+            return Fail("the folder above the data folder has too long a path for " + std::string(g_szUpdateInfoName));
+        AddBackslash(lpszOutputFull);
+        strcat(lpszOutputFull, g_szUpdateInfoName);
+    }
+    if (IsInside(lpszOutputFull, lpszDataFull))
+        return Fail("the update list must not be written inside the data folder: it would become part of the patch");
+    if (!PlatSetCurrentDirectory(lpszDataFull))
+        return Fail(std::string("cannot enter the folder ") + args[0]);
+
+    std::string dataArg = args[0];
+    while (dataArg.size() > 1 && (dataArg.back() == '/' || dataArg.back() == '\\'))
+        dataArg.pop_back();
+    Scanner scanner(dataArg, installDir);
+    scanner.Scan("");
+    std::vector<FileRecord>& records = scanner.m_records;
+    for (FileRecord& record : records)
+        record.dwExtra = dwDefaultExtra;
+    for (ExtraValue& extra : extras) {
+        for (FileRecord& record : records) {
+            if (NamesRecord(extra.path, record)) {
+                record.dwExtra = extra.dwExtra;
+                extra.bUsed = true;
+            }
+        }
+        if (!extra.bUsed)
+            scanner.m_errors.push_back("--extra names " + Shown(extra.path.c_str()) +
+                                       ", which is not a file or folder in " + dataArg);
+    }
+    if (!scanner.m_errors.empty()) {
+        for (const std::string& error : scanner.m_errors)
+            Fail(error);
+        return Fail("nothing written");
+    }
+
+    header.dwCount = (DWORD)records.size();
+    std::vector<BYTE> file(sizeof(header) + records.size() * sizeof(FileRecord));
+    memcpy(file.data(), &header, sizeof(header));
+    if (!records.empty())
+        memcpy(file.data() + sizeof(header), records.data(), records.size() * sizeof(FileRecord));
+    std::string outputShown = lpszOutputArg ? lpszOutputArg : NativePath(lpszOutputFull);
+    if (!WriteFileAtomically(lpszOutputFull, file.data(), file.size()))
+        return Fail("cannot write " + outputShown);
+
+    DWORD dwFolders = 0, dwFiles = 0;
+    QWORD qwSize = 0;
+    for (const FileRecord& record : records) {
+        if (IsFolderRecord(&record)) {
+            dwFolders++;
+        } else {
+            dwFiles++;
+            qwSize += record.dwFileSize;
+        }
+    }
+    printf("Wrote %s: %lu folders, %lu files, %llu bytes.\n", outputShown.c_str(), (unsigned long)dwFolders,
+           (unsigned long)dwFiles, (unsigned long long)qwSize);
+    if (!records.empty()) {
+        // Registry values are at most 243 bytes; the source root is the
+        // patch folder with "data\" behind it.
+        int nInstall = std::min(scanner.m_nShortestRoot, MAX_INSTALL_DIRECTORY_LENGTH);
+        int nPatch = scanner.m_nShortestRoot - (int)strlen(g_szSourceFolderName) - 1;
+        printf("Its paths fit an install folder of up to %d bytes and a patch folder (holding update.exe) of up to "
+               "%d bytes, each counted with its trailing backslash.\n",
+               nInstall, nPatch);
+    }
+    return 0;
+}
