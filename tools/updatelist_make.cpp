@@ -109,7 +109,7 @@ bool EntryLess(const PlatFindData& a, const PlatFindData& b)
 class Scanner {
 public:
     Scanner(const std::string& dataArg, const std::string& installDir)
-        : m_nShortestRoot(MAX_PATH), m_dataArg(dataArg), m_installDir(installDir)
+        : m_nRootLimit(MAX_PATH), m_dataArg(dataArg), m_installDir(installDir)
     {
     }
 
@@ -123,7 +123,11 @@ public:
 
         std::vector<PlatFindData> entries;
         PlatFindData fd;
+        // A readable folder lists at least "." and "..", so nothing at all
+        // means it could not be read; it must not pass for an empty one.
         HANDLE hFind = PlatFindFirst((rel + "*.*").c_str(), &fd);
+        if (!hFind)
+            Error((rel.empty() ? m_dataArg : Where(rel)) + ": the folder cannot be read");
         for (bool bMore = hFind != NULL; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
             if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
                 entries.push_back(fd);
@@ -170,8 +174,8 @@ public:
 
     std::vector<FileRecord> m_records;
     std::vector<std::string> m_errors;
-    // The longest root every path fits behind.
-    int m_nShortestRoot;
+    // The longest root that every path fits behind.
+    int m_nRootLimit;
 
 private:
     // A relative library path as the command line would name it.
@@ -218,7 +222,7 @@ private:
                   Shown(m_installDir.c_str()));
             return false;
         }
-        m_nShortestRoot = std::min(m_nShortestRoot, nRoot);
+        m_nRootLimit = std::min(m_nRootLimit, nRoot);
         return true;
     }
 
@@ -457,8 +461,8 @@ int MakeCommand(int argc, char** argv)
     if (!records.empty()) {
         // Registry values are at most 243 bytes; the source root is the
         // patch folder with "data\" behind it.
-        int nInstall = std::min(scanner.m_nShortestRoot, MAX_INSTALL_DIRECTORY_LENGTH);
-        int nPatch = scanner.m_nShortestRoot - (int)strlen(g_szSourceFolderName) - 1;
+        int nInstall = std::min(scanner.m_nRootLimit, MAX_INSTALL_DIRECTORY_LENGTH);
+        int nPatch = scanner.m_nRootLimit - (int)strlen(g_szSourceFolderName) - 1;
         printf("Its paths fit an install folder of up to %d bytes and a patch folder (holding update.exe) of up to "
                "%d bytes, each counted with its trailing backslash.\n",
                nInstall, nPatch);
