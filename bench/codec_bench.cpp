@@ -10,7 +10,9 @@
 #include "harness.h"
 
 #include "codec/chuffman.h"
+#include "codec/chuffman_reference.h"
 #include "codec/cslide.h"
+#include "codec/cslide_reference.h"
 #include "codec/czlib.h"
 
 #include <lz4.h>
@@ -110,6 +112,9 @@ const char kReference[] = "zlib-6";
 const Codec g_aCodecs[] = {
     {"CSlide", SlideBound, LibraryCompress<CSlide>, LibraryDecompress<CSlide>},
     {"CHuffman", HuffmanBound, LibraryCompress<CHuffman>, LibraryDecompress<CHuffman>},
+    // The straightforward versions the fast ones are measured against.
+    {"CSlideRef", SlideBound, LibraryCompress<CSlideReference>, LibraryDecompress<CSlideReference>},
+    {"CHuffRef", HuffmanBound, LibraryCompress<CHuffmanReference>, LibraryDecompress<CHuffmanReference>},
     {"CZlib", ZlibBound, LibraryCompress<CZlib>, LibraryDecompress<CZlib>},
     {kReference, ZlibBound, Zlib6Compress, Zlib6Decompress},
     {"lz4", Lz4Bound, Lz4Compress, Lz4Decompress},

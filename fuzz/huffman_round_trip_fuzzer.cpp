@@ -1,5 +1,6 @@
-// Property: CHuffman::Compress stays within n + 320 bytes and Decompress gives back the input exactly; a smaller destination gets the first bytes of the same stream.
+// Property: CHuffman::Compress stays within n + 320 bytes with the very stream of CHuffmanReference, and Decompress gives back the input exactly; a smaller destination gets the first bytes of the same stream.
 #include "codec/chuffman.h"
+#include "codec/chuffman_reference.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 
 // One object for every call, so that state left by one call would show in the next.
 static CHuffman g_clHuffman;
+static CHuffmanReference g_clReference;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -17,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     DWORD dwPacked = g_clHuffman.Compress(pStream, dwBound + 1, pData, n);
     if (dwPacked > dwBound)
         abort();
+    BYTE* pReference = new BYTE[dwBound + 1];
+    if (g_clReference.Compress(pReference, dwBound + 1, pData, n) != dwPacked)
+        abort();
+    if (dwPacked && memcmp(pReference, pStream, dwPacked) != 0)
+        abort();
+    delete[] pReference;
 
     BYTE* pOut = new BYTE[n];
     if (g_clHuffman.Decompress(pOut, n, pStream, dwPacked) != n)

@@ -1,5 +1,6 @@
-// Property: CSlide::Compress stays within n + ceil(n / 8) bytes and Decompress gives back the input exactly; a smaller destination gets the first bytes of the same stream.
+// Property: CSlide::Compress stays within n + ceil(n / 8) bytes with the very stream of CSlideReference, and Decompress gives back the input exactly; a smaller destination gets the first bytes of the same stream.
 #include "codec/cslide.h"
+#include "codec/cslide_reference.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 
 // One object for every call, so that state left by one call would show in the next.
 static CSlide g_clSlide;
+static CSlideReference g_clReference;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -17,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     DWORD dwPacked = g_clSlide.Compress(pStream, dwBound + 1, pData, n);
     if (dwPacked > dwBound)
         abort();
+    BYTE* pReference = new BYTE[dwBound + 1];
+    if (g_clReference.Compress(pReference, dwBound + 1, pData, n) != dwPacked)
+        abort();
+    if (dwPacked && memcmp(pReference, pStream, dwPacked) != 0)
+        abort();
+    delete[] pReference;
 
     BYTE* pOut = new BYTE[n];
     if (g_clSlide.Decompress(pOut, n, pStream, dwPacked) != n)

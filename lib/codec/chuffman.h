@@ -37,9 +37,15 @@
 //
 // One object serves any number of calls in sequence; it must not be used
 // by two threads at once. Separate objects are independent, also on
-// different threads. All working memory is inside the object (about 6 KB),
+// different threads. All working memory is inside the object (about 23 KB),
 // so a call allocates nothing; trees are written and read recursively, at
 // most 256 levels deep.
+//
+// Speed: the encoder writes each byte's code from a code table through a
+// 64-bit accumulator; the decoder looks up HUFF_TABLE_BITS bits at a time
+// in a table built from the stream's tree (one or two bytes per lookup),
+// and walks the tree bit by bit only for codes longer than that. The
+// straightforward coder, CHuffmanReference, is the tests' oracle.
 #ifndef CODEC_CHUFFMAN_H
 #define CODEC_CHUFFMAN_H
 
@@ -49,6 +55,11 @@
 // Node numbers: leaves 0..255, internal nodes from 256 up to 510.
 #define HUFF_NODES 511
 #define HUFF_FIRST_INTERNAL 256
+// Bits the decoder looks up at once: 4096 entries, within the L1 cache.
+#define HUFF_TABLE_BITS 12
+// Longer codes are written bit by bit. They take weights in a ratio of
+// about 1 to fib(26), so they never matter for speed.
+#define HUFF_TABLE_CODE_BITS 24
 
 class CHuffman : public CBase {
 public:
@@ -66,17 +77,20 @@ public:
 
 private:
     void ResetState();
-    // The next input byte, or 0xFFFF at the end of the input.
-    WORD FetchByte();
-    // Stores a byte unless the destination is full; 1 if stored, else 0.
-    int EmitByte(BYTE bData);
-    void WriteBit(int nBit);
-    void WriteBits(int nCount, WORD wBits);
-    int ReadBit();
-    int ReadBits(int nCount);
+    // Writer: appends the low nCount bits of qwBits (nCount up to 32),
+    // most significant first.
+    void PutBits(QWORD qwBits, int nCount);
+    void FlushBits();
     void SiftDown(int i);
     void StoreTree(int k);
+    // Reader: tops the bit buffer up to at least 57 bits, with 1 bits past
+    // the end of the input.
+    void Refill();
+    int TakeBits(int nCount);
     short LoadTree();
+    void FillTable(int k, int nDepth, DWORD dwCode);
+    // Walks the tree bit by bit from node k to a leaf; its byte value.
+    BYTE WalkFrom(int k);
 
     const BYTE* lpSrcBuf;
     DWORD dwSrcSize;
@@ -84,9 +98,13 @@ private:
     BYTE* lpDestBuf;
     DWORD dwDestSize;
     DWORD dwDestPos;
-    short nInBits;
-    short nOutFree;
-    BYTE byBitBuf;
+    // Writer: nOutBits pending bits at the low end of qwOut.
+    QWORD qwOut;
+    int nOutBits;
+    // Reader: nInBits unread bits at the top of qwIn; the bits below them
+    // are 0 or the stream's next bits, so a refill can OR over them.
+    QWORD qwIn;
+    int nInBits;
     short nHeapSize;
     // Node numbers ordered by weight, smallest on top, in entries 1..nHeapSize.
     short anHeap[HUFF_NODES];
@@ -96,10 +114,16 @@ private:
     short anRight[HUFF_NODES];
     DWORD adwFreq[HUFF_NODES];
     short nNextNode;
-    // One code's bits, leaf end first, while it is written. Kept in the
-    // object: shared by all objects, it let two encoders on two threads
-    // corrupt each other's codes.
-    BYTE abCodeBits[256];
+    // Encoder: each byte's code, right-aligned, and its length in bits.
+    DWORD adwCode[256];
+    BYTE abCodeLen[256];
+    // Decoder: entry for the next HUFF_TABLE_BITS bits of the stream. Bits
+    // 0-7: the bits it takes (low, so that the shift needs no extraction on
+    // the loop's critical path), 8-15 and 16-23: the first and second byte
+    // decoded, 24-25: how many bytes (1 or 2; 0 means a longer code, with
+    // bits 8-23 the node reached after HUFF_TABLE_BITS bits), 26-29: the
+    // length of the first byte's code, used while pairs are formed.
+    DWORD adwTable[1 << HUFF_TABLE_BITS];
 };
 
 #endif

@@ -1,4 +1,5 @@
 #include "codec/chuffman.h"
+#include "codec/chuffman_reference.h"
 
 #include "codec_data.h"
 
@@ -80,6 +81,9 @@ TEST(CHuffmanFormat, KnownInputsGiveTheirExactStreams)
         EXPECT_EQ(c.stream, Compress(c.input));
         CHuffman clHuffman;
         EXPECT_EQ(c.input, DecompressGuarded(clHuffman, c.stream, (DWORD)c.input.size()));
+        CHuffmanReference clReference;
+        EXPECT_EQ(c.stream, CompressInto(clReference, c.input, HuffmanBound(c.input.size())));
+        EXPECT_EQ(c.input, DecompressGuarded(clReference, c.stream, (DWORD)c.input.size()));
     }
 }
 
@@ -121,8 +125,8 @@ TEST(CHuffmanCompress, ShortDestinationKeepsAPrefixOfTheStream)
 
 TEST(CHuffmanCompress, EncodersOnTwoThreadsDoNotDisturbEachOther)
 {
-    // Byte k appears fib(k) times: codes up to 20 bits long, written bit by
-    // bit from the scratch array, so any sharing shows within a few rounds.
+    // Byte k appears fib(k) times: codes up to 20 bits long, long enough
+    // that any state shared between objects shows within a few rounds.
     Bytes skewed;
     for (int k = 0, f0 = 1, f1 = 1; k < 21; k++, f1 += f0, f0 = f1 - f0)
         skewed.insert(skewed.end(), (size_t)f0, (BYTE)(0x40 + k));
@@ -183,6 +187,68 @@ TEST(CHuffmanDecompress, ExcessInternalNodesDecodeAsFFAndReadNoSubtrees)
     std::string bits = "1" "0" "01000001" + std::string(254 + 1 + 254, '1') + "0" "11" "0" "0";
     CHuffman clHuffman;
     EXPECT_EQ(BytesOf("A\xFF" "AAA"), DecompressGuarded(clHuffman, FromBits(bits), 5));
+}
+
+// Byte 0x40 + k appears fib(k) times for k below nValues: a tree of depth
+// nValues - 1, so codes as long as that.
+Bytes FibonacciBytes(int nValues)
+{
+    Bytes data;
+    for (int k = 0, f0 = 1, f1 = 1; k < nValues; k++, f1 += f0, f0 = f1 - f0)
+        data.insert(data.end(), (size_t)f0, (BYTE)(0x40 + k));
+    return data;
+}
+
+// The fast coder writes and reads exactly the reference's bytes. One pair
+// of objects for everything, so that state left over by a call would show.
+TEST(CHuffmanMatchesReference, EveryKindAndSizeInBothDirections)
+{
+    std::unique_ptr<CHuffman> clFast(new CHuffman);
+    std::unique_ptr<CHuffmanReference> clReference(new CHuffmanReference);
+    for (const Sample& sample : RoundTripSamples()) {
+        SCOPED_TRACE(sample.name);
+        const Bytes& data = sample.data;
+        size_t nBound = HuffmanBound(data.size());
+        // Room to spare, and cut streams: mid-word, at the last byte, none.
+        for (size_t nCapacity : {nBound + 1, nBound / 2, nBound / 2 - 1, (size_t)0}) {
+            if (nCapacity == nBound + 1 || data.size() < 20000)
+                ExpectSameCompress(*clFast, *clReference, data, nCapacity);
+        }
+        Bytes stream = CompressInto(*clReference, data, nBound);
+        // The exact size, a prefix, one byte, and far past the data (1 bits).
+        for (DWORD dwSize : {(DWORD)data.size(), (DWORD)data.size() / 3, (DWORD)1, (DWORD)data.size() + 100})
+            ExpectSameDecompress(*clFast, *clReference, stream, dwSize);
+    }
+}
+
+TEST(CHuffmanMatchesReference, CodesLongerThanTheTablesInBothDirections)
+{
+    // Codes up to 26 bits: beyond the decoder's lookup and the encoder's
+    // code table, so both bit-by-bit paths run, between short codes.
+    Bytes data = FibonacciBytes(27);
+    Bytes mixed = RandomBytes(data.size(), 4);
+    for (size_t i = 0; i < data.size(); i++)
+        std::swap(data[i], data[mixed[i] * (data.size() - 1) / 255]);
+    std::unique_ptr<CHuffman> clFast(new CHuffman);
+    std::unique_ptr<CHuffmanReference> clReference(new CHuffmanReference);
+    ExpectSameCompress(*clFast, *clReference, data, HuffmanBound(data.size()));
+    Bytes stream = CompressInto(*clFast, data, HuffmanBound(data.size()));
+    EXPECT_EQ(OptimalStreamSize(data), stream.size());
+    ExpectSameDecompress(*clFast, *clReference, stream, (DWORD)data.size());
+    EXPECT_EQ(data, DecompressGuarded(*clFast, stream, (DWORD)data.size()));
+}
+
+TEST(CHuffmanMatchesReference, HostileStreamsDecodeAlike)
+{
+    std::unique_ptr<CHuffman> clFast(new CHuffman);
+    std::unique_ptr<CHuffmanReference> clReference(new CHuffmanReference);
+    Bytes text = TextBytes(3000);
+    ExpectSameOnHostileStreams(*clFast, *clReference, CompressInto(*clReference, text, HuffmanBound(3000)), 3000);
+    // All 1 bits: a chain of internal nodes past the last number, whose
+    // excess nodes stand as leaves; and a tree cut inside a leaf.
+    for (size_t n : {0, 1, 31, 32, 33, 64, 200})
+        ExpectSameDecompress(*clFast, *clReference, Bytes(n, 0xFF), 300);
+    ExpectSameDecompress(*clFast, *clReference, {0x80, 0x3F}, 40);
 }
 
 } // namespace

@@ -74,4 +74,51 @@ void ExpectShortDestinationKeepsPrefix(Codec& clCodec, const Bytes& data, const 
     }
 }
 
+// The fast coder against its reference: the same result and the same bytes
+// in the whole destination, which starts alike for both, so a byte written
+// past the result, or past the capacity, shows as well as a wrong one.
+template <class Fast, class Reference>
+void ExpectSameCompress(Fast& clFast, Reference& clReference, const Bytes& data, size_t nCapacity)
+{
+    Bytes fast(nCapacity + 16, 0xA5), reference(nCapacity + 16, 0xA5);
+    DWORD dwFast = clFast.Compress(fast.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
+    DWORD dwReference = clReference.Compress(reference.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
+    EXPECT_EQ(dwReference, dwFast) << "capacity " << nCapacity;
+    EXPECT_TRUE(fast == reference) << "capacity " << nCapacity;
+}
+
+template <class Fast, class Reference>
+void ExpectSameDecompress(Fast& clFast, Reference& clReference, const Bytes& stream, DWORD dwDestSize)
+{
+    Bytes fast(dwDestSize + 16, 0xA5), reference(dwDestSize + 16, 0xA5);
+    DWORD dwFast = clFast.Decompress(fast.data(), dwDestSize, stream.data(), (DWORD)stream.size());
+    DWORD dwReference = clReference.Decompress(reference.data(), dwDestSize, stream.data(), (DWORD)stream.size());
+    EXPECT_EQ(dwReference, dwFast) << "destination " << dwDestSize;
+    EXPECT_TRUE(fast == reference) << "destination " << dwDestSize;
+}
+
+// Streams no encoder wrote: random bytes, and a real stream cut short and
+// with single bytes changed, each decoded into a few destination sizes.
+template <class Fast, class Reference>
+void ExpectSameOnHostileStreams(Fast& clFast, Reference& clReference, const Bytes& realStream, DWORD dwRealSize)
+{
+    for (uint32_t nSeed = 1; nSeed <= 200; nSeed++) {
+        Bytes stream = RandomBytes(nSeed * 7 % 700, nSeed);
+        SCOPED_TRACE("random stream " + std::to_string(nSeed));
+        ExpectSameDecompress(clFast, clReference, stream, nSeed * 131 % 5000);
+    }
+    for (size_t nCut = 0; nCut < realStream.size(); nCut += 1 + nCut / 4) {
+        SCOPED_TRACE("cut at " + std::to_string(nCut));
+        Bytes cut(realStream.begin(), realStream.begin() + nCut);
+        ExpectSameDecompress(clFast, clReference, cut, dwRealSize);
+    }
+    Bytes flips = RandomBytes(64, 99);
+    for (size_t i = 0; i < flips.size() && !realStream.empty(); i += 2) {
+        Bytes changed = realStream;
+        changed[(flips[i] * 257 + flips[i + 1]) % changed.size()] ^= (BYTE)(flips[i + 1] | 1);
+        SCOPED_TRACE("changed stream " + std::to_string(i));
+        ExpectSameDecompress(clFast, clReference, changed, dwRealSize);
+    }
+}
+
 #endif
