@@ -25,14 +25,15 @@ for arg in "$@"; do
     *) out=$arg ;;
   esac
 done
-if [ $headless -eq 0 ] && { [ -z "$DISPLAY" ] || ! xdpyinfo >/dev/null 2>&1; }; then
-  headless=1
-fi
 
 step() { printf '\n=== %s\n' "$*"; }
 
 step "Installing what is missing"
 sh scripts/install-deps.sh
+# xdpyinfo came with the packages above.
+if [ $headless -eq 0 ] && { [ -z "$DISPLAY" ] || ! xdpyinfo >/dev/null 2>&1; }; then
+  headless=1
+fi
 
 step "Building update.exe (windows preset) and updatelist (native preset)"
 cmake --preset windows >/dev/null
