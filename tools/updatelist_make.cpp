@@ -393,6 +393,10 @@ int MakeCommand(int argc, char** argv)
     char lpszData[MAX_PATH], lpszDataFull[MAX_PATH], lpszOutput[MAX_PATH], lpszOutputFull[MAX_PATH];
     if (!LibraryPath(args[0], lpszData) || !FullPath(lpszData, args[0], lpszDataFull))
         return 1;
+    // "data/" names the folder itself; the list goes beside it, not in it.
+    size_t nData = strlen(lpszDataFull);
+    if (nData > 3 && IsSeparatorAt(lpszDataFull, (int)nData - 1))
+        lpszDataFull[nData - 1] = 0;
     DWORD dwAttributes = PlatGetFileAttributes(lpszDataFull);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(std::string("no such folder: ") + args[0]);

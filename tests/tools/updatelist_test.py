@@ -118,7 +118,8 @@ class Make(Case):
 
     def test_records_sorted_folders_first_and_stable(self):
         data = self.tree()
-        out, _ = run("make", data, "ヴェルモラ", "HKCU\\Software\\Demo\\Velmora", "InstallDir")
+        # A trailing separator still names the folder: the list goes beside it.
+        out, _ = run("make", data + os.sep, "ヴェルモラ", "HKCU\\Software\\Demo\\Velmora", "InstallDir")
         made = self.path("patch", "Updateinf.dat")
         self.assertIn("3 folders, 5 files, 150009 bytes", out)
         title, key, value, reserved, recs, exact = parse_update(read(made))
