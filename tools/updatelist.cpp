@@ -232,7 +232,8 @@ int ShowCommand(int argc, char** argv)
     char lpszNamed[MAX_PATH], lpszPath[MAX_PATH];
     if (!LibraryPath(lpszArg, lpszNamed) || !FullPath(lpszNamed, lpszArg, lpszPath))
         return 1;
-    if (PlatGetFileAttributes(lpszPath) == INVALID_FILE_ATTRIBUTES)
+    DWORD dwAttributes = PlatGetFileAttributes(lpszPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(std::string("no such file: ") + lpszArg);
     if (!lpszType)
         lpszType = GuessType(lpszPath);

@@ -71,7 +71,7 @@ const char* NameProblem(const char* lpszName)
         bDevice = bDevice || CompareNoCase(base.substr(0, 3).c_str(), "COM") == 0 ||
                   CompareNoCase(base.substr(0, 3).c_str(), "LPT") == 0;
     if (bDevice)
-        return "is the name of a device on Windows";
+        return "is a device name on Windows";
     return NULL;
 }
 
