@@ -1,5 +1,6 @@
 // The updater's user-visible texts, as code-page-932 bytes. Formats take
-// the product title or a relative path for %s.
+// the product title or a relative path for %s; g_szFmtNoSpace takes the
+// needed and the free megabytes, as digits with commas.
 #ifndef APP_MESSAGES_H
 #define APP_MESSAGES_H
 
@@ -13,6 +14,7 @@ extern const char g_szMsgCannotWriteUninstallInfo[];
 extern const char g_szFmtConfirmCaption[];
 extern const char g_szFmtConfirmText[];
 extern const char g_szFmtCopying[];
+extern const char g_szFmtNoSpace[];
 
 // The name whose presence in the install folder marks the other edition.
 extern const char g_szEditionMarker[];

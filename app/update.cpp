@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "resource.h"
 #include "system/registry.h"
+#include "updatespace.h"
 
 #include <commctrl.h>
 #include <stdio.h>
@@ -49,6 +50,48 @@ static int RecordsFit(const char* lpszInstallDirectory, const char* lpszSrcFileN
             return 0;
     }
     return 1;
+}
+
+// The bytes this user may still write on the volume holding lpszFolder.
+// Not the volume's free space as a whole: a disk quota leaves the user
+// less, and the copy runs as this user.
+static int GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
+{
+    ULARGE_INTEGER liCaller, liTotal, liFree;
+    if (!GetDiskFreeSpaceExA(lpszFolder, &liCaller, &liTotal, &liFree))
+        return 0;
+    *pqwFree = liCaller.QuadPart;
+    return 1;
+}
+
+// A byte count as whole megabytes (of 2^20 bytes) with commas, rounded up
+// or down, so that a shortfall never reads as enough.
+static void FormatMegabytes(char* lpszBuf, QWORD qwBytes, int bRoundUp)
+{
+    const QWORD qwMega = 1 << 20;
+    QWORD qwMegabytes = qwBytes / qwMega + (bRoundUp && qwBytes % qwMega ? 1 : 0);
+    char lpszDigits[24];
+    snprintf(lpszDigits, sizeof(lpszDigits), "%llu", (unsigned long long)qwMegabytes);
+    AddComma(lpszBuf, lpszDigits);
+}
+
+// Refuses, with a message, an update that cannot fit on the install
+// folder's volume, before anything is copied: a copy that ran out of
+// space half-way would leave the game part old and part new. When either
+// number cannot be worked out the update goes ahead as without the check.
+static int HasRoomForUpdate(const char* lpszInstallDirectory)
+{
+    QWORD qwNeeded, qwFree;
+    if (!GetUpdateSpaceNeeded(&g_Context, lpszInstallDirectory, &qwNeeded) ||
+        !GetFreeBytesForCaller(lpszInstallDirectory, &qwFree) || qwFree >= qwNeeded)
+        return 1;
+    // 20 digits and 6 commas each.
+    char lpszNeeded[32], lpszFree[32], lpszText[256];
+    FormatMegabytes(lpszNeeded, qwNeeded, 1);
+    FormatMegabytes(lpszFree, qwFree, 0);
+    snprintf(lpszText, sizeof(lpszText), g_szFmtNoSpace, lpszNeeded, lpszFree);
+    ShowMessage(lpszText, NULL);
+    return 0;
 }
 
 static void RunUpdate(HINSTANCE hInstance)
@@ -104,6 +147,10 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
 
     AddBackslash(lpszInstallDirectory);
+    // Uninstallinf.dat stays as it is: nothing was installed.
+    if (!HasRoomForUpdate(lpszInstallDirectory))
+        return;
+
     int bDone = 0;
     HWND hDlg = CreateDialogParamA(hInstance, MAKEINTRESOURCEA(IDD_UPDATE_PROGRESS), NULL, ProgressDlgProc, 0);
     if (hDlg) {

@@ -10,6 +10,7 @@ box it meets.
 """
 import argparse
 import os
+import re
 import shutil
 import stat
 import struct
@@ -25,6 +26,20 @@ WRONG_EDITION = "このアップデートファイルは「Velmora」通常版�
 COMPLETED = "アップデートが完了しました"
 FAILED = "アップデートに失敗しました"
 CANNOT_WRITE = "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります"
+
+
+NO_SPACE = re.compile("インストール先のドライブに空き容量が足りません\n必要な空き容量：([0-9,]+) MB\n"
+                      "現在の空き容量：([0-9,]+) MB")
+MIB = 1 << 20
+# The largest size a file record can claim.
+MAX_RECORD = 0xFFFFFFFF
+
+
+def free_bytes(path):
+    """What the user may still write on the volume holding path, as Wine
+    reports it to update.exe."""
+    st = os.statvfs(path)
+    return st.f_bavail * st.f_frsize
 
 
 def not_installed(title):
@@ -481,6 +496,89 @@ class UpdateRun(unittest.TestCase):
                 else:
                     s.write(path, content(s))
                 self.refused(s, CANNOT_OPEN)
+
+    # --- free space ---------------------------------------------------------------
+
+    # The install folder lies on the build machine's own disk, and the
+    # update claims more than that disk has free: the claimed sizes are
+    # what the check reads, and it runs before any byte is copied, so the
+    # large files need not exist. Were they copied, their missing sources
+    # would end the run with the failure message instead.
+    def test_update_larger_than_the_free_space_is_refused_before_copying(self):
+        s = Scenario("no-space")
+        s.data("a.txt", b"new a")
+        # A margin of 8 GiB, so that other programs freeing space meanwhile
+        # cannot make the update fit.
+        count = (free_bytes(s.inst) + (8 << 30)) // MAX_RECORD + 1
+        records = [record("a.txt", 5)] + [record("big%03d.bin" % i, MAX_RECORD) for i in range(count)]
+        s.update(records)
+        s.uninstall(uninstall_info([record("a.txt", 3)], 1, 3))
+        s.installed("a.txt", b"old")
+        s.register()
+        # a.txt grows by 2 bytes; every large file is new, and one of them
+        # needs room for its temporary copy as well.
+        needed = 2 + count * MAX_RECORD + MAX_RECORD
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        free_before = free_bytes(s.inst)
+        box = s.find("msgbox")
+        free_after = free_bytes(s.inst)
+        self.assertEqual(self.default_caption, box.caption)
+        self.assertEqual([self.default_caption], DRIVER.ok("windows"), "the progress dialog was shown")
+        shown = NO_SPACE.fullmatch(box.text)
+        self.assertIsNotNone(shown, box.text)
+        self.assertEqual("{:,}".format(-(-needed // MIB)), shown.group(1))
+        self.assertRegex(shown.group(2), r"^\d{1,3}(,\d{3})*$")
+        free_shown = int(shown.group(2).replace(",", ""))
+        # Others write to the same disk: the number lies within what the
+        # disk had around the moment it was read, give or take 256 MiB.
+        self.assertGreaterEqual(free_shown, min(free_before, free_after) // MIB - 256)
+        self.assertLessEqual(free_shown, max(free_before, free_after) // MIB + 256)
+        s.close_box(box)
+        s.finish(self)
+        s.unchanged(self)
+
+    # Files that replace installed ones of their own size need room for one
+    # temporary copy only, although together they claim more than the disk
+    # has free. The installed files are sparse: large by their size, free
+    # of blocks on the disk.
+    def test_files_replacing_installed_ones_of_their_size_fit(self):
+        s = Scenario("replaced-fits")
+        free = free_bytes(s.inst)
+        if free < 2 * MAX_RECORD:
+            self.skipTest("less than 8 GiB free: one temporary copy of a claimed size would not fit")
+        probe = host(s.inst, "probe.bin")
+        with open(probe, "wb") as fp:
+            fp.truncate(MAX_RECORD)
+        sparse = os.stat(probe).st_blocks == 0
+        os.remove(probe)
+        if not sparse:
+            self.skipTest("the file system holding the work folder has no sparse files")
+        try:
+            names = ["big%03d.bin" % i for i in range(free // MAX_RECORD + 2)]
+            records = [record(n, MAX_RECORD) for n in names]
+            s.update(records)
+            for i, n in enumerate(names):
+                s.data(n, b"new %d" % i)
+                with open(host(s.inst, n), "wb") as fp:
+                    fp.truncate(MAX_RECORD)
+            original = uninstall_info(records, len(records), len(records) * MAX_RECORD & 0xFFFFFFFF)
+            s.uninstall(original)
+            s.register()
+            # The install folder is not read whole: its files are gigabytes
+            # by their size.
+            DRIVER.ok("start", windows(os.path.join(s.pkg, "update.exe")), windows(s.root))
+            s.click(s.find("confirm", shot=False), 1)
+            s.close_box(s.expect_box(self, COMPLETED, "完了"))
+            s.finish(self)
+            for i, n in enumerate(names):
+                with open(host(s.inst, n), "rb") as fp:
+                    self.assertEqual(b"new %d" % i, fp.read())
+            with open(os.path.join(s.inst, "Uninstallinf.dat"), "rb") as fp:
+                self.assertEqual(merge(original, records), fp.read())
+        finally:
+            DRIVER.call("kill")
+            shutil.rmtree(s.root)
 
     # --- failures during the copy --------------------------------------------------
 
