@@ -1,6 +1,7 @@
 #include "system/shelldlg.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 #include <string.h>
 
 // The request form before the places bar: 76 bytes in a 32-bit build.

@@ -6,8 +6,6 @@
 
 #include "platform/wintypes.h"
 
-#include <shlobj.h>
-
 // Shows the Open dialog (bSave 0) or the Save dialog (bSave non-zero), in
 // the older request form without the places bar, and returns its result:
 // non-zero when the user chose a file, 0 on Cancel or error.
@@ -40,7 +38,7 @@ int SelectFileDialog(char* lpszFileName, HWND hWnd, int bSave, const char* lpszI
 int BrowseFolderDialog(char* lpszPath, HWND hWnd, const char* lpszInitialDir);
 
 // The browser's callback: on BFFM_INITIALIZED it selects the folder named
-// by lpData (a path, or null for none). Always returns 0.
+// by lpData (a path; null or empty selects nothing). Always returns 0.
 int CALLBACK BrowseFolderCallback(HWND hWnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
 
 // The free and the total bytes of the volume holding lpszRootPath (a
