@@ -156,8 +156,15 @@ std::string TextToUtf8(const char* lpszText)
     for (size_t i = 0; lpszText[i];) {
         size_t n = IsCp932Lead((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
         std::string utf8;
-        out += CharToUtf8(std::string(lpszText + i, n), &utf8) ? utf8 : "\xEF\xBF\xBD";
-        i += n;
+        if (CharToUtf8(std::string(lpszText + i, n), &utf8)) {
+            out += utf8;
+            i += n;
+        } else {
+            // A lead byte without a valid trail byte is bad alone; the
+            // byte after it starts afresh.
+            out += "\xEF\xBF\xBD";
+            i++;
+        }
     }
     return out;
 }

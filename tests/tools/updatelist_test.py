@@ -221,10 +221,14 @@ class Show(Case):
 
     def test_uninstall_list_with_counters_that_disagree(self):
         path = self.path("Uninstallinf.dat")
-        write(path, uninstall_info([record("x\\", 0), record("x\\y", 9), record("z", 1)], 5, 7))
+        # The uninstall list only needs terminated paths: bytes that are not
+        # code page 932 and control bytes must still give valid JSON.
+        odd = b"\x81\x20\x01\xff".ljust(260, b"\0") + struct.pack("<II", 1, 0)
+        write(path, uninstall_info([record("x\\", 0), record("x\\y", 9), odd], 5, 7))
         d = run_json("show", "--json", path)
         self.assertEqual((3, 5, 7, {"folders": 1, "files": 2, "total_size": 10}),
                          (d["count"], d["file_count"], d["total_size"], d["counted"]))
+        self.assertEqual("\ufffd \x01\ufffd", d["records"][2]["path"])
         out, _ = run("show", path)
         self.assertIn("but the records hold 2", out)
 
