@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-// Root slot of the tree for leading byte c: anRight[SLIDE_ROOT + c].
+// Root slot of the tree for leading byte c: anLink[SLIDE_ROOT + c][1].
 #define SLIDE_ROOT (SLIDE_NIL + 1)
 
 CSlide::CSlide()
@@ -22,8 +22,7 @@ void CSlide::ResetState()
     nMatchPos = 0;
     nMatchLen = 0;
     memset(anParent, 0, sizeof(anParent));
-    memset(anLeft, 0, sizeof(anLeft));
-    memset(anRight, 0, sizeof(anRight));
+    memset(anLink, 0, sizeof(anLink));
     lpSrcBuf = NULL;
     dwSrcSize = 0;
     dwSrcPos = 0;
@@ -50,10 +49,39 @@ int CSlide::EmitByte(BYTE bData)
 void CSlide::ResetTrees()
 {
     for (int c = 0; c < 256; c++)
-        anRight[SLIDE_ROOT + c] = SLIDE_NIL;
+        anLink[SLIDE_ROOT + c][1] = SLIDE_NIL;
     for (int p = 0; p < SLIDE_RING_SIZE; p++)
         anParent[p] = SLIDE_NIL;
 }
+
+namespace {
+
+// Big-endian load through bytes: no alignment or aliasing assumptions;
+// compilers make it one load and a byte swap. Compared as numbers, two such
+// words order their 8 bytes as a byte-by-byte comparison would.
+inline QWORD LoadBigEndian64(const BYTE* p)
+{
+    return (QWORD)p[0] << 56 | (QWORD)p[1] << 48 | (QWORD)p[2] << 40 | (QWORD)p[3] << 32 |
+           (QWORD)p[4] << 24 | (QWORD)p[5] << 16 | (QWORD)p[6] << 8 | (QWORD)p[7];
+}
+
+// How many leading bytes two big-endian words share (qwDiff, their
+// exclusive or, is not 0).
+inline int SameLeadingBytes(QWORD qwDiff)
+{
+#if defined(__GNUC__)
+    return __builtin_clzll(qwDiff) >> 3;
+#else
+    int i = 0;
+    while ((qwDiff >> 56) == 0) {
+        qwDiff <<= 8;
+        i++;
+    }
+    return i;
+#endif
+}
+
+} // namespace
 
 // Inserts the string at ring position r into the tree of its first byte
 // and leaves the longest earlier match in nMatchPos/nMatchLen. The longest
@@ -61,36 +89,45 @@ void CSlide::ResetTrees()
 // ties keep the first one met. An earlier string equal in all 18 bytes is
 // replaced by r, so equal strings are never in a tree twice; the reported
 // match is then the older position.
+//
+// Bytes 1..16 are compared 8 at a time as big-endian numbers (the mirror
+// bytes keep both loads inside the ring array), byte 17 on its own: the
+// same order and the same match length as a byte-by-byte comparison, with
+// a much shorter chain of dependent steps from one node to the next.
 void CSlide::InsertString(int r)
 {
     const BYTE* pKey = &abRing[r];
+    const QWORD qwKeyLow = LoadBigEndian64(pKey + 1), qwKeyHigh = LoadBigEndian64(pKey + 9);
     int p = SLIDE_ROOT + pKey[0];
     int nCmp = 1;
 
-    anLeft[r] = anRight[r] = SLIDE_NIL;
+    anLink[r][0] = anLink[r][1] = SLIDE_NIL;
     nMatchLen = 0;
     for (;;) {
-        if (nCmp >= 0) {
-            if (anRight[p] == SLIDE_NIL) {
-                anRight[p] = r;
-                anParent[r] = p;
-                return;
-            }
-            p = anRight[p];
-        } else {
-            if (anLeft[p] == SLIDE_NIL) {
-                anLeft[p] = r;
-                anParent[r] = p;
-                return;
-            }
-            p = anLeft[p];
+        int nDir = nCmp >= 0;
+        int q = anLink[p][nDir];
+        if (q == SLIDE_NIL) {
+            anLink[p][nDir] = r;
+            anParent[r] = p;
+            return;
         }
+        p = q;
         // Byte 0 is equal within a tree; order by bytes 1..17.
+        const BYTE* pNode = &abRing[p];
         int i;
-        for (i = 1; i < SLIDE_MAX_MATCH; i++) {
-            nCmp = pKey[i] - abRing[p + i];
-            if (nCmp != 0)
-                break;
+        QWORD qwNode = LoadBigEndian64(pNode + 1);
+        if (qwNode != qwKeyLow) {
+            i = 1 + SameLeadingBytes(qwKeyLow ^ qwNode);
+            nCmp = qwKeyLow > qwNode ? 1 : -1;
+        } else {
+            qwNode = LoadBigEndian64(pNode + 9);
+            if (qwNode != qwKeyHigh) {
+                i = 9 + SameLeadingBytes(qwKeyHigh ^ qwNode);
+                nCmp = qwKeyHigh > qwNode ? 1 : -1;
+            } else {
+                nCmp = pKey[17] - pNode[17];
+                i = nCmp != 0 ? 17 : SLIDE_MAX_MATCH;
+            }
         }
         if (i > nMatchLen) {
             nMatchPos = p;
@@ -102,16 +139,16 @@ void CSlide::InsertString(int r)
 
     // Full match: r takes p's place.
     anParent[r] = anParent[p];
-    anLeft[r] = anLeft[p];
-    anRight[r] = anRight[p];
-    anParent[anLeft[p]] = r;
-    anParent[anRight[p]] = r;
+    anLink[r][0] = anLink[p][0];
+    anLink[r][1] = anLink[p][1];
+    anParent[anLink[p][0]] = r;
+    anParent[anLink[p][1]] = r;
     // A node under a root slot hangs off its right link, so the left link
     // of a root slot (beyond anLeft) is never touched.
-    if (anRight[anParent[p]] == p)
-        anRight[anParent[p]] = r;
+    if (anLink[anParent[p]][1] == p)
+        anLink[anParent[p]][1] = r;
     else
-        anLeft[anParent[p]] = r;
+        anLink[anParent[p]][0] = r;
     anParent[p] = SLIDE_NIL;
 }
 
@@ -121,31 +158,31 @@ void CSlide::RemoveString(int p)
         return;
 
     int q;
-    if (anRight[p] == SLIDE_NIL) {
-        q = anLeft[p];
-    } else if (anLeft[p] == SLIDE_NIL) {
-        q = anRight[p];
+    if (anLink[p][1] == SLIDE_NIL) {
+        q = anLink[p][0];
+    } else if (anLink[p][0] == SLIDE_NIL) {
+        q = anLink[p][1];
     } else {
         // Two children: p's in-order predecessor, the greatest node of the
         // left subtree, takes its place.
-        q = anLeft[p];
-        if (anRight[q] != SLIDE_NIL) {
+        q = anLink[p][0];
+        if (anLink[q][1] != SLIDE_NIL) {
             do {
-                q = anRight[q];
-            } while (anRight[q] != SLIDE_NIL);
-            anRight[anParent[q]] = anLeft[q];
-            anParent[anLeft[q]] = anParent[q];
-            anLeft[q] = anLeft[p];
-            anParent[anLeft[p]] = q;
+                q = anLink[q][1];
+            } while (anLink[q][1] != SLIDE_NIL);
+            anLink[anParent[q]][1] = anLink[q][0];
+            anParent[anLink[q][0]] = anParent[q];
+            anLink[q][0] = anLink[p][0];
+            anParent[anLink[p][0]] = q;
         }
-        anRight[q] = anRight[p];
-        anParent[anRight[p]] = q;
+        anLink[q][1] = anLink[p][1];
+        anParent[anLink[p][1]] = q;
     }
     anParent[q] = anParent[p];
-    if (anRight[anParent[p]] == p)
-        anRight[anParent[p]] = q;
+    if (anLink[anParent[p]][1] == p)
+        anLink[anParent[p]][1] = q;
     else
-        anLeft[anParent[p]] = q;
+        anLink[anParent[p]][0] = q;
     anParent[p] = SLIDE_NIL;
 }
 
@@ -231,52 +268,107 @@ DWORD CSlide::Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, 
     return dwDestPos;
 }
 
-// Nothing in a stream is checked: every position names a defined ring
-// byte, and the stream simply ends where its bytes end. Past dwDestSize
-// the rest of the stream is still read, its output dropped.
+namespace {
+
+// A match's distance back from the write position: the ring position it
+// names, seen from output byte nOut's ring position. 4096 for the position
+// being written, which holds the byte written 4096 bytes ago.
+inline size_t MatchDistance(size_t nOut, unsigned a, unsigned b)
+{
+    size_t nPos = a | (b & 0xF0) << 4;
+    return ((SLIDE_START + nOut - nPos - 1) & SLIDE_RING_MASK) + 1;
+}
+
+// One byte at a time, as the ring does: the copy may read the bytes it
+// makes, and a byte from before the output's start is the fresh ring's 0.
+inline void CopyMatchBytes(BYTE* pDest, size_t nOut, size_t nDist, size_t nLen)
+{
+    for (size_t k = 0; k < nLen; k++, nOut++)
+        pDest[nOut] = nOut >= nDist ? pDest[nOut - nDist] : 0;
+}
+
+// The fast loop takes a whole group at once: its flag byte and up to 16
+// item bytes, plus 32 more that are sure to follow. Those make at least 27
+// more output bytes (at most 4 flag bytes and one cut item among them), so
+// the up to 13 bytes a match copies past its end are always overwritten
+// later, never left past the result.
+#define SLIDE_FAST_INPUT (1 + 16 + 32)
+// 8 items of up to 18 bytes, the last one copied in 24.
+#define SLIDE_FAST_OUTPUT (7 * 18 + 24)
+
+} // namespace
+
+// The output itself is the history: a match is a distance back into it, and
+// only the first 4096 + 18 output bytes can reach the fresh ring's zeros.
+// Nothing in a stream is checked: every position names a defined byte, and
+// the stream simply ends where its bytes end. Past dwDestSize the rest of
+// the stream could only be dropped, so decoding stops there.
 DWORD CSlide::Decompress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, DWORD dwSrcSize)
 {
-    ResetState();
-    this->lpDestBuf = (BYTE*)lpDestBuf;
-    this->dwDestSize = dwDestSize;
-    this->lpSrcBuf = (const BYTE*)lpSrcBuf;
-    this->dwSrcSize = dwSrcSize;
+    BYTE* pDest = (BYTE*)lpDestBuf;
+    const BYTE* pSrc = (const BYTE*)lpSrcBuf;
+    size_t nIn = 0, nOut = 0;
 
-    int r = SLIDE_START;
-    // Low byte: the flags still to use; high byte: a 1 bit for each, so
-    // that bit 8 runs out exactly when the group's 8 flags are used up.
-    unsigned int nFlags = 0;
-    for (;;) {
-        nFlags >>= 1;
-        if ((nFlags & 0x100) == 0) {
-            int c = FetchByte();
-            if (c < 0)
-                break;
-            nFlags = (unsigned int)c | 0xFF00;
+    while (dwSrcSize - nIn >= SLIDE_FAST_INPUT && dwDestSize - nOut >= SLIDE_FAST_OUTPUT) {
+        unsigned nFlagByte = pSrc[nIn++];
+        if (nFlagByte == 0xFF) {
+            // Eight literals: incompressible data is mostly this.
+            memcpy(pDest + nOut, pSrc + nIn, 8);
+            nIn += 8;
+            nOut += 8;
+            continue;
         }
-        if (nFlags & 1) {
-            int c = FetchByte();
-            if (c < 0)
-                break;
-            EmitByte((BYTE)c);
-            abRing[r] = (BYTE)c;
-            r = (r + 1) & SLIDE_RING_MASK;
-        } else {
-            int a = FetchByte();
-            if (a < 0)
-                break;
-            int b = FetchByte();
-            if (b < 0)
-                break;
-            int nPos = a | ((b & 0xF0) << 4);
-            int nLen = (b & 0x0F) + SLIDE_MIN_MATCH;
-            for (int k = 0; k < nLen; k++) {
-                BYTE bData = abRing[(nPos + k) & SLIDE_RING_MASK];
-                EmitByte(bData);
-                abRing[r] = bData;
-                r = (r + 1) & SLIDE_RING_MASK;
+        for (int k = 0; k < 8; k++, nFlagByte >>= 1) {
+            if (nFlagByte & 1) {
+                pDest[nOut++] = pSrc[nIn++];
+                continue;
             }
+            unsigned a = pSrc[nIn], b = pSrc[nIn + 1];
+            nIn += 2;
+            size_t nLen = (b & 0x0F) + SLIDE_MIN_MATCH;
+            size_t nDist = MatchDistance(nOut, a, b);
+            BYTE* pTo = pDest + nOut;
+            if (nDist >= 8 && nDist <= nOut) {
+                // 8-byte pieces, each read from before its own start.
+                const BYTE* pFrom = pTo - nDist;
+                memcpy(pTo, pFrom, 8);
+                memcpy(pTo + 8, pFrom + 8, 8);
+                if (nLen > 16)
+                    memcpy(pTo + 16, pFrom + 16, 8);
+            } else if (nDist == 1 && nOut > 0) {
+                memset(pTo, pTo[-1], nLen); // a run of one byte
+            } else {
+                CopyMatchBytes(pDest, nOut, nDist, nLen);
+            }
+            nOut += nLen;
         }
     }
-    return dwDestPos;
+
+    // The rest exactly as the ring decoder reads it, item by item. Low
+    // byte: the flags still to use; high byte: a 1 bit for each.
+    unsigned int nFlags = 0;
+    while (nOut < dwDestSize) {
+        nFlags >>= 1;
+        if ((nFlags & 0x100) == 0) {
+            if (nIn >= dwSrcSize)
+                break;
+            nFlags = pSrc[nIn++] | 0xFF00u;
+        }
+        if (nFlags & 1) {
+            if (nIn >= dwSrcSize)
+                break;
+            pDest[nOut++] = pSrc[nIn++];
+            continue;
+        }
+        if (dwSrcSize - nIn < 2)
+            break;
+        unsigned a = pSrc[nIn], b = pSrc[nIn + 1];
+        nIn += 2;
+        size_t nLen = (b & 0x0F) + SLIDE_MIN_MATCH;
+        if (nLen > dwDestSize - nOut)
+            nLen = dwDestSize - nOut;
+        CopyMatchBytes(pDest, nOut, MatchDistance(nOut, a, b), nLen);
+        nOut += nLen;
+    }
+    return (DWORD)nOut;
 }

@@ -88,10 +88,12 @@ private:
     int nMatchLen;
     // Search trees, one per leading byte, over the ring positions that hold
     // live strings. Slot 4096 of each array is the empty link and absorbs
-    // writes made through it; anRight[4097 + c] is the root for byte c.
+    // writes made through it; the right link of slot 4097 + c is the root
+    // for byte c. anLink[p][0] is p's left child, anLink[p][1] its right,
+    // so that the walk picks one by index. (16-bit links, for a smaller
+    // footprint, measured slower.)
     int anParent[SLIDE_RING_SIZE + 1];
-    int anLeft[SLIDE_RING_SIZE + 1];
-    int anRight[SLIDE_RING_SIZE + 1 + 256];
+    int anLink[SLIDE_RING_SIZE + 1 + 256][2];
     const BYTE* lpSrcBuf;
     DWORD dwSrcSize;
     DWORD dwSrcPos;

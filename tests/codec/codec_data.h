@@ -77,14 +77,17 @@ void ExpectShortDestinationKeepsPrefix(Codec& clCodec, const Bytes& data, const 
 // The fast coder against its reference: the same result and the same bytes
 // in the whole destination, which starts alike for both, so a byte written
 // past the result, or past the capacity, shows as well as a wrong one.
+// Returns the reference's stream.
 template <class Fast, class Reference>
-void ExpectSameCompress(Fast& clFast, Reference& clReference, const Bytes& data, size_t nCapacity)
+Bytes ExpectSameCompress(Fast& clFast, Reference& clReference, const Bytes& data, size_t nCapacity)
 {
     Bytes fast(nCapacity + 16, 0xA5), reference(nCapacity + 16, 0xA5);
     DWORD dwFast = clFast.Compress(fast.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
     DWORD dwReference = clReference.Compress(reference.data(), (DWORD)nCapacity, data.data(), (DWORD)data.size());
     EXPECT_EQ(dwReference, dwFast) << "capacity " << nCapacity;
     EXPECT_TRUE(fast == reference) << "capacity " << nCapacity;
+    reference.resize(dwReference <= nCapacity ? dwReference : nCapacity);
+    return reference;
 }
 
 template <class Fast, class Reference>

@@ -1,4 +1,5 @@
 #include "codec/cslide.h"
+#include "codec/cslide_reference.h"
 
 #include "codec_data.h"
 
@@ -89,6 +90,9 @@ TEST(CSlideFormat, KnownInputsGiveTheirExactStreams)
         EXPECT_EQ(c.stream, Compress(c.input));
         CSlide clSlide;
         EXPECT_EQ(c.input, DecompressGuarded(clSlide, c.stream, (DWORD)c.input.size()));
+        CSlideReference clReference;
+        EXPECT_EQ(c.stream, CompressInto(clReference, c.input, SlideBound(c.input.size())));
+        EXPECT_EQ(c.input, DecompressGuarded(clReference, c.stream, (DWORD)c.input.size()));
     }
 }
 
@@ -209,6 +213,74 @@ TEST(CSlideDecompress, MatchesWrapAroundTheRingAndReadTheirOwnOutput)
     expected.insert(expected.end(), 3, 0);
     CSlide clSlide;
     EXPECT_EQ(expected, DecompressGuarded(clSlide, stream, 100));
+}
+
+// A stream no encoder would write, item by item at random: literals and
+// matches whose distance back from the write position is 1 to 20 (copies
+// overlapping their own output), 4075 to 4096 (the oldest bytes, and the
+// fresh ring's zeros early on) or anything, of every length.
+Bytes RandomItemStream(size_t nItems, uint32_t nSeed)
+{
+    Bytes choice = RandomBytes(4 * nItems, nSeed), stream;
+    size_t nOut = 0, nFlag = 0;
+    for (size_t i = 0; i < nItems; i++) {
+        if (i % 8 == 0) {
+            nFlag = stream.size();
+            stream.push_back(0);
+        }
+        const BYTE* c = &choice[4 * i];
+        if (c[0] < 90) {
+            stream[nFlag] |= (BYTE)(1 << (i % 8));
+            stream.push_back(c[1]);
+            nOut++;
+            continue;
+        }
+        size_t nDist = c[0] < 170 ? 1 + c[1] % 20 : c[0] < 220 ? 4096 - c[1] % 22 : 1 + (c[1] << 4 | c[2] >> 4);
+        size_t nPos = (SLIDE_START + nOut - nDist) & SLIDE_RING_MASK, nLen = SLIDE_MIN_MATCH + c[3] % 16;
+        stream.push_back((BYTE)nPos);
+        stream.push_back((BYTE)((nPos >> 4 & 0xF0) | (nLen - SLIDE_MIN_MATCH)));
+        nOut += nLen;
+    }
+    return stream;
+}
+
+// The fast coder writes and reads exactly the reference's bytes. One pair
+// of objects for everything, so that state left over by a call would show.
+TEST(CSlideMatchesReference, EveryKindAndSizeInBothDirections)
+{
+    std::unique_ptr<CSlide> clFast(new CSlide);
+    std::unique_ptr<CSlideReference> clReference(new CSlideReference);
+    for (const Sample& sample : RoundTripSamples()) {
+        SCOPED_TRACE(sample.name);
+        const Bytes& data = sample.data;
+        size_t nBound = SlideBound(data.size());
+        // Room to spare, and cut streams.
+        for (size_t nCapacity : {nBound / 2, (size_t)0}) {
+            if (data.size() < 20000)
+                ExpectSameCompress(*clFast, *clReference, data, nCapacity);
+        }
+        Bytes stream = ExpectSameCompress(*clFast, *clReference, data, nBound + 1);
+        // The exact size, a prefix, one byte, and more than the data.
+        for (DWORD dwSize : {(DWORD)data.size(), (DWORD)data.size() / 3, (DWORD)1, (DWORD)data.size() + 100})
+            ExpectSameDecompress(*clFast, *clReference, stream, dwSize);
+    }
+}
+
+TEST(CSlideMatchesReference, HostileStreamsDecodeAlike)
+{
+    std::unique_ptr<CSlide> clFast(new CSlide);
+    std::unique_ptr<CSlideReference> clReference(new CSlideReference);
+    Bytes text = TextBytes(3000);
+    ExpectSameOnHostileStreams(*clFast, *clReference, CompressInto(*clReference, text, SlideBound(3000)), 3000);
+    for (uint32_t nSeed = 1; nSeed <= 40; nSeed++) {
+        SCOPED_TRACE("item stream " + std::to_string(nSeed));
+        Bytes stream = RandomItemStream(50 * nSeed, nSeed);
+        // Unbounded, then cut at a few places, some mid-match.
+        for (DWORD dwSize : {(DWORD)stream.size() * 18, (DWORD)(nSeed * 97), (DWORD)(nSeed * 331 + 4114)})
+            ExpectSameDecompress(*clFast, *clReference, stream, dwSize);
+        stream.resize(stream.size() - nSeed % 7);
+        ExpectSameDecompress(*clFast, *clReference, stream, (DWORD)stream.size() * 18);
+    }
 }
 
 } // namespace
