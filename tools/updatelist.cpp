@@ -279,12 +279,12 @@ bool FullPath(const char* lpszPath, const char* lpszArg, char* lpszFull)
 std::string Shown(const char* lpszText)
 {
     // Control bytes from a damaged list would steer the terminal.
-    char szClean[MAX_PATH], buf[4 * MAX_PATH];
-    size_t n = strnlen(lpszText, MAX_PATH - 1);
-    for (size_t i = 0; i < n; i++)
-        szClean[i] = (unsigned char)lpszText[i] < 0x20 ? '?' : lpszText[i];
-    szClean[n] = 0;
-    return PlatTextToNative(szClean, buf, sizeof(buf)) ? buf : "?";
+    std::string clean = lpszText;
+    for (char& c : clean)
+        if ((unsigned char)c < 0x20)
+            c = '?';
+    std::vector<char> buf(clean.size() * 4 + 1);
+    return PlatTextToNative(clean.c_str(), buf.data(), (DWORD)buf.size()) ? buf.data() : "?";
 }
 
 std::string NativePath(const char* lpszPath)

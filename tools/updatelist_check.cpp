@@ -13,6 +13,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/statvfs.h>
+#endif
+
 namespace {
 
 struct Counters {
@@ -54,6 +60,8 @@ struct Plan {
     Counters after = {};
     bool bSpace = false;
     QWORD qwSpace = 0;
+    bool bFree = false;
+    QWORD qwFree = 0;
     std::vector<SourceProblem> sourceProblems;
     // The record (1-based) where the copy pass would stop; 0 when none.
     DWORD dwStopRecord = 0;
@@ -214,6 +222,26 @@ private:
     std::vector<std::string> m_created;
 };
 
+// The bytes this user may still write on the volume holding the folder (a
+// full library path), the number update.exe compares with the need. The
+// library's seam has no such query.
+bool GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
+{
+#ifdef _WIN32
+    ULARGE_INTEGER liCaller, liTotal, liFree;
+    if (!GetDiskFreeSpaceExA(lpszFolder, &liCaller, &liTotal, &liFree))
+        return false;
+    *pqwFree = liCaller.QuadPart;
+    return true;
+#else
+    struct statvfs st;
+    if (statvfs(NativePath(lpszFolder).c_str(), &st) != 0)
+        return false;
+    *pqwFree = (QWORD)st.f_bavail * st.f_frsize;
+    return true;
+#endif
+}
+
 void Refuse(Plan* pPlan, const std::string& reason, const std::string& message)
 {
     pPlan->refusal = reason;
@@ -251,11 +279,23 @@ void MakePlan(UpdateContext* pContext, const char* lpszPatch, const char* lpszIn
         if (!RecordFitsBehind(install.c_str(), szPath) || !RecordFitsBehind(source.c_str(), szPath))
             return Refuse(pPlan,
                           Format("the path %s is too long to fit behind the install folder or the data folder",
-                                 Shown(szPath).c_str()),
+                                 szPath),
                           g_szMsgCannotOpenUpdateInfo);
     }
 
+    // update.exe asks first and then, before copying anything, refuses an
+    // update that does not fit; when either number is unknown it goes on.
     pPlan->bSpace = GetUpdateSpaceNeeded(pContext, install.c_str(), &pPlan->qwSpace) != 0;
+    pPlan->bFree = GetFreeBytesForCaller(install.c_str(), &pPlan->qwFree);
+    if (pPlan->bSpace && pPlan->bFree && pPlan->qwFree < pPlan->qwSpace) {
+        char buf[160];
+        snprintf(buf, sizeof(buf), "%llu bytes needed, %llu free",
+                 (unsigned long long)pPlan->qwSpace, (unsigned long long)pPlan->qwFree);
+        // The message's first line; the rest gives the two numbers.
+        std::string message = g_szFmtNoSpace;
+        return Refuse(pPlan, std::string("not enough free space on the install folder's volume after OK: ") + buf,
+                      message.substr(0, message.find('\n')));
+    }
     Simulation(pContext, install, source, pPlan).Run();
     pPlan->after = CountersOf(pContext->uninstall);
 }
@@ -298,9 +338,12 @@ void PrintText(const Plan& plan, const char* lpszPatchArg, const char* lpszInsta
            (unsigned long)plan.before.dwCount, (unsigned long)plan.after.dwCount,
            (unsigned long)plan.before.dwFileCount, (unsigned long)plan.after.dwFileCount,
            (unsigned long)plan.before.dwTotalSize, (unsigned long)plan.after.dwTotalSize);
-    if (plan.bSpace)
-        printf("Free space needed: %llu bytes\n", (unsigned long long)plan.qwSpace);
-    else
+    if (plan.bSpace) {
+        printf("Free space needed: %llu bytes", (unsigned long long)plan.qwSpace);
+        if (plan.bFree)
+            printf(" (%llu free)", (unsigned long long)plan.qwFree);
+        printf("\n");
+    } else
         printf("Free space needed: cannot be worked out (a destination path is too long)\n");
     for (const std::string& path : plan.blockedFolders)
         printf("Problem: a file is in the way of the folder %s\n", Shown(path.c_str()).c_str());
@@ -370,6 +413,10 @@ void PrintJson(const Plan& plan)
     });
     PrintCountersJson("counters_before", plan, plan.before);
     PrintCountersJson("counters_after", plan, plan.after);
+    if (plan.bFree)
+        printf("  \"free_space\": %llu,\n", (unsigned long long)plan.qwFree);
+    else
+        printf("  \"free_space\": null,\n");
     if (plan.bSpace)
         printf("  \"space_needed\": %llu,\n", (unsigned long long)plan.qwSpace);
     else

@@ -344,6 +344,21 @@ class Check(Case):
                 self.assertIn(message, plan["refused"]["message"])
                 self.assertFalse(plan["would_complete"])
 
+    def test_update_that_does_not_fit_is_refused(self):
+        # The claimed sizes count, so the large files need not exist; a
+        # margin of 8 GiB keeps others freeing space from making it fit.
+        st = os.statvfs(self.dir)
+        count = (st.f_bavail * st.f_frsize + (8 << 30)) // 0xFFFFFFFF + 1
+        records = [("big%04d.bin" % i, 0xFFFFFFFF) for i in range(count)]
+        patch, inst = self.lay_out(records, {}, {}, [])
+        plan = run_json("check", "--json", patch, inst, code=1)
+        self.assertEqual("インストール先のドライブに空き容量が足りません", plan["refused"]["message"])
+        self.assertEqual((count + 1) * 0xFFFFFFFF, plan["space_needed"])
+        # What this user may write there, give or take what others wrote
+        # meanwhile.
+        st = os.statvfs(self.dir)
+        self.assertLess(abs(plan["free_space"] - st.f_bavail * st.f_frsize), 256 << 20)
+
     def test_failures_stop_where_the_copy_would(self):
         records = [("a.txt", 1), ("gone.txt", 3), ("sized.txt", 10), ("new\\b.txt", 1), ("blocked\\", 0)]
         patch, inst = self.lay_out(records, {"a.txt": b"a", "sized.txt": b"12345", "new\\b.txt": b"b"},
