@@ -45,8 +45,10 @@ wine_cmd() {
   return $rc
 }
 
-# A daemon left holding our stdout would keep ctest waiting for ever.
-wine_cmd wineserver -p
+# A daemon left holding our stdout would keep ctest waiting for ever. A
+# server still running from an interrupted run makes -p exit 2; it is
+# then the one this run uses.
+LC_ALL=ja_JP.UTF-8 wineserver -p </dev/null >>"$log" 2>&1 || [ $? -eq 2 ] || { echo "setup: cannot start wineserver (see $log)" >&2; exit 1; }
 
 if [ ! -f "$WINEPREFIX/.ready" ]; then
   wine_cmd wineboot -i
