@@ -283,6 +283,17 @@ DWORD CFile::WriteDword(DWORD dwData)
 
 DWORD CFile::CopyFrom(CFile* pSource, DWORD dwSize)
 {
+    // A block in memory is written from where it lies, as a pack member
+    // extracted to a file is: no buffer of the member's size, no extra
+    // copy. The source moves on by what it gave, whatever the write does.
+    // (Into memory, the two blocks might overlap: that goes through the
+    // buffer below.)
+    if ((pSource->m_nType == CFILE_MEMORY || pSource->m_nType == CFILE_RESOURCE) && m_nType != CFILE_MEMORY) {
+        const BYTE* pData = pSource->m_pCur;
+        DWORD dwCount = ClipToBlock(pSource->m_pTop, pSource->m_pCur, pSource->m_pEnd, dwSize);
+        pSource->m_pCur += dwCount;
+        return Write(pData, dwCount);
+    }
     BYTE* pBuffer = new (std::nothrow) BYTE[dwSize ? dwSize : 1];
     if (!pBuffer)
         return 0;

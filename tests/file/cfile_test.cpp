@@ -391,6 +391,31 @@ TEST(CFileCopy, ChunkLoopEndsOnTheFirstShortResult)
     }
 }
 
+// A memory source is written to a file straight from its block: the same
+// counts and bytes as through a buffer, the source clipped to its block and
+// moved on by what it gave, also when the write fails.
+TEST(CFileCopy, MemorySourceIntoAFileKeepsTheChunkRules)
+{
+    ScratchDir dir("copy_memory");
+    std::string data;
+    for (int i = 0; i < 2500; i++)
+        data += (char)(i * 13);
+    std::string dst = dir.Path("dst.bin");
+    CFile clSrc, clDst, clClosed;
+    ASSERT_EQ(1, clSrc.OpenMemory(&data[0], 2500, 0));
+    ASSERT_EQ(1, clDst.Open(dst.c_str(), 1));
+    EXPECT_EQ(0u, clClosed.CopyFrom(&clSrc, 500));
+    EXPECT_EQ(500u, clSrc.GetPos());
+    EXPECT_EQ(1000u, clDst.CopyFrom(&clSrc, 1000));
+    EXPECT_EQ(1000u, clDst.CopyFrom(&clSrc, 1000));
+    EXPECT_EQ(0u, clDst.CopyFrom(&clSrc, 1000));
+    EXPECT_EQ(2000u, clDst.GetSize());
+    clDst.Close();
+    std::string copy;
+    ASSERT_TRUE(ReadWholeFile(dst, &copy));
+    EXPECT_EQ(data.substr(500), copy);
+}
+
 TEST(CFileCopy, CopyFromAnEndedSourceOrIntoAClosedDestination)
 {
     char abSrc[6] = "hello";

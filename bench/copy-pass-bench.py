@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""Speed of the updater's copy pass against a plain copy of the same tree.
+
+Lays out a package (update.exe, Updateinf.dat, a data folder of a few
+hundred MB in files of mixed sizes) and an install folder, runs update.exe
+under the Windows build's Wine prefix and Xvfb, presses OK in its
+confirmation dialog and times until its completion box appears. In the same
+run, and interleaved with it, the same tree is copied by `cp -r` (the
+kernel's copy) and by Wine's own `xcopy`. Every run starts from an empty
+install folder; the source stays in the page cache (it is read once before
+timing) and the copies go to the page cache too, so the disk never counts.
+
+usage: bench/copy-pass-bench.py --build BUILD_DIR [--work DIR] [--mb N] [--reps N]
+  BUILD_DIR  a configured and built `windows` preset tree (update.exe,
+             uidriver.exe and the wine/ scripts of its ctest fixture)
+  --work     scratch folder (default BUILD_DIR/copy-bench); needs about
+             three times --mb of free space
+Prints one table of medians on stdout; progress goes to stderr.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import time
+
+KEY = "Software\\GamepatchCopyBench"
+TIMEOUT_MS = "600000"
+
+
+def field(text, size):
+    data = text.encode("cp932")
+    return data.ljust(size, b"\0")
+
+
+def record(path, size):
+    return field(path, 260) + struct.pack("<II", size, 0)
+
+
+def update_info(records):
+    return (field("BENCH", 128) + field(KEY, 128) + field("InstallDir", 128) +
+            struct.pack("<III", len(records), 0, 0) + b"".join(records))
+
+
+def uninstall_info():
+    return bytes(128) + struct.pack("<III", 0, 0, 0) + bytes(4928)
+
+
+def windows(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def make_tree(data, total):
+    """Files of mixed sizes, in folders of 50: most are small, most bytes
+    are in the large ones. Returns the update records in list order."""
+    rnd = random.Random(8)
+    sizes, left = [], total
+    while left > 0:
+        kind = rnd.random()
+        if kind < 0.70:
+            n = rnd.randint(0, 64 << 10)           # small: below one block
+        elif kind < 0.95:
+            n = rnd.randint(100000, 4 << 20)       # a few blocks to 4 MB
+        else:
+            n = rnd.randint(16 << 20, 48 << 20)    # large
+        n = min(n, left)
+        sizes.append(n)
+        left -= n
+    block = os.urandom(1 << 20)
+    records = []
+    for i, n in enumerate(sizes):
+        folder = "d%03d\\" % (i // 50)
+        if i % 50 == 0:
+            records.append(record(folder, 0))
+            os.makedirs(os.path.join(data, folder[:-1]), exist_ok=True)
+        rel = folder + "f%05d.bin" % i
+        with open(os.path.join(data, folder[:-1], "f%05d.bin" % i), "wb") as fp:
+            for k in range(0, n, len(block)):
+                fp.write(block[:min(len(block), n - k)])
+        records.append(record(rel, n))
+    return records, sizes
+
+
+class Driver:
+    def __init__(self, run, exe):
+        self.proc = subprocess.Popen([run, exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+
+    def ok(self, *fields):
+        self.proc.stdin.write(("\t".join(fields) + "\n").encode("utf-8"))
+        self.proc.stdin.flush()
+        reply = self.proc.stdout.readline().decode("utf-8").rstrip("\r\n").split("\t")
+        if reply[0] != "ok":
+            raise RuntimeError("driver: %s -> %s" % (" ".join(fields), " ".join(reply)))
+        return reply[1:]
+
+    def close(self):
+        try:
+            self.ok("quit")
+        except (RuntimeError, BrokenPipeError):
+            pass
+        self.proc.wait(timeout=60)
+
+
+def fresh(folder):
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+
+
+def warm(data):
+    for folder, _, files in os.walk(data):
+        for f in files:
+            with open(os.path.join(folder, f), "rb") as fp:
+                while fp.read(1 << 20):
+                    pass
+
+
+def time_update(driver, pkg, inst):
+    fresh(inst)
+    with open(os.path.join(inst, "Uninstallinf.dat"), "wb") as fp:
+        fp.write(uninstall_info())
+    driver.ok("start", windows(os.path.join(pkg, "update.exe")), windows(os.path.dirname(pkg)))
+    confirm = driver.ok("find", "confirm", TIMEOUT_MS)
+    t0 = time.perf_counter()
+    driver.ok("click", confirm[0], "1")
+    box = driver.ok("find", "msgbox", TIMEOUT_MS)
+    elapsed = time.perf_counter() - t0
+    if box[2] != "アップデートが完了しました":
+        raise RuntimeError("update.exe reported: " + box[2])
+    driver.ok("click", box[0], "1")
+    driver.ok("exit", TIMEOUT_MS)
+    return elapsed
+
+
+def time_cp(data, inst):
+    fresh(inst)
+    t0 = time.perf_counter()
+    subprocess.run(["cp", "-r", data + "/.", inst], check=True)
+    return time.perf_counter() - t0
+
+
+def time_xcopy(run, data, inst):
+    fresh(inst)
+    t0 = time.perf_counter()
+    subprocess.run([run, "xcopy", "/E", "/I", "/Q", "/Y", windows(data), windows(inst)], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - t0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--work")
+    parser.add_argument("--mb", type=int, default=300)
+    parser.add_argument("--reps", type=int, default=5)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    work = os.path.abspath(args.work or os.path.join(build, "copy-bench"))
+    run = os.path.join(build, "wine", "run.sh")
+    update = os.path.join(build, "app", "update.exe")
+    uidriver = os.path.join(build, "tests", "app", "uidriver.exe")
+    for path in (run, update, uidriver):
+        if not os.path.exists(path):
+            print("missing %s: configure and build the windows preset first" % path, file=sys.stderr)
+            return 1
+
+    pkg = os.path.join(work, "pkg")
+    data = os.path.join(pkg, "data")
+    inst = os.path.join(work, "Game")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(data)
+    print("making a tree of %d MB ..." % args.mb, file=sys.stderr)
+    records, sizes = make_tree(data, args.mb << 20)
+    shutil.copy(update, os.path.join(pkg, "update.exe"))
+    with open(os.path.join(pkg, "Updateinf.dat"), "wb") as fp:
+        fp.write(update_info(records))
+    warm(data)
+
+    subprocess.run(["sh", os.path.join(build, "wine", "setup.sh")], check=True)
+    driver = Driver(run, uidriver)
+    try:
+        driver.ok("regset", KEY, "InstallDir", windows(inst) + "\\")
+        times = {"update.exe": [], "cp -r": [], "xcopy": []}
+        time_update(driver, pkg, inst)  # warm-up: Wine's own files, the dialogs
+        for rep in range(args.reps):
+            print("repetition %d of %d" % (rep + 1, args.reps), file=sys.stderr)
+            times["cp -r"].append(time_cp(data, inst))
+            times["update.exe"].append(time_update(driver, pkg, inst))
+            times["xcopy"].append(time_xcopy(run, data, inst))
+        driver.ok("regdel", KEY)
+    finally:
+        driver.close()
+        # The prefix's wineserver and Xvfb, which setup.sh left running.
+        subprocess.run(["sh", os.path.join(build, "wine", "teardown.sh")])
+        shutil.rmtree(work, ignore_errors=True)
+
+    total = sum(sizes)
+    base = statistics.median(times["cp -r"])
+    print("Copy pass: %d files in %d folders, %.1f MB; medians of %d runs, load %s"
+          % (len(sizes), (len(sizes) + 49) // 50, total / 1e6, args.reps,
+             open("/proc/loadavg").read().split()[0]))
+    print("%-12s %9s %9s %10s   %s" % ("copy", "seconds", "MB/s", "x cp -r", "all runs"))
+    for name in ("cp -r", "xcopy", "update.exe"):
+        m = statistics.median(times[name])
+        print("%-12s %9.3f %9.1f %9.2fx   %s" % (name, m, total / 1e6 / m, m / base,
+                                              " ".join("%.3f" % t for t in times[name])))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
