@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 // Root slot of the tree for leading byte c: anLink[SLIDE_ROOT + c][1].
 #define SLIDE_ROOT (SLIDE_NIL + 1)
 
@@ -102,13 +104,16 @@ void CSlide::InsertString(int r)
     int nCmp = 1;
 
     anLink[r][0] = anLink[r][1] = SLIDE_NIL;
-    nMatchLen = 0;
+    // The match found so far, in locals until the walk ends.
+    int nPos = nMatchPos, nLen = 0;
     for (;;) {
         int nDir = nCmp >= 0;
         int q = anLink[p][nDir];
         if (q == SLIDE_NIL) {
             anLink[p][nDir] = r;
             anParent[r] = p;
+            nMatchPos = nPos;
+            nMatchLen = nLen;
             return;
         }
         p = q;
@@ -129,13 +134,16 @@ void CSlide::InsertString(int r)
                 i = nCmp != 0 ? 17 : SLIDE_MAX_MATCH;
             }
         }
-        if (i > nMatchLen) {
-            nMatchPos = p;
-            nMatchLen = i;
-            if (i >= SLIDE_MAX_MATCH)
-                break;
-        }
+        // Selects rather than branches: whether a node lengthens the match
+        // is as unpredictable as the direction.
+        bool bLonger = i > nLen;
+        nPos = bLonger ? p : nPos;
+        nLen = bLonger ? i : nLen;
+        if (i >= SLIDE_MAX_MATCH)
+            break;
     }
+    nMatchPos = nPos;
+    nMatchLen = nLen;
 
     // Full match: r takes p's place.
     anParent[r] = anParent[p];
@@ -310,14 +318,19 @@ DWORD CSlide::Decompress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf
     size_t nIn = 0, nOut = 0;
 
     while (dwSrcSize - nIn >= SLIDE_FAST_INPUT && dwDestSize - nOut >= SLIDE_FAST_OUTPUT) {
-        unsigned nFlagByte = pSrc[nIn++];
-        if (nFlagByte == 0xFF) {
-            // Eight literals: incompressible data is mostly this.
-            memcpy(pDest + nOut, pSrc + nIn, 8);
-            nIn += 8;
-            nOut += 8;
+        if (pSrc[nIn] == 0xFF) {
+            // Groups of eight literals, which incompressible data is made
+            // of: as many as both margins allow, with no other check.
+            size_t nGroups = std::min((dwSrcSize - nIn - SLIDE_FAST_INPUT) / 9 + 1,
+                (dwDestSize - nOut - SLIDE_FAST_OUTPUT) / 8 + 1);
+            do {
+                memcpy(pDest + nOut, pSrc + nIn + 1, 8);
+                nIn += 9;
+                nOut += 8;
+            } while (--nGroups != 0 && pSrc[nIn] == 0xFF);
             continue;
         }
+        unsigned nFlagByte = pSrc[nIn++];
         for (int k = 0; k < 8; k++, nFlagByte >>= 1) {
             if (nFlagByte & 1) {
                 pDest[nOut++] = pSrc[nIn++];

@@ -37,6 +37,13 @@
 // One object serves any number of calls in sequence; it must not be used
 // by two threads at once. Separate objects are independent. All working
 // memory is inside the object (about 54 KB), so a call allocates nothing.
+//
+// Speed: the encoder keeps the search trees exactly (the tree decides which
+// of equally long matches is sent) and compares 8 bytes at a time in the
+// walk; its speed is that of a chain of dependent loads, one per node. The
+// decoder writes straight into the destination, which is the history, and
+// copies whole groups of literals and matches in 8-byte pieces. The
+// straightforward coder, CSlideReference, is the tests' oracle.
 #ifndef CODEC_CSLIDE_H
 #define CODEC_CSLIDE_H
 
