@@ -1,10 +1,7 @@
 // Property: CSlide::Compress stays within n + ceil(n / 8) bytes with the very stream of CSlideReference, and Decompress gives back the input exactly; a smaller destination gets the first bytes of the same stream.
 #include "codec/cslide.h"
 #include "codec/cslide_reference.h"
-
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include "round_trip.h"
 
 // One object for every call, so that state left by one call would show in the next.
 static CSlide g_clSlide;
@@ -13,37 +10,6 @@ static CSlideReference g_clReference;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     DWORD n = (DWORD)nSize;
-    // One byte of room beyond the worst case, so that a longer stream shows.
-    DWORD dwBound = n + (n + 7) / 8;
-    BYTE* pStream = new BYTE[dwBound + 1];
-    DWORD dwPacked = g_clSlide.Compress(pStream, dwBound + 1, pData, n);
-    if (dwPacked > dwBound)
-        abort();
-    BYTE* pReference = new BYTE[dwBound + 1];
-    if (g_clReference.Compress(pReference, dwBound + 1, pData, n) != dwPacked)
-        abort();
-    if (dwPacked && memcmp(pReference, pStream, dwPacked) != 0)
-        abort();
-    delete[] pReference;
-
-    BYTE* pOut = new BYTE[n];
-    if (g_clSlide.Decompress(pOut, n, pStream, dwPacked) != n)
-        abort();
-    if (n && memcmp(pOut, pData, n) != 0)
-        abort();
-
-    // A cut destination, its size chosen by the input's first byte.
-    if (n) {
-        DWORD dwCut = (DWORD)((uint64_t)dwPacked * pData[0] / 256);
-        BYTE* pCut = new BYTE[dwCut];
-        if (g_clSlide.Compress(pCut, dwCut, pData, n) != dwCut)
-            abort();
-        if (dwCut && memcmp(pCut, pStream, dwCut) != 0)
-            abort();
-        delete[] pCut;
-    }
-
-    delete[] pOut;
-    delete[] pStream;
+    CheckRoundTrip(&g_clSlide, &g_clReference, n + (n + 7) / 8, pData, nSize);
     return 0;
 }
