@@ -6,13 +6,18 @@ hundred MB in files of mixed sizes) and an install folder, runs update.exe
 under the Windows build's Wine prefix and Xvfb, presses OK in its
 confirmation dialog and times until its completion box appears. In the same
 run, and interleaved with it, the same tree is copied by `cp -r` (the
-kernel's copy) and by Wine's own `xcopy`. Every run starts from an empty
+kernel's copy), by Wine's own `xcopy`, and by plaincopy.exe, which copies
+the same list with nothing but CreateFileA/ReadFile/WriteFile in
+update.exe's block size ("plain Win32") or with CopyFileA ("CopyFileA"):
+what that costs under Wine every program pays, what update.exe takes
+beyond it is its own. Every run starts from an empty
 install folder; the source stays in the page cache (it is read once before
 timing) and the copies go to the page cache too, so the disk never counts.
 
 usage: bench/copy-pass-bench.py --build BUILD_DIR [--work DIR] [--mb N] [--reps N]
   BUILD_DIR  a configured and built `windows` preset tree (update.exe,
-             uidriver.exe and the wine/ scripts of its ctest fixture)
+             plaincopy.exe, uidriver.exe and the wine/ scripts of its
+             ctest fixture)
   --work     scratch folder (default BUILD_DIR/copy-bench); needs about
              three times --mb of free space
 Prints one table of medians on stdout; progress goes to stderr.
@@ -118,6 +123,16 @@ def warm(data):
                     pass
 
 
+def check_copy(name, inst, sizes):
+    """A copy that left files out would only look fast: the warm-up run of
+    each program must leave the whole tree."""
+    found = sorted(os.path.getsize(os.path.join(folder, f)) for folder, _, files in os.walk(inst)
+                   for f in files if f != "Uninstallinf.dat")
+    if found != sorted(sizes):
+        raise RuntimeError("%s left %d files of %d bytes, not %d of %d"
+                           % (name, len(found), sum(found), len(sizes), sum(sizes)))
+
+
 def time_update(driver, pkg, inst):
     fresh(inst)
     with open(os.path.join(inst, "Uninstallinf.dat"), "wb") as fp:
@@ -150,6 +165,17 @@ def time_xcopy(run, data, inst):
     return time.perf_counter() - t0
 
 
+def time_plain(run, plaincopy, pkg, inst, mode):
+    """plaincopy.exe over the update list, its Wine process start and exit
+    included as xcopy's are."""
+    fresh(inst)
+    t0 = time.perf_counter()
+    subprocess.run([run, plaincopy] + mode + [windows(os.path.join(pkg, "Updateinf.dat")),
+                                              windows(os.path.join(pkg, "data")) + "\\", windows(inst) + "\\"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - t0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -162,7 +188,8 @@ def main():
     run = os.path.join(build, "wine", "run.sh")
     update = os.path.join(build, "app", "update.exe")
     uidriver = os.path.join(build, "tests", "app", "uidriver.exe")
-    for path in (run, update, uidriver):
+    plaincopy = os.path.join(build, "bench", "plaincopy.exe")
+    for path in (run, update, uidriver, plaincopy):
         if not os.path.exists(path):
             print("missing %s: configure and build the windows preset first" % path, file=sys.stderr)
             return 1
@@ -183,13 +210,20 @@ def main():
     driver = Driver(run, uidriver)
     try:
         driver.ok("regset", KEY, "InstallDir", windows(inst) + "\\")
-        times = {"update.exe": [], "cp -r": [], "xcopy": []}
-        time_update(driver, pkg, inst)  # warm-up: Wine's own files, the dialogs
+        times = {"update.exe": [], "cp -r": [], "xcopy": [], "plain Win32": [], "CopyFileA": []}
+        # Warm-up: Wine's own files, the dialogs.
+        time_update(driver, pkg, inst)
+        check_copy("update.exe", inst, sizes)
+        for mode in ([], ["--copyfile"]):
+            time_plain(run, plaincopy, pkg, inst, mode)
+            check_copy("plaincopy.exe " + " ".join(mode), inst, sizes)
         for rep in range(args.reps):
             print("repetition %d of %d" % (rep + 1, args.reps), file=sys.stderr)
             times["cp -r"].append(time_cp(data, inst))
+            times["plain Win32"].append(time_plain(run, plaincopy, pkg, inst, []))
             times["update.exe"].append(time_update(driver, pkg, inst))
             times["xcopy"].append(time_xcopy(run, data, inst))
+            times["CopyFileA"].append(time_plain(run, plaincopy, pkg, inst, ["--copyfile"]))
         driver.ok("regdel", KEY)
     finally:
         driver.close()
@@ -199,14 +233,15 @@ def main():
 
     total = sum(sizes)
     base = statistics.median(times["cp -r"])
+    plain = statistics.median(times["plain Win32"])
     print("Copy pass: %d files in %d folders, %.1f MB; medians of %d runs, load %s"
           % (len(sizes), (len(sizes) + 49) // 50, total / 1e6, args.reps,
              open("/proc/loadavg").read().split()[0]))
-    print("%-12s %9s %9s %10s   %s" % ("copy", "seconds", "MB/s", "x cp -r", "all runs"))
-    for name in ("cp -r", "xcopy", "update.exe"):
+    print("%-12s %9s %9s %10s %10s   %s" % ("copy", "seconds", "MB/s", "x cp -r", "x plain", "all runs"))
+    for name in ("cp -r", "xcopy", "CopyFileA", "plain Win32", "update.exe"):
         m = statistics.median(times[name])
-        print("%-12s %9.3f %9.1f %9.2fx   %s" % (name, m, total / 1e6 / m, m / base,
-                                              " ".join("%.3f" % t for t in times[name])))
+        print("%-12s %9.3f %9.1f %9.2fx %9.2fx   %s" % (name, m, total / 1e6 / m, m / base, m / plain,
+                                                     " ".join("%.3f" % t for t in times[name])))
     return 0
 
 
