@@ -29,6 +29,7 @@ struct CopyCallbacks {
 // 1 when the bytes written equal the source's size; 0 when the callback
 // stopped the copy or a read or write came up short in the middle of the
 // file (which a short block alone cannot tell from the end of the data).
+// Not reentrant: every call copies through one buffer of the program's.
 int CopyBlocks(CFile* pDest, CFile* pSource, const CopyCallbacks* pCallbacks);
 
 #endif

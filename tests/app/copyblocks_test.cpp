@@ -60,6 +60,48 @@ TEST(CopyBlocks, ReportsProgressBeforeEachBlockAndEndsAt100)
     EXPECT_TRUE(std::string(dest.data(), dest.size()) == src);
 }
 
+TEST(CopyBlocks, FileToFileOneAfterAnother)
+{
+    // OS files go through the program's one block buffer: each copy must
+    // report its own source's progress and leave its own bytes, whatever
+    // the copy before it left in the buffer.
+    ScratchDir dir("copy_files");
+    std::string first = Pattern(250000), second = Pattern(130000).substr(7) + "tail";
+    ASSERT_TRUE(WriteWholeFile(dir.Path("first.bin"), first));
+    ASSERT_TRUE(WriteWholeFile(dir.Path("second.bin"), second));
+    {
+        CFile clSrc(dir.Path("first.bin").c_str(), 0), clDest(dir.Path("first.out").c_str(), 1);
+        Recorder r;
+        CopyCallbacks cb = r.Callbacks();
+        ASSERT_EQ(1, CopyBlocks(&clDest, &clSrc, &cb));
+        EXPECT_EQ((std::vector<DWORD>{ 0, 40, 80, 100 }), r.percents);
+    }
+    {
+        CFile clSrc(dir.Path("second.bin").c_str(), 0), clDest(dir.Path("second.out").c_str(), 1);
+        Recorder r;
+        CopyCallbacks cb = r.Callbacks();
+        ASSERT_EQ(1, CopyBlocks(&clDest, &clSrc, &cb));
+        EXPECT_EQ((std::vector<DWORD>{ 0, 76, 100 }), r.percents);
+    }
+    std::string out;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("first.out"), &out));
+    EXPECT_TRUE(out == first);
+    ASSERT_TRUE(ReadWholeFile(dir.Path("second.out"), &out));
+    EXPECT_TRUE(out == second);
+}
+
+TEST(CopyBlocks, WriteFailingAfterAFileReadIsNotTakenForTheEnd)
+{
+    ScratchDir dir("copy_file_short_write");
+    ASSERT_TRUE(WriteWholeFile(dir.Path("src.bin"), Pattern(250000)));
+    std::vector<char> dest(150000);
+    CFile clSrc(dir.Path("src.bin").c_str(), 0), clDest(dest.data(), (DWORD)dest.size(), 1);
+    Recorder r;
+    CopyCallbacks cb = r.Callbacks();
+    EXPECT_EQ(0, CopyBlocks(&clDest, &clSrc, &cb));
+    EXPECT_EQ((std::vector<DWORD>{ 0, 40 }), r.percents) << "100 reported for an incomplete file";
+}
+
 TEST(CopyBlocks, ExactBlockSizeTakesASecondEmptyBlock)
 {
     std::string src = Pattern(COPY_BLOCK_SIZE);
