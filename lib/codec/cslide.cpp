@@ -95,69 +95,79 @@ inline int SameLeadingBytes(QWORD qwDiff)
 // Bytes 1..16 are compared 8 at a time as big-endian numbers (the mirror
 // bytes keep both loads inside the ring array), byte 17 on its own: the
 // same order and the same match length as a byte-by-byte comparison, with
-// a much shorter chain of dependent steps from one node to the next.
+// a much shorter chain of dependent steps from one node to the next. Both
+// children of a node are loaded with its bytes, before the comparison
+// picks one, so that a step waits for one load, not two.
 void CSlide::InsertString(int r)
 {
     const BYTE* pKey = &abRing[r];
     const QWORD qwKeyLow = LoadBigEndian64(pKey + 1), qwKeyHigh = LoadBigEndian64(pKey + 9);
+    // q is the node to visit, p its parent and nDir the side q hangs on.
     int p = SLIDE_ROOT + pKey[0];
-    int nCmp = 1;
-
-    anLink[r][0] = anLink[r][1] = SLIDE_NIL;
+    int nDir = 1;
+    int q = anLink[p][1];
     // The match found so far, in locals until the walk ends.
     int nPos = nMatchPos, nLen = 0;
-    for (;;) {
-        int nDir = nCmp >= 0;
-        int q = anLink[p][nDir];
-        if (q == SLIDE_NIL) {
-            anLink[p][nDir] = r;
-            anParent[r] = p;
-            nMatchPos = nPos;
-            nMatchLen = nLen;
-            return;
-        }
-        p = q;
+    while (q != SLIDE_NIL) {
+        int nLeft = anLink[q][0], nRight = anLink[q][1];
         // Byte 0 is equal within a tree; order by bytes 1..17.
-        const BYTE* pNode = &abRing[p];
-        int i;
+        const BYTE* pNode = &abRing[q];
+        int i, nNext, nNextDir;
         QWORD qwNode = LoadBigEndian64(pNode + 1);
         if (qwNode != qwKeyLow) {
             i = 1 + SameLeadingBytes(qwKeyLow ^ qwNode);
-            nCmp = qwKeyLow > qwNode ? 1 : -1;
+            nNextDir = qwKeyLow > qwNode;
+            nNext = qwKeyLow > qwNode ? nRight : nLeft;
         } else {
             qwNode = LoadBigEndian64(pNode + 9);
             if (qwNode != qwKeyHigh) {
                 i = 9 + SameLeadingBytes(qwKeyHigh ^ qwNode);
-                nCmp = qwKeyHigh > qwNode ? 1 : -1;
+                nNextDir = qwKeyHigh > qwNode;
+                nNext = qwKeyHigh > qwNode ? nRight : nLeft;
+            } else if (pKey[17] != pNode[17]) {
+                i = 17;
+                nNextDir = pKey[17] > pNode[17];
+                nNext = nNextDir ? nRight : nLeft;
             } else {
-                nCmp = pKey[17] - pNode[17];
-                i = nCmp != 0 ? 17 : SLIDE_MAX_MATCH;
+                // Equal in all 18 bytes: r takes q's place, and q is the
+                // match.
+                ReplaceNode(q, r);
+                return;
             }
         }
         // Selects rather than branches: whether a node lengthens the match
         // is as unpredictable as the direction.
         bool bLonger = i > nLen;
-        nPos = bLonger ? p : nPos;
+        nPos = bLonger ? q : nPos;
         nLen = bLonger ? i : nLen;
-        if (i >= SLIDE_MAX_MATCH)
-            break;
+        p = q;
+        nDir = nNextDir;
+        q = nNext;
     }
+    anLink[r][0] = anLink[r][1] = SLIDE_NIL;
+    anLink[p][nDir] = r;
+    anParent[r] = p;
     nMatchPos = nPos;
     nMatchLen = nLen;
+}
 
-    // Full match: r takes p's place.
-    anParent[r] = anParent[p];
-    anLink[r][0] = anLink[p][0];
-    anLink[r][1] = anLink[p][1];
-    anParent[anLink[p][0]] = r;
-    anParent[anLink[p][1]] = r;
+// r, whose 18 bytes equal those of q, takes q's place in its tree and
+// reports q as a full-length match.
+void CSlide::ReplaceNode(int q, int r)
+{
+    int p = anParent[q];
+    int nLeft = anLink[q][0], nRight = anLink[q][1];
+    anLink[r][0] = nLeft;
+    anLink[r][1] = nRight;
+    anParent[r] = p;
+    anParent[nLeft] = r;
+    anParent[nRight] = r;
     // A node under a root slot hangs off its right link, so the left link
-    // of a root slot (beyond anLeft) is never touched.
-    if (anLink[anParent[p]][1] == p)
-        anLink[anParent[p]][1] = r;
-    else
-        anLink[anParent[p]][0] = r;
-    anParent[p] = SLIDE_NIL;
+    // of a root slot is never touched.
+    anLink[p][anLink[p][1] == q] = r;
+    anParent[q] = SLIDE_NIL;
+    nMatchPos = q;
+    nMatchLen = SLIDE_MAX_MATCH;
 }
 
 void CSlide::RemoveString(int p)
@@ -226,6 +236,9 @@ DWORD CSlide::Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, 
         InsertString(r - i);
     InsertString(r);
 
+    // How many of the bytes read below end in the same value, nRunByte:
+    // when more than 18, the string at r is that of r - 1.
+    int nRun = 0, nRunByte = -1;
     do {
         if (nMatchLen > nLen)
             nMatchLen = nLen;
@@ -249,6 +262,12 @@ DWORD CSlide::Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, 
         // Slide past the bytes just coded, reading as many new ones.
         int nLast = nMatchLen;
         int i;
+        // Inside a run of one byte each string equals the one before, which
+        // was inserted last: r would only take its place. A run's node keeps
+        // its place in the tree while those replacements are put off (tree
+        // changes never depend on which position a node stands for), and
+        // the last position of the run takes it over at once.
+        int nRunNode = SLIDE_NIL;
         for (i = 0; i < nLast && (c = FetchByte()) >= 0; i++) {
             RemoveString(s);
             abRing[s] = (BYTE)c;
@@ -256,7 +275,22 @@ DWORD CSlide::Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, 
                 abRing[SLIDE_RING_SIZE + s] = (BYTE)c;
             s = (s + 1) & SLIDE_RING_MASK;
             r = (r + 1) & SLIDE_RING_MASK;
+            nRun = c == nRunByte ? nRun + 1 : 1;
+            nRunByte = c;
+            if (nRun > SLIDE_MAX_MATCH) {
+                if (nRunNode == SLIDE_NIL)
+                    nRunNode = (r - 1) & SLIDE_RING_MASK;
+                continue;
+            }
+            if (nRunNode != SLIDE_NIL) {
+                ReplaceNode(nRunNode, (r - 1) & SLIDE_RING_MASK);
+                nRunNode = SLIDE_NIL;
+            }
             InsertString(r);
+        }
+        if (nRunNode != SLIDE_NIL) {
+            ReplaceNode(nRunNode, r);
+            nMatchPos = (r - 1) & SLIDE_RING_MASK;
         }
         // At the end of the input the look-ahead shrinks instead; the stale
         // ring bytes past it only lengthen matches that are cut to nLen.
@@ -298,10 +332,11 @@ inline void CopyMatchBytes(BYTE* pDest, size_t nOut, size_t nDist, size_t nLen)
 // The fast loop takes a whole group at once: its flag byte and up to 16
 // item bytes, plus 32 more that are sure to follow. Those make at least 27
 // more output bytes (at most 4 flag bytes and one cut item among them), so
-// the up to 13 bytes a match copies past its end are always overwritten
-// later, never left past the result.
+// the up to 23 bytes an item copies past its end are always overwritten
+// later, never left past the result; and the 24 bytes a literal copies
+// from the stream are all inside it.
 #define SLIDE_FAST_INPUT (1 + 16 + 32)
-// 8 items of up to 18 bytes, the last one copied in 24.
+// 8 items of up to 18 bytes, each copied in 24.
 #define SLIDE_FAST_OUTPUT (7 * 18 + 24)
 
 } // namespace
@@ -320,39 +355,61 @@ DWORD CSlide::Decompress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf
     while (dwSrcSize - nIn >= SLIDE_FAST_INPUT && dwDestSize - nOut >= SLIDE_FAST_OUTPUT) {
         if (pSrc[nIn] == 0xFF) {
             // Groups of eight literals, which incompressible data is made
-            // of: as many as both margins allow, with no other check.
+            // of: as many as both margins allow, four at a time while four
+            // follow, with no other check.
             size_t nGroups = std::min((dwSrcSize - nIn - SLIDE_FAST_INPUT) / 9 + 1,
                 (dwDestSize - nOut - SLIDE_FAST_OUTPUT) / 8 + 1);
-            do {
+            while (nGroups >= 4 &&
+                   (pSrc[nIn] & pSrc[nIn + 9] & pSrc[nIn + 18] & pSrc[nIn + 27]) == 0xFF) {
+                memcpy(pDest + nOut, pSrc + nIn + 1, 8);
+                memcpy(pDest + nOut + 8, pSrc + nIn + 10, 8);
+                memcpy(pDest + nOut + 16, pSrc + nIn + 19, 8);
+                memcpy(pDest + nOut + 24, pSrc + nIn + 28, 8);
+                nIn += 36;
+                nOut += 32;
+                nGroups -= 4;
+            }
+            while (nGroups != 0 && pSrc[nIn] == 0xFF) {
                 memcpy(pDest + nOut, pSrc + nIn + 1, 8);
                 nIn += 9;
                 nOut += 8;
-            } while (--nGroups != 0 && pSrc[nIn] == 0xFF);
+                nGroups--;
+            }
             continue;
         }
+        // Literals and matches alike copy 24 bytes and advance by their
+        // own length: a literal from the stream, a match from the output.
+        // No branch depends on the item's kind, which mixed data makes
+        // unpredictable. Short distances and the fresh ring's zeros take
+        // the byte-wise path.
         unsigned nFlagByte = pSrc[nIn++];
         for (int k = 0; k < 8; k++, nFlagByte >>= 1) {
-            if (nFlagByte & 1) {
-                pDest[nOut++] = pSrc[nIn++];
-                continue;
-            }
+            // All ones for a literal; selecting with it keeps compilers
+            // from turning the kind back into a branch.
+            size_t nLiteral = nFlagByte & 1, nMask = 0 - nLiteral;
             unsigned a = pSrc[nIn], b = pSrc[nIn + 1];
-            nIn += 2;
-            size_t nLen = (b & 0x0F) + SLIDE_MIN_MATCH;
+            size_t nMatchLen = (b & 0x0F) + SLIDE_MIN_MATCH;
+            size_t nLen = nMatchLen - ((nMatchLen - 1) & nMask);
             size_t nDist = MatchDistance(nOut, a, b);
             BYTE* pTo = pDest + nOut;
-            if (nDist >= 8 && nDist <= nOut) {
-                // 8-byte pieces, each read from before its own start.
-                const BYTE* pFrom = pTo - nDist;
+            if (((nDist < 8) | (nDist > nOut)) & ~nLiteral) {
+                if (nDist == 1 && nOut > 0) {
+                    // A run of one byte, in 24 like any other item.
+                    QWORD qwRun = pTo[-1] * 0x0101010101010101ull;
+                    memcpy(pTo, &qwRun, 8);
+                    memcpy(pTo + 8, &qwRun, 8);
+                    memcpy(pTo + 16, &qwRun, 8);
+                } else {
+                    CopyMatchBytes(pDest, nOut, nDist, nLen);
+                }
+            } else {
+                uintptr_t nMatchFrom = (uintptr_t)pTo - nDist, nLiteralFrom = (uintptr_t)(pSrc + nIn);
+                const BYTE* pFrom = (const BYTE*)(nMatchFrom ^ ((nMatchFrom ^ nLiteralFrom) & nMask));
                 memcpy(pTo, pFrom, 8);
                 memcpy(pTo + 8, pFrom + 8, 8);
-                if (nLen > 16)
-                    memcpy(pTo + 16, pFrom + 16, 8);
-            } else if (nDist == 1 && nOut > 0) {
-                memset(pTo, pTo[-1], nLen); // a run of one byte
-            } else {
-                CopyMatchBytes(pDest, nOut, nDist, nLen);
+                memcpy(pTo + 16, pFrom + 16, 8);
             }
+            nIn += 2 - nLiteral;
             nOut += nLen;
         }
     }

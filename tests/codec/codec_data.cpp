@@ -70,6 +70,23 @@ Bytes ZeroRunBytes(size_t n)
     return data;
 }
 
+// Runs of a few values, most around the longest match, between short
+// pieces from a small alphabet: the coder's shortcut for runs meets every
+// kind of neighbour in its search trees, also as the window wraps.
+static Bytes MixedRunBytes(size_t n)
+{
+    static const BYTE abRuns[] = {0x00, 0x20, 0xFF, 'a'}, abBetween[] = {0x00, 'a', 'b', ' '};
+    Random rnd(13);
+    Bytes data;
+    while (data.size() < n) {
+        data.insert(data.end(), 10 + rnd.Next() % 20, abRuns[rnd.Next() % 4]);
+        for (uint32_t i = rnd.Next() % 6; i > 0; i--)
+            data.push_back(abBetween[rnd.Next() % 4]);
+    }
+    data.resize(n);
+    return data;
+}
+
 const std::vector<Sample>& RoundTripSamples()
 {
     static std::vector<Sample> samples;
@@ -81,6 +98,7 @@ const std::vector<Sample>& RoundTripSamples()
         samples.push_back({"random " + size, RandomBytes(n, (uint32_t)n)});
         samples.push_back({"text " + size, TextBytes(n)});
         samples.push_back({"zero runs " + size, ZeroRunBytes(n)});
+        samples.push_back({"mixed runs " + size, MixedRunBytes(n)});
         samples.push_back({"two values " + size, AlphabetBytes(n, {0x00, 0xFF}, 3)});
         samples.push_back({"three values " + size, AlphabetBytes(n, BytesOf("xyz"), 5)});
     }
