@@ -36,6 +36,10 @@ static void PumpMessages(HWND hDlg)
 // which took longer than copying the block. A hundred times a second
 // still follows every visible step and sees Cancel at once.
 #define REFRESH_INTERVAL_MS 10
+// The bar and the label, looked up once: under Wine every GetDlgItem is a
+// round trip to the server.
+static HWND s_hBar;
+static HWND s_hLabel;
 static DWORD s_dwShownPercent;
 static DWORD s_dwLastSet;
 static DWORD s_dwLastPump;
@@ -57,6 +61,7 @@ static DWORD NowMs()
 // between are shown when due.
 static void SetPercent(void* pParam, DWORD dwPercent)
 {
+    (void)pParam;
     if (dwPercent == s_dwShownPercent)
         return;
     DWORD dwNow = NowMs();
@@ -64,7 +69,7 @@ static void SetPercent(void* pParam, DWORD dwPercent)
         return;
     s_dwLastSet = dwNow;
     s_dwShownPercent = dwPercent;
-    SendDlgItemMessageA((HWND)pParam, IDC_PROGRESS_BAR, PBM_SETPOS, dwPercent, 0);
+    SendMessageA(s_hBar, PBM_SETPOS, dwPercent, 0);
 }
 
 static void PumpMessagesWhenDue(HWND hDlg)
@@ -128,6 +133,8 @@ int CopyFiles(HWND hDlg, const char* lpszInstallDirectory, const char* lpszSrcFi
     char lpszBuf[MAX_PATH + 64];
 
     CreateDirectories(lpszInstallDirectory);
+    s_hBar = GetDlgItem(hDlg, IDC_PROGRESS_BAR);
+    s_hLabel = GetDlgItem(hDlg, IDC_PROGRESS_TEXT);
     // The bar starts at 0.
     s_dwShownPercent = 0;
     s_dwLastSet = s_dwLastPump = NowMs();
@@ -145,7 +152,7 @@ int CopyFiles(HWND hDlg, const char* lpszInstallDirectory, const char* lpszSrcFi
         }
         snprintf(lpszSrcFile, sizeof(lpszSrcFile), "%s%s", lpszSrcFileName, pRecord->szPath);
         snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtCopying, pRecord->szPath);
-        SetDlgItemTextA(hDlg, IDC_PROGRESS_TEXT, lpszBuf);
+        SetWindowTextA(s_hLabel, lpszBuf);
         if (!CopyOneFile(hDlg, lpszSrcFile, lpszDestFile))
             return 0;
         MergeRecord(&g_Context, pRecord);
