@@ -87,6 +87,26 @@ static int KeepCopying(void* pParam)
     return !g_Context.bCancel;
 }
 
+// Moves the complete temporary file over the destination. Most
+// destinations are new or ordinary files, so the move is tried first and
+// the attributes are looked at only when it is refused: a read-only,
+// hidden or system file cannot be replaced as it is, and gets its
+// attributes back when the second try fails too.
+static int MoveOver(const char* lpszTempFile, const char* lpszDestFile)
+{
+    if (MoveFileExA(lpszTempFile, lpszDestFile, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    DWORD dwAttributes = GetFileAttributesA(lpszDestFile);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !(dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ||
+        !SetFileAttributesA(lpszDestFile, FILE_ATTRIBUTE_NORMAL))
+        return 0;
+    if (MoveFileExA(lpszTempFile, lpszDestFile, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    SetFileAttributesA(lpszDestFile, dwAttributes);
+    return 0;
+}
+
 // Copies one file. The source is opened first, so a missing replacement
 // never touches the installed file; the copy goes to a fresh temporary
 // file beside the destination and replaces it only when complete, so a
@@ -111,16 +131,8 @@ static int CopyOneFile(HWND hDlg, const char* lpszSrcFile, const char* lpszDestF
     }
     clSrcFile.Close();
 
-    if (bOk) {
-        // Read-only, hidden or system files cannot be replaced as they are.
-        DWORD dwAttributes = GetFileAttributesA(lpszDestFile);
-        int bCleared = dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                       (dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
-                       SetFileAttributesA(lpszDestFile, FILE_ATTRIBUTE_NORMAL);
-        bOk = MoveFileExA(lpszTempFile, lpszDestFile, MOVEFILE_REPLACE_EXISTING) != 0;
-        if (!bOk && bCleared)
-            SetFileAttributesA(lpszDestFile, dwAttributes);
-    }
+    if (bOk)
+        bOk = MoveOver(lpszTempFile, lpszDestFile);
     if (!bOk)
         DeleteFileA(lpszTempFile);
     return bOk;
