@@ -11,9 +11,9 @@
 #include <stdio.h>
 
 // Services every pending message, keys through the dialog manager so that
-// Escape and Enter work in the progress dialog. Called between records,
-// so that Cancel and repainting work during a run of small files too, and
-// after blocks when due (PumpMessagesWhenDue).
+// Escape and Enter work in the progress dialog. Called when due
+// (PumpMessagesWhenDue) between records, so that Cancel and repainting
+// work during a run of small files too, and after blocks.
 static void PumpMessages(HWND hDlg)
 {
     MSG msg;
@@ -30,11 +30,11 @@ static void PumpMessages(HWND hDlg)
     }
 }
 
-// The dialog is brought up to date at most this often while a file is
-// copied: under Wine each position set and each look at the queue is a
-// round trip to the server, and each repaint goes through the X server,
-// which took longer than copying the block. A hundred times a second
-// still follows every visible step and sees Cancel at once.
+// The dialog is brought up to date at most this often: under Wine each
+// position set and each look at the queue is a round trip to the server,
+// and each repaint goes through the X server, which took longer than
+// copying a block or a small file. A hundred times a second still follows
+// every visible step and sees Cancel at once.
 #define REFRESH_INTERVAL_MS 10
 // The bar and the label, looked up once: under Wine every GetDlgItem is a
 // round trip to the server.
@@ -147,11 +147,13 @@ int CopyFiles(HWND hDlg, const char* lpszInstallDirectory, const char* lpszSrcFi
     CreateDirectories(lpszInstallDirectory);
     s_hBar = GetDlgItem(hDlg, IDC_PROGRESS_BAR);
     s_hLabel = GetDlgItem(hDlg, IDC_PROGRESS_TEXT);
-    // The bar starts at 0.
+    // The bar starts at 0; the queue is due at once, so that the dialog
+    // is painted before the first file.
     s_dwShownPercent = 0;
-    s_dwLastSet = s_dwLastPump = NowMs();
+    s_dwLastSet = NowMs();
+    s_dwLastPump = s_dwLastSet - REFRESH_INTERVAL_MS;
     for (DWORD i = 0; i < g_Context.update.dwCount; i++) {
-        PumpMessages(hDlg);
+        PumpMessagesWhenDue(hDlg);
         if (g_Context.bCancel)
             return 0;
         const FileRecord* pRecord = &g_Context.pUpdateRecords[i];
