@@ -102,17 +102,20 @@ void CSlide::InsertString(int r)
 {
     const BYTE* pKey = &abRing[r];
     const QWORD qwKeyLow = LoadBigEndian64(pKey + 1), qwKeyHigh = LoadBigEndian64(pKey + 9);
-    // q is the node to visit, p its parent and nDir the side q hangs on.
-    int p = SLIDE_ROOT + pKey[0];
-    int nDir = 1;
-    int q = anLink[p][1];
+    // q is the node to visit, p its parent and nDir the side q hangs on;
+    // as size_t they index without a widening step in the chain.
+    size_t p = SLIDE_ROOT + pKey[0];
+    size_t nDir = 1;
+    size_t q = anLink[p][1];
     // The match found so far, in locals until the walk ends.
-    int nPos = nMatchPos, nLen = 0;
+    size_t nPos = nMatchPos;
+    int nLen = 0;
     while (q != SLIDE_NIL) {
-        int nLeft = anLink[q][0], nRight = anLink[q][1];
+        size_t nLeft = anLink[q][0], nRight = anLink[q][1];
         // Byte 0 is equal within a tree; order by bytes 1..17.
         const BYTE* pNode = &abRing[q];
-        int i, nNext, nNextDir;
+        int i;
+        size_t nNext, nNextDir;
         QWORD qwNode = LoadBigEndian64(pNode + 1);
         if (qwNode != qwKeyLow) {
             i = 1 + SameLeadingBytes(qwKeyLow ^ qwNode);
@@ -170,37 +173,39 @@ void CSlide::ReplaceNode(int q, int r)
     nMatchLen = SLIDE_MAX_MATCH;
 }
 
+// Which of a node's cases applies and which side of its parent it hangs on
+// are as unpredictable as the data, so both are selected, not branched on,
+// where the work allows.
 void CSlide::RemoveString(int p)
 {
-    if (anParent[p] == SLIDE_NIL)
+    int nParent = anParent[p];
+    if (nParent == SLIDE_NIL)
         return;
 
+    int nLeft = anLink[p][0], nRight = anLink[p][1];
     int q;
-    if (anLink[p][1] == SLIDE_NIL) {
-        q = anLink[p][0];
-    } else if (anLink[p][0] == SLIDE_NIL) {
-        q = anLink[p][1];
-    } else {
+    if (nLeft != SLIDE_NIL && nRight != SLIDE_NIL) {
         // Two children: p's in-order predecessor, the greatest node of the
         // left subtree, takes its place.
-        q = anLink[p][0];
+        q = nLeft;
         if (anLink[q][1] != SLIDE_NIL) {
             do {
                 q = anLink[q][1];
             } while (anLink[q][1] != SLIDE_NIL);
             anLink[anParent[q]][1] = anLink[q][0];
             anParent[anLink[q][0]] = anParent[q];
-            anLink[q][0] = anLink[p][0];
-            anParent[anLink[p][0]] = q;
+            anLink[q][0] = nLeft;
+            anParent[nLeft] = q;
         }
-        anLink[q][1] = anLink[p][1];
-        anParent[anLink[p][1]] = q;
+        anLink[q][1] = nRight;
+        anParent[nRight] = q;
+    } else {
+        // The only child, or none.
+        q = nRight == SLIDE_NIL ? nLeft : nRight;
     }
-    anParent[q] = anParent[p];
-    if (anLink[anParent[p]][1] == p)
-        anLink[anParent[p]][1] = q;
-    else
-        anLink[anParent[p]][0] = q;
+    anParent[q] = nParent;
+    // A node under a root slot hangs off its right link.
+    anLink[nParent][anLink[nParent][1] == p] = q;
     anParent[p] = SLIDE_NIL;
 }
 
@@ -275,7 +280,7 @@ DWORD CSlide::Compress(void* lpDestBuf, DWORD dwDestSize, const void* lpSrcBuf, 
                 abRing[SLIDE_RING_SIZE + s] = (BYTE)c;
             s = (s + 1) & SLIDE_RING_MASK;
             r = (r + 1) & SLIDE_RING_MASK;
-            nRun = c == nRunByte ? nRun + 1 : 1;
+            nRun = (c == nRunByte) * nRun + 1; // not a branch: text changes often
             nRunByte = c;
             if (nRun > SLIDE_MAX_MATCH) {
                 if (nRunNode == SLIDE_NIL)
