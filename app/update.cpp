@@ -64,17 +64,6 @@ static int GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
     return 1;
 }
 
-// A byte count as whole megabytes (of 2^20 bytes) with commas, rounded up
-// or down, so that a shortfall never reads as enough.
-static void FormatMegabytes(char* lpszBuf, QWORD qwBytes, int bRoundUp)
-{
-    const QWORD qwMega = 1 << 20;
-    QWORD qwMegabytes = qwBytes / qwMega + (bRoundUp && qwBytes % qwMega ? 1 : 0);
-    char lpszDigits[24];
-    snprintf(lpszDigits, sizeof(lpszDigits), "%llu", (unsigned long long)qwMegabytes);
-    AddComma(lpszBuf, lpszDigits);
-}
-
 // Refuses, with a message, an update that cannot fit on the install
 // folder's volume, before anything is copied: a copy that ran out of
 // space half-way would leave the game part old and part new. When either
@@ -85,11 +74,8 @@ static int HasRoomForUpdate(const char* lpszInstallDirectory)
     if (!GetUpdateSpaceNeeded(&g_Context, lpszInstallDirectory, &qwNeeded) ||
         !GetFreeBytesForCaller(lpszInstallDirectory, &qwFree) || qwFree >= qwNeeded)
         return 1;
-    // 20 digits and 6 commas each.
-    char lpszNeeded[32], lpszFree[32], lpszText[256];
-    FormatMegabytes(lpszNeeded, qwNeeded, 1);
-    FormatMegabytes(lpszFree, qwFree, 0);
-    snprintf(lpszText, sizeof(lpszText), g_szFmtNoSpace, lpszNeeded, lpszFree);
+    char lpszText[256];
+    FormatNoSpaceMessage(lpszText, sizeof(lpszText), qwNeeded, qwFree);
     ShowMessage(lpszText, NULL);
     return 0;
 }

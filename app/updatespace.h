@@ -33,4 +33,10 @@
 // or a destination name does not fit in MAX_PATH bytes.
 int GetUpdateSpaceNeeded(const UpdateContext* pContext, const char* lpszInstallDirectory, QWORD* pqwNeeded);
 
+// The message update.exe shows when an update does not fit, in lpszBuf of
+// nSize bytes (256 hold any numbers): the need rounded up and the free
+// space rounded down to whole megabytes of 2^20 bytes, with commas, so
+// that a shortfall never reads as enough.
+void FormatNoSpaceMessage(char* lpszBuf, size_t nSize, QWORD qwNeeded, QWORD qwFree);
+
 #endif

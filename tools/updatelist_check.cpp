@@ -291,10 +291,10 @@ void MakePlan(UpdateContext* pContext, const char* lpszPatch, const char* lpszIn
         char buf[160];
         snprintf(buf, sizeof(buf), "%llu bytes needed, %llu free",
                  (unsigned long long)pPlan->qwSpace, (unsigned long long)pPlan->qwFree);
-        // The message's first line; the rest gives the two numbers.
-        std::string message = g_szFmtNoSpace;
+        char message[256];
+        FormatNoSpaceMessage(message, sizeof(message), pPlan->qwSpace, pPlan->qwFree);
         return Refuse(pPlan, std::string("not enough free space on the install folder's volume after OK: ") + buf,
-                      message.substr(0, message.find('\n')));
+                      message);
     }
     Simulation(pContext, install, source, pPlan).Run();
     pPlan->after = CountersOf(pContext->uninstall);

@@ -1,12 +1,14 @@
 #include "updatespace.h"
 
 #include "file/directory.h"
+#include "messages.h"
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
 #include <random>
+#include <stdio.h>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -137,6 +139,21 @@ TEST(UpdateSpace, NeverBelowThePeakOfTheCopyInListOrder)
         QWORD qwNeeded = Needed(folder, entries);
         ASSERT_GE((int64_t)qwNeeded, nPeak) << "round " << round;
     }
+}
+
+// The need is rounded up and the free space down, so a shortfall of one
+// byte never shows two equal numbers; thousands get commas.
+TEST(FormatNoSpaceMessage, RoundsTheNeedUpAndTheFreeSpaceDown)
+{
+    const QWORD qwMega = 1 << 20;
+    char lpszText[256], lpszExpected[256];
+    FormatNoSpaceMessage(lpszText, sizeof(lpszText), 1234 * qwMega + 1, 1234 * qwMega + qwMega - 1);
+    snprintf(lpszExpected, sizeof(lpszExpected), g_szFmtNoSpace, "1,235", "1,234");
+    EXPECT_STREQ(lpszExpected, lpszText);
+
+    FormatNoSpaceMessage(lpszText, sizeof(lpszText), ~(QWORD)0, 0);
+    snprintf(lpszExpected, sizeof(lpszExpected), g_szFmtNoSpace, "17,592,186,044,416", "0");
+    EXPECT_STREQ(lpszExpected, lpszText);
 }
 
 } // namespace

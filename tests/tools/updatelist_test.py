@@ -352,8 +352,14 @@ class Check(Case):
         records = [("big%04d.bin" % i, 0xFFFFFFFF) for i in range(count)]
         patch, inst = self.lay_out(records, {}, {}, [])
         plan = run_json("check", "--json", patch, inst, code=1)
-        self.assertEqual("インストール先のドライブに空き容量が足りません", plan["refused"]["message"])
         self.assertEqual((count + 1) * 0xFFFFFFFF, plan["space_needed"])
+        # update.exe's whole message: the need rounded up, the free space
+        # down.
+        mega = 1 << 20
+        self.assertEqual("インストール先のドライブに空き容量が足りません\n"
+                         "必要な空き容量：{:,} MB\n現在の空き容量：{:,} MB".format(
+                             -(-plan["space_needed"] // mega), plan["free_space"] // mega),
+                         plan["refused"]["message"])
         # What this user may write there, give or take what others wrote
         # meanwhile.
         st = os.statvfs(self.dir)
