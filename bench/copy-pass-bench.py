@@ -18,9 +18,14 @@ install folder; the source stays in the page cache (it is read once before
 timing) and the copies go to the page cache too, so the disk never counts.
 
 usage: bench/copy-pass-bench.py --build BUILD_DIR [--work DIR] [--mb N] [--reps N]
+                                [--also NAME=EXE ...]
   BUILD_DIR  a configured and built `windows` preset tree (update.exe,
              plaincopy.exe, uidriver.exe and the wine/ scripts of its
              ctest fixture)
+  --also     another update.exe (an older build, a variant) timed in the
+             same repetitions as the built one, the order turning with each
+             repetition, and shown as NAME: timings on a shared machine
+             drift too much to compare separate runs
   --work     scratch folder (default BUILD_DIR/copy-bench); needs about
              three times --mb of free space
 Prints one table of medians on stdout; progress goes to stderr.
@@ -39,6 +44,8 @@ KEY = "Software\\GamepatchCopyBench"
 TIMEOUT_MS = "600000"
 # How long the driver polls during the plain copy: longer than the copy.
 POLL_MS = 3000
+# What every run times, in the order of the table.
+PEERS = ["cp -r", "xcopy", "CopyFileA", "plain Win32", "plain+poll", "update.exe"]
 
 
 def field(text, size):
@@ -138,11 +145,11 @@ def check_copy(name, inst, sizes):
                            % (name, len(found), sum(found), len(sizes), sum(sizes)))
 
 
-def time_update(driver, pkg, inst):
+def time_update(driver, pkg, inst, exe="update.exe"):
     fresh(inst)
     with open(os.path.join(inst, "Uninstallinf.dat"), "wb") as fp:
         fp.write(uninstall_info())
-    driver.ok("start", windows(os.path.join(pkg, "update.exe")), windows(os.path.dirname(pkg)))
+    driver.ok("start", windows(os.path.join(pkg, exe)), windows(os.path.dirname(pkg)))
     confirm = driver.ok("find", "confirm", TIMEOUT_MS)
     t0 = time.perf_counter()
     driver.ok("click", confirm[0], "1")
@@ -199,7 +206,15 @@ def main():
     parser.add_argument("--work")
     parser.add_argument("--mb", type=int, default=300)
     parser.add_argument("--reps", type=int, default=5)
+    parser.add_argument("--also", action="append", default=[], metavar="NAME=EXE")
     args = parser.parse_args()
+    also = []
+    for spec in args.also:
+        name, sep, exe = spec.partition("=")
+        if not sep or not name or name in PEERS + [n for n, _ in also] or not os.path.isfile(exe):
+            print("--also wants NAME=EXE of an existing file, not %s" % spec, file=sys.stderr)
+            return 1
+        also.append((name, os.path.abspath(exe)))
     build = os.path.abspath(args.build)
     work = os.path.abspath(args.work or os.path.join(build, "copy-bench"))
     run = os.path.join(build, "wine", "run.sh")
@@ -219,6 +234,9 @@ def main():
     print("making a tree of %d MB ..." % args.mb, file=sys.stderr)
     records, sizes = make_tree(data, args.mb << 20)
     shutil.copy(update, os.path.join(pkg, "update.exe"))
+    # Beside the list too: update.exe reads the files next to itself.
+    for i, (_, exe) in enumerate(also):
+        shutil.copy(exe, os.path.join(pkg, "also%d.exe" % i))
     with open(os.path.join(pkg, "Updateinf.dat"), "wb") as fp:
         fp.write(update_info(records))
     warm(data)
@@ -227,11 +245,15 @@ def main():
     driver = Driver(run, uidriver)
     try:
         driver.ok("regset", KEY, "InstallDir", windows(inst) + "\\")
-        times = {"update.exe": [], "cp -r": [], "xcopy": [], "plain Win32": [], "plain+poll": [],
-                 "CopyFileA": []}
+        times = {name: [] for name in PEERS}
+        for name, _ in also:
+            times[name] = []
         # Warm-up: Wine's own files, the dialogs.
         time_update(driver, pkg, inst)
         check_copy("update.exe", inst, sizes)
+        for i, (name, _) in enumerate(also):
+            time_update(driver, pkg, inst, "also%d.exe" % i)
+            check_copy(name, inst, sizes)
         for mode in ([], ["--copyfile"]):
             time_plain(run, plaincopy, pkg, inst, mode)
             check_copy("plaincopy.exe " + " ".join(mode), inst, sizes)
@@ -239,7 +261,11 @@ def main():
             print("repetition %d of %d" % (rep + 1, args.reps), file=sys.stderr)
             times["cp -r"].append(time_cp(data, inst))
             times["plain Win32"].append(time_plain(run, plaincopy, pkg, inst, []))
-            times["update.exe"].append(time_update(driver, pkg, inst))
+            builds = [("update.exe", "update.exe")] + [(name, "also%d.exe" % i) for i, (name, _) in enumerate(also)]
+            # Whichever runs first in a repetition must not always be the same.
+            shift = rep % len(builds)
+            for name, exe in builds[shift:] + builds[:shift]:
+                times[name].append(time_update(driver, pkg, inst, exe))
             times["xcopy"].append(time_xcopy(run, data, inst))
             times["CopyFileA"].append(time_plain(run, plaincopy, pkg, inst, ["--copyfile"]))
             times["plain+poll"].append(time_plain_polled(driver, run, plaincopy, pkg, inst))
@@ -257,7 +283,7 @@ def main():
           % (len(sizes), (len(sizes) + 49) // 50, total / 1e6, args.reps,
              open("/proc/loadavg").read().split()[0]))
     print("%-12s %9s %9s %10s %10s   %s" % ("copy", "seconds", "MB/s", "x cp -r", "x plain", "all runs"))
-    for name in ("cp -r", "xcopy", "CopyFileA", "plain Win32", "plain+poll", "update.exe"):
+    for name in PEERS + [n for n, _ in also]:
         m = statistics.median(times[name])
         print("%-12s %9.3f %9.1f %9.2fx %9.2fx   %s" % (name, m, total / 1e6 / m, m / base, m / plain,
                                                      " ".join("%.3f" % t for t in times[name])))
