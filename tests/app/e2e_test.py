@@ -398,10 +398,13 @@ class UpdateRun(unittest.TestCase):
 
     def cancel_during_a_large_file(self, how):
         s = Scenario("cancel-" + how)
-        # Large enough that the driver sees its label long before the
-        # copy could end; the driver then holds the program still while
-        # it looks, so the Cancel always lands in the middle of the file.
-        big = pattern(60 * 1000 * 1000, 3)
+        # The driver waits until the program has shown this file's label,
+        # stops it once inside the file (its temporary copy has a first
+        # block) and posts the Cancel while it stands still; the program
+        # sees it at its next look at the queue, at most 10 ms of copying
+        # later. Those two waits copy some tens of MB at most, far from
+        # the file's end.
+        big = pattern(150 * 1000 * 1000, 3)
         s.data("new\\a.txt", b"small")
         s.data("big.bin", big)
         s.data("after.txt", b"after")
@@ -416,7 +419,7 @@ class UpdateRun(unittest.TestCase):
         s.click(s.find("confirm", shot=False), 1)
 
         progress = s.find("progress", shot=False)
-        DRIVER.ok("catch", progress.hwnd, "1002", "big.binをコピー中...", "3", TIMEOUT_MS)
+        DRIVER.ok("hold", progress.hwnd, "1002", "big.binをコピー中...", windows(s.inst), "100000", TIMEOUT_MS)
         try:
             self.assertEqual(["アップデート中"], DRIVER.ok("windows"))
             self.assertEqual("ｷｬﾝｾﾙ", s.text(progress, 2))
@@ -438,7 +441,7 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(b"small", after[os.path.join("new", "a.txt")])
         self.assertNotIn("after.txt", after)
         self.assertEqual(merge(original, records[:2]), after["Uninstallinf.dat"])
-        shutil.rmtree(s.root)  # 60 MB that no later look needs
+        shutil.rmtree(s.root)  # 150 MB that no later look needs
 
     # --- the other edition ------------------------------------------------------
 

@@ -20,6 +20,13 @@
 //                            wait until a control of the progress dialog
 //                            shows TEXT and its bar PERCENT, then suspend
 //                            the window's thread so it stays in that state
+//   hold HWND ID TEXT FOLDER BYTES TIMEOUT
+//                            wait until a control of the progress dialog
+//                            shows TEXT and a temporary copy (upd*.tmp) in
+//                            FOLDER holds at least BYTES bytes, both seen
+//                            while the window's thread is suspended, and
+//                            leave it suspended: the program is then in
+//                            the middle of that file for certain
 //   resume                   resume the suspended thread
 //   windows                  captions of the program's visible windows
 //   exit TIMEOUT             wait for the program to end; its exit code
@@ -158,6 +165,36 @@ DWORD ThreadOf(HWND hWnd)
     return GetWindowThreadProcessId(hWnd, NULL);
 }
 
+// The size of the largest temporary copy in a folder; -1 when there is none.
+long long LargestTempFile(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW((folder + L"\\upd*.tmp").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return -1;
+    long long nLargest = -1;
+    do {
+        long long n = (long long)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
+        if (n > nLargest)
+            nLargest = n;
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+    return nLargest;
+}
+
+// Suspends a thread and waits until it has stopped: SuspendThread alone
+// may return while the thread still runs.
+bool SuspendAndWait(HANDLE hThread)
+{
+    if (SuspendThread(hThread) == (DWORD)-1)
+        return false;
+    CONTEXT ctx;
+    ZeroMemory(&ctx, sizeof(ctx));
+    ctx.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(hThread, &ctx);
+    return true;
+}
+
 std::string Reply(const std::vector<std::string>& fields)
 {
     std::string s = "ok";
@@ -289,9 +326,43 @@ std::string Run(const std::vector<std::string>& a)
                        (int)dwPos >= nPercent;
             }))
             return "err the bar never reached " + a[4];
-        g_hSuspended = OpenThread(THREAD_SUSPEND_RESUME, FALSE, ThreadOf(hItem));
-        if (!g_hSuspended || SuspendThread(g_hSuspended) == (DWORD)-1)
+        g_hSuspended = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, ThreadOf(hItem));
+        if (!g_hSuspended || !SuspendAndWait(g_hSuspended))
             return "err cannot suspend";
+        return "ok";
+    }
+    if (cmd == "hold" && need(6)) {
+        HWND hItem = GetDlgItem(ParseHwnd(a[1]), atoi(a[2].c_str()));
+        if (!hItem)
+            return "err no such control";
+        std::wstring folder = Wide(a[4]);
+        long long nBytes = atoll(a[5].c_str());
+        DWORD dwTimeout = atoi(a[6].c_str());
+        if (!Poll(dwTimeout, [&] { return WindowText(hItem) == a[3]; }))
+            return "err text never shown; last: " + WindowText(hItem);
+        // Answered only when the program services its queue, which it does
+        // right after painting: the screen then shows the new text too.
+        DWORD_PTR dwPos = 0;
+        SendMessageTimeoutW(GetDlgItem(GetParent(hItem), 1001), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, dwTimeout, &dwPos);
+        HANDLE hThread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, ThreadOf(hItem));
+        if (!hThread)
+            return "err cannot open the thread";
+        // Looked at only while the program stands still, so what is seen
+        // is where it is, not where it was.
+        bool bHeld = Poll(dwTimeout, [&] {
+            if (!SuspendAndWait(hThread))
+                return false;
+            if (WindowText(hItem) == a[3] && LargestTempFile(folder) >= nBytes)
+                return true;
+            ResumeThread(hThread);
+            return false;
+        });
+        if (!bHeld) {
+            CloseHandle(hThread);
+            return "err never held there; label: " + WindowText(hItem) +
+                   ", temporary copy: " + std::to_string(LargestTempFile(folder));
+        }
+        g_hSuspended = hThread;
         return "ok";
     }
     if (cmd == "resume") {
