@@ -10,7 +10,10 @@ kernel's copy), by Wine's own `xcopy`, and by plaincopy.exe, which copies
 the same list with nothing but CreateFileA/ReadFile/WriteFile in
 update.exe's block size ("plain Win32") or with CopyFileA ("CopyFileA"):
 what that costs under Wine every program pays, what update.exe takes
-beyond it is its own. "plain+poll" is the plain Win32 copy again while
+beyond it is its own. "plain+move" is the block copy into a temporary
+file beside each destination, moved over it when complete: the file
+operations update.exe makes so that a failed copy loses nothing, without
+its dialog. "plain+poll" is the plain Win32 copy again while
 uidriver.exe polls for a window every 2 ms, as it does throughout
 update.exe's run: the harness's own share of the server and the two
 cores. Every run starts from an empty
@@ -45,7 +48,7 @@ TIMEOUT_MS = "600000"
 # How long the driver polls during the plain copy: longer than the copy.
 POLL_MS = 3000
 # What every run times, in the order of the table.
-PEERS = ["cp -r", "xcopy", "CopyFileA", "plain Win32", "plain+poll", "update.exe"]
+PEERS = ["cp -r", "xcopy", "CopyFileA", "plain Win32", "plain+poll", "plain+move", "update.exe"]
 
 
 def field(text, size):
@@ -254,7 +257,7 @@ def main():
         for i, (name, _) in enumerate(also):
             time_update(driver, pkg, inst, "also%d.exe" % i)
             check_copy(name, inst, sizes)
-        for mode in ([], ["--copyfile"]):
+        for mode in ([], ["--copyfile"], ["--replace"]):
             time_plain(run, plaincopy, pkg, inst, mode)
             check_copy("plaincopy.exe " + " ".join(mode), inst, sizes)
         for rep in range(args.reps):
@@ -269,6 +272,7 @@ def main():
             times["xcopy"].append(time_xcopy(run, data, inst))
             times["CopyFileA"].append(time_plain(run, plaincopy, pkg, inst, ["--copyfile"]))
             times["plain+poll"].append(time_plain_polled(driver, run, plaincopy, pkg, inst))
+            times["plain+move"].append(time_plain(run, plaincopy, pkg, inst, ["--replace"]))
         driver.ok("regdel", KEY)
     finally:
         driver.close()

@@ -5,11 +5,14 @@
 // is what Wine costs every program; what update.exe takes beyond it is
 // the updater's own.
 //
-// usage: plaincopy.exe [--copyfile] LIST SRC DEST
+// usage: plaincopy.exe [--copyfile | --replace] LIST SRC DEST
 //   LIST        an Updateinf.dat; folders are created and files copied
 //               in its order
 //   SRC, DEST   folders, each ending in a backslash
 //   --copyfile  each file with CopyFileA instead of the block loop
+//   --replace   the block loop into a fresh temporary file beside the
+//               destination, moved over it when complete: the file
+//               operations update.exe makes, without its dialog
 // Exits with 0 when every file was copied, 1 otherwise.
 #include "copyblocks.h"
 #include "updateinfo.h"
@@ -18,6 +21,8 @@
 
 #include <stdio.h>
 #include <string.h>
+
+#include "file/path.h"
 
 static BYTE s_abBlock[COPY_BLOCK_SIZE];
 
@@ -51,16 +56,29 @@ static int CopyByBlocks(const char* lpszFrom, const char* lpszTo)
     return bOk;
 }
 
+static int CopyByReplacing(const char* lpszFrom, const char* lpszTo)
+{
+    char lpszFolder[MAX_PATH], lpszTemp[MAX_PATH];
+    CutFileName(lpszFolder, lpszTo);
+    if (!GetTempFileNameA(lpszFolder, "upd", 0, lpszTemp))
+        return 0;
+    if (CopyByBlocks(lpszFrom, lpszTemp) && MoveFileExA(lpszTemp, lpszTo, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    DeleteFileA(lpszTemp);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
-    int bCopyFile = argc > 1 && strcmp(argv[1], "--copyfile") == 0;
-    if (argc != 4 + bCopyFile) {
-        fprintf(stderr, "usage: plaincopy.exe [--copyfile] LIST SRC DEST\n");
+    const char* lpszMode = argc == 5 ? argv[1] : "";
+    int bCopyFile = strcmp(lpszMode, "--copyfile") == 0, bReplace = strcmp(lpszMode, "--replace") == 0;
+    if (argc != 4 + (bCopyFile || bReplace)) {
+        fprintf(stderr, "usage: plaincopy.exe [--copyfile | --replace] LIST SRC DEST\n");
         return 2;
     }
-    const char* lpszList = argv[1 + bCopyFile];
-    const char* lpszSrc = argv[2 + bCopyFile];
-    const char* lpszDest = argv[3 + bCopyFile];
+    const char* lpszList = argv[argc - 3];
+    const char* lpszSrc = argv[argc - 2];
+    const char* lpszDest = argv[argc - 1];
     UpdateContext context;
     InitContext(&context);
     if (!LoadUpdateInfo(&context, lpszList)) {
@@ -78,7 +96,9 @@ int main(int argc, char** argv)
             continue;
         }
         snprintf(lpszFrom, sizeof(lpszFrom), "%s%s", lpszSrc, pRecord->szPath);
-        int bOk = bCopyFile ? CopyFileA(lpszFrom, lpszTo, FALSE) != 0 : CopyByBlocks(lpszFrom, lpszTo);
+        int bOk = bCopyFile  ? CopyFileA(lpszFrom, lpszTo, FALSE) != 0
+                  : bReplace ? CopyByReplacing(lpszFrom, lpszTo)
+                             : CopyByBlocks(lpszFrom, lpszTo);
         if (!bOk) {
             fprintf(stderr, "cannot copy %s\n", pRecord->szPath);
             nFailed++;
