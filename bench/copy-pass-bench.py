@@ -212,10 +212,10 @@ def main():
     parser.add_argument("--also", action="append", default=[], metavar="NAME=EXE")
     args = parser.parse_args()
     also = []
-    for spec in args.also:
-        name, sep, exe = spec.partition("=")
+    for option in args.also:
+        name, sep, exe = option.partition("=")
         if not sep or not name or name in PEERS + [n for n, _ in also] or not os.path.isfile(exe):
-            print("--also wants NAME=EXE of an existing file, not %s" % spec, file=sys.stderr)
+            print("--also wants NAME=EXE of an existing file, not %s" % option, file=sys.stderr)
             return 1
         also.append((name, os.path.abspath(exe)))
     build = os.path.abspath(args.build)
