@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "resource.h"
 #include "system/registry.h"
+#include "system/shelldlg.h"
 #include "updatespace.h"
 
 #include <commctrl.h>
@@ -66,12 +67,14 @@ static int GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
 
 // Refuses, with a message, an update that cannot fit on the install
 // folder's volume, before anything is copied: a copy that ran out of
-// space half-way would leave the game part old and part new. When either
+// space half-way would leave the game part old and part new. When any
 // number cannot be worked out the update goes ahead as without the check.
-static int HasRoomForUpdate(const char* lpszInstallDirectory)
+static int HasRoomForUpdate(const char* lpszInstallDirectory, const char* lpszSrcFileName)
 {
+    DWORD dwCluster;
     QWORD qwNeeded, qwFree;
-    if (!GetUpdateSpaceNeeded(&g_Context, lpszInstallDirectory, &qwNeeded) ||
+    if (!GetDiskClusterBytes(lpszInstallDirectory, &dwCluster) ||
+        !GetUpdateSpaceNeeded(&g_Context, lpszInstallDirectory, lpszSrcFileName, dwCluster, &qwNeeded) ||
         !GetFreeBytesForCaller(lpszInstallDirectory, &qwFree) || qwFree >= qwNeeded)
         return 1;
     char lpszText[256];
@@ -134,7 +137,7 @@ static void RunUpdate(HINSTANCE hInstance)
 
     AddBackslash(lpszInstallDirectory);
     // Uninstallinf.dat stays as it is: nothing was installed.
-    if (!HasRoomForUpdate(lpszInstallDirectory))
+    if (!HasRoomForUpdate(lpszInstallDirectory, lpszSrcFileName))
         return;
 
     int bDone = 0;

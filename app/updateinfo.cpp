@@ -2,6 +2,7 @@
 
 #include "file/cfile.h"
 #include "file/path.h"
+#include "messages.h"
 #include "platform/platform.h"
 
 #include <new>
@@ -75,7 +76,7 @@ int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName)
     DWORD dwBytes = dwCount * (DWORD)sizeof(FileRecord);
     int bOk = clFile.Read(pRecords, dwBytes) == dwBytes;
     for (DWORD i = 0; bOk && i < dwCount; i++)
-        bOk = IsSafeRecordPath(pRecords[i].szPath);
+        bOk = IsSafeRecordPath(pRecords[i].szPath) && !IsUpdaterFileRecord(pRecords[i].szPath);
     if (!bOk) {
         delete[] pRecords;
         return 0;
@@ -186,6 +187,22 @@ int IsSafeRecordPath(const char* szPath)
         nStart = i + 1;
     }
     return 1;
+}
+
+int IsUpdaterFileRecord(const char* szPath)
+{
+    size_t nLen = strnlen(szPath, MAX_PATH);
+    if (nLen > 0 && szPath[nLen - 1] == '\\')
+        nLen--;
+    // No second byte of a double-byte character is a dot or a space.
+    while (nLen > 0 && (szPath[nLen - 1] == '.' || szPath[nLen - 1] == ' '))
+        nLen--;
+    char lpszName[MAX_PATH], lpszTemp[MAX_PATH];
+    memcpy(lpszName, szPath, nLen);
+    lpszName[nLen] = 0;
+    // The temporary name WriteUninstallInfo makes.
+    ChangeExtension(lpszTemp, g_szUninstallInfoName, "tmp");
+    return CompareNoCase(lpszName, g_szUninstallInfoName) == 0 || CompareNoCase(lpszName, lpszTemp) == 0;
 }
 
 int RecordFitsBehind(const char* lpszRoot, const char* szPath)

@@ -86,7 +86,8 @@ void FreeContext(UpdateContext* pContext);
 // Reads Updateinf.dat into the context's update header and records.
 // Returns 0, with no array allocated, when the file cannot be opened, is
 // shorter than its header and count claim, has an unterminated key or
-// value name, or holds a record whose path IsSafeRecordPath refuses. A
+// value name, or holds a record whose path IsSafeRecordPath refuses or
+// IsUpdaterFileRecord names. A
 // title longer than MAX_TITLE_LENGTH bytes is cut there, on a character
 // boundary.
 int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName);
@@ -114,6 +115,13 @@ int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName);
 // (such a name would be taken for a folder). Slashes count as separators
 // here because the OS treats them as such.
 int IsSafeRecordPath(const char* szPath);
+
+// Whether a record names one of the updater's own files directly in the
+// install folder, Uninstallinf.dat or its temporary Uninstallinf.tmp, as a
+// file or a folder, in any letter case and with any trailing dots and
+// spaces (which the OS drops). The rewrite of the list would overwrite
+// such a file, or fail on such a folder. LoadUpdateInfo refuses them.
+int IsUpdaterFileRecord(const char* szPath);
 
 // Whether lpszRoot followed by szPath (and, for a file, a temporary name
 // in the file's folder) stays below MAX_PATH bytes with its terminator.

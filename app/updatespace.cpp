@@ -4,59 +4,124 @@
 #include "messages.h"
 #include "platform/platform.h"
 
+#include <new>
 #include <stdio.h>
 #include <string.h>
 
-// The size of the file a record's copy will replace; 0 when there is none.
+// The size of the file or folder at lpszPath; 0 when there is none.
 // A name with a wildcard would make the lookup match other files, and no
 // file can carry such a name; trail bytes of double-byte characters never
 // take the values of '*' or '?', so the bytes can be tested one by one.
-static QWORD InstalledSize(const char* lpszDestFile)
+static int FileSize(const char* lpszPath, QWORD* pqwSize)
 {
-    if (strpbrk(lpszDestFile, "*?"))
+    *pqwSize = 0;
+    if (strpbrk(lpszPath, "*?"))
         return 0;
     PlatFindData data;
-    HANDLE hFind = PlatFindFirst(lpszDestFile, &data);
+    HANDLE hFind = PlatFindFirst(lpszPath, &data);
     if (!hFind)
         return 0;
     PlatFindClose(hFind);
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return 0;
-    return ((QWORD)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    *pqwSize = ((QWORD)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    return 1;
 }
 
-int GetUpdateSpaceNeeded(const UpdateContext* pContext, const char* lpszInstallDirectory, QWORD* pqwNeeded)
+static QWORD WholeClusters(QWORD qwBytes, DWORD dwClusterBytes)
+{
+    if (dwClusterBytes <= 1)
+        return qwBytes;
+    return (qwBytes / dwClusterBytes + (qwBytes % dwClusterBytes ? 1 : 0)) * dwClusterBytes;
+}
+
+// Whether two record paths name the same file to the updater: letters A to
+// Z as a to z, as the uninstall list matches, and a slash as a backslash,
+// as the OS reads it (0x2F is never a second byte in code page 932).
+static int SamePath(const char* lpszA, const char* lpszB)
+{
+    for (;; lpszA++, lpszB++) {
+        unsigned char a = (unsigned char)*lpszA, b = (unsigned char)*lpszB;
+        a = a == '/' ? '\\' : (a >= 'A' && a <= 'Z' ? a + 0x20 : a);
+        b = b == '/' ? '\\' : (b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+        if (a != b)
+            return 0;
+        if (!a)
+            return 1;
+    }
+}
+
+// Root followed by a record's path, in a MAX_PATH buffer.
+static int JoinPath(char* lpszBuf, const char* lpszRoot, const char* szPath)
+{
+    size_t nRoot = strlen(lpszRoot), nPath = strnlen(szPath, MAX_PATH);
+    if (nRoot + nPath >= MAX_PATH)
+        return 0;
+    memcpy(lpszBuf, lpszRoot, nRoot);
+    memcpy(lpszBuf + nRoot, szPath, nPath);
+    lpszBuf[nRoot + nPath] = 0;
+    return 1;
+}
+
+int GetUpdateSpaceNeeded(const UpdateContext* pContext, const char* lpszInstallDirectory,
+                         const char* lpszSrcFileName, DWORD dwClusterBytes, QWORD* pqwNeeded)
 {
     if (!pqwNeeded)
         return 0;
     *pqwNeeded = 0;
-    if (!pContext || !lpszInstallDirectory)
+    if (!pContext || !lpszInstallDirectory || !lpszSrcFileName)
         return 0;
-    size_t nRoot = strlen(lpszInstallDirectory);
-    if (nRoot >= MAX_PATH)
+    DWORD dwCount = pContext->update.dwCount;
+    // What each record left at its destination, for a later record of the
+    // same path.
+    QWORD* pqwWritten = new (std::nothrow) QWORD[dwCount ? dwCount : 1];
+    if (!pqwWritten)
         return 0;
 
-    char lpszDestFile[MAX_PATH];
-    memcpy(lpszDestFile, lpszInstallDirectory, nRoot);
-    QWORD qwGrowth = 0;
-    DWORD dwLargest = 0;
-    for (DWORD i = 0; i < pContext->update.dwCount; i++) {
+    // Use above today's: it may dip below 0 while shrinking files are
+    // replaced, and the peak is taken from 0.
+    int64_t nUsed = 0, nPeak = 0;
+    int bOk = 1;
+    char lpszDestFile[MAX_PATH], lpszSrcFile[MAX_PATH];
+    for (DWORD i = 0; i < dwCount; i++) {
         const FileRecord* pRecord = &pContext->pUpdateRecords[i];
+        pqwWritten[i] = 0;
         if (IsFolderRecord(pRecord))
             continue;
-        size_t nPath = strnlen(pRecord->szPath, MAX_PATH);
-        if (nRoot + nPath >= MAX_PATH)
-            return 0;
-        memcpy(lpszDestFile + nRoot, pRecord->szPath, nPath);
-        lpszDestFile[nRoot + nPath] = 0;
-
-        QWORD qwOld = InstalledSize(lpszDestFile);
-        if (pRecord->dwFileSize > qwOld)
-            qwGrowth += pRecord->dwFileSize - qwOld;
-        if (pRecord->dwFileSize > dwLargest)
-            dwLargest = pRecord->dwFileSize;
+        if (!JoinPath(lpszDestFile, lpszInstallDirectory, pRecord->szPath) ||
+            !JoinPath(lpszSrcFile, lpszSrcFileName, pRecord->szPath)) {
+            bOk = 0;
+            break;
+        }
+        QWORD qwSource;
+        if (!FileSize(lpszSrcFile, &qwSource))
+            break;
+        QWORD qwNew = WholeClusters(qwSource, dwClusterBytes), qwOld;
+        DWORD j = i;
+        while (j > 0 && (IsFolderRecord(&pContext->pUpdateRecords[j - 1]) ||
+                         !SamePath(pContext->pUpdateRecords[j - 1].szPath, pRecord->szPath)))
+            j--;
+        if (j > 0) {
+            qwOld = pqwWritten[j - 1];
+        } else {
+            FileSize(lpszDestFile, &qwOld);
+            qwOld = WholeClusters(qwOld, dwClusterBytes);
+        }
+        nUsed += (int64_t)qwNew;
+        if (nUsed > nPeak)
+            nPeak = nUsed;
+        nUsed -= (int64_t)qwOld;
+        pqwWritten[i] = qwNew;
     }
-    *pqwNeeded = qwGrowth + dwLargest;
+    delete[] pqwWritten;
+    if (!bOk)
+        return 0;
+
+    QWORD qwList = sizeof(UninstallHeader) + ((QWORD)pContext->uninstall.dwCount + dwCount) * sizeof(FileRecord);
+    nUsed += (int64_t)WholeClusters(qwList, dwClusterBytes);
+    if (nUsed > nPeak)
+        nPeak = nUsed;
+    *pqwNeeded = (QWORD)nPeak;
     return 1;
 }
 

@@ -7,31 +7,34 @@
 
 #include "updateinfo.h"
 
-// Bytes of free space the update needs on the install folder's volume.
+// Bytes of free space the update needs on the install folder's volume: the
+// highest use the copy pass reaches above today's, followed through the
+// list in order.
 //
-// Each file record is copied to a temporary file beside its destination
-// and then moved over the installed file, in list order. The need is
-//   the growth: for every file record, its size minus the size of the
-//     installed file it replaces (0 when there is none), counted only
-//     when positive, plus
-//   the largest single file record, the most that one temporary copy
-//     holds while the file it replaces still exists.
-// A file that shrinks does not offset one that grows: a shrinking file
-// late in the list frees its space only after the growing ones before it
-// were written, so the net change can be less than the peak on the way.
-// Counting growth only gives an upper bound of the peak whatever the
-// order, also when one path is listed twice. A new file's temporary copy
-// is counted twice (as growth and as the largest file) when it is the
-// largest; that margin of at most one file stands for what is not counted
-// on its own: cluster rounding and the rewrite of Uninstallinf.dat. Folder
-// records need nothing.
+// Each file is copied to a temporary file beside its destination and then
+// moved over it. While the copy is written the file it replaces still
+// exists; after the move only the new one does. So at each file the use
+// first grows by the new file's size, then (for a replaced file) shrinks
+// by the old one's. A new file's temporary copy simply becomes the file.
+// Once the pass is over, Uninstallinf.dat is written under a temporary
+// name beside the old one: that file, at its largest (every update record
+// appended), is the last step.
 //
-// The installed sizes are read from lpszInstallDirectory (ending in a
-// backslash) followed by each record's path; a name that does not exist,
-// is a folder or holds a wildcard replaces nothing.
-// Returns 1 with *pqwNeeded set; 0, *pqwNeeded 0, when an argument is null
-// or a destination name does not fit in MAX_PATH bytes.
-int GetUpdateSpaceNeeded(const UpdateContext* pContext, const char* lpszInstallDirectory, QWORD* pqwNeeded);
+// Sizes are those of the files the copy really copies: the source files
+// below lpszSrcFileName, not the records' sizes, which the copy never
+// reads. What a file replaces is the installed file below
+// lpszInstallDirectory, or what an earlier record of the same path (letter
+// case and slashes aside) wrote there. Every file counts in whole clusters
+// of dwClusterBytes (0 or 1: bytes). A name that does not exist, is a
+// folder or holds a wildcard replaces nothing. The pass stops at a file
+// whose source is missing, and so does the count. Folder records need
+// nothing of their own.
+//
+// Both folders end in a backslash. Returns 1 with *pqwNeeded set; 0,
+// *pqwNeeded 0, when an argument is null, a name does not fit in MAX_PATH
+// bytes or memory runs out.
+int GetUpdateSpaceNeeded(const UpdateContext* pContext, const char* lpszInstallDirectory,
+                         const char* lpszSrcFileName, DWORD dwClusterBytes, QWORD* pqwNeeded);
 
 // The message update.exe shows when an update does not fit, in lpszBuf of
 // nSize bytes (256 hold any numbers): the need rounded up and the free

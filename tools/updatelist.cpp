@@ -379,6 +379,12 @@ bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* 
                                         "control character, an empty folder name or a cut character)");
                 break;
             }
+            if (IsUpdaterFileRecord(record.szPath)) {
+                *pReason = RecordReason(i, &record,
+                                        "the updater refuses this path: it names the updater's own uninstall "
+                                        "list, which its rewrite would overwrite");
+                break;
+            }
         }
     }
     return false;

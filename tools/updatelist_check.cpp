@@ -14,6 +14,8 @@
 #include <string.h>
 
 #ifdef _WIN32
+#include "system/shelldlg.h"
+
 #include <windows.h>
 #else
 #include <sys/statvfs.h>
@@ -62,6 +64,7 @@ struct Plan {
     QWORD qwSpace = 0;
     bool bFree = false;
     QWORD qwFree = 0;
+    DWORD dwCluster = 0;
     std::vector<SourceProblem> sourceProblems;
     // The record (1-based) where the copy pass would stop; 0 when none.
     DWORD dwStopRecord = 0;
@@ -223,13 +226,15 @@ private:
 };
 
 // The bytes this user may still write on the volume holding the folder (a
-// full library path), the number update.exe compares with the need. The
+// full library path), the number update.exe compares with the need, and
+// the volume's cluster size, the unit the need is counted in. The
 // library's seam has no such query.
-bool GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
+bool GetVolumeSpace(const char* lpszFolder, QWORD* pqwFree, DWORD* pdwCluster)
 {
 #ifdef _WIN32
     ULARGE_INTEGER liCaller, liTotal, liFree;
-    if (!GetDiskFreeSpaceExA(lpszFolder, &liCaller, &liTotal, &liFree))
+    if (!GetDiskFreeSpaceExA(lpszFolder, &liCaller, &liTotal, &liFree) ||
+        !GetDiskClusterBytes(lpszFolder, pdwCluster))
         return false;
     *pqwFree = liCaller.QuadPart;
     return true;
@@ -238,6 +243,7 @@ bool GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
     if (statvfs(NativePath(lpszFolder).c_str(), &st) != 0)
         return false;
     *pqwFree = (QWORD)st.f_bavail * st.f_frsize;
+    *pdwCluster = (DWORD)st.f_frsize;
     return true;
 #endif
 }
@@ -285,8 +291,9 @@ void MakePlan(UpdateContext* pContext, const char* lpszPatch, const char* lpszIn
 
     // update.exe asks first and then, before copying anything, refuses an
     // update that does not fit; when either number is unknown it goes on.
-    pPlan->bSpace = GetUpdateSpaceNeeded(pContext, install.c_str(), &pPlan->qwSpace) != 0;
-    pPlan->bFree = GetFreeBytesForCaller(install.c_str(), &pPlan->qwFree);
+    pPlan->bFree = GetVolumeSpace(install.c_str(), &pPlan->qwFree, &pPlan->dwCluster);
+    pPlan->bSpace = pPlan->bFree && GetUpdateSpaceNeeded(pContext, install.c_str(), source.c_str(),
+                                                         pPlan->dwCluster, &pPlan->qwSpace) != 0;
     if (pPlan->bSpace && pPlan->bFree && pPlan->qwFree < pPlan->qwSpace) {
         char buf[160];
         snprintf(buf, sizeof(buf), "%llu bytes needed, %llu free",
@@ -344,7 +351,7 @@ void PrintText(const Plan& plan, const char* lpszPatchArg, const char* lpszInsta
             printf(" (%llu free)", (unsigned long long)plan.qwFree);
         printf("\n");
     } else
-        printf("Free space needed: cannot be worked out (a destination path is too long)\n");
+        printf("Free space needed: cannot be worked out (the volume cannot be asked, or a path is too long)\n");
     for (const std::string& path : plan.blockedFolders)
         printf("Problem: a file is in the way of the folder %s\n", Shown(path.c_str()).c_str());
     for (const SourceProblem& p : plan.sourceProblems) {
@@ -414,9 +421,10 @@ void PrintJson(const Plan& plan)
     PrintCountersJson("counters_before", plan, plan.before);
     PrintCountersJson("counters_after", plan, plan.after);
     if (plan.bFree)
-        printf("  \"free_space\": %llu,\n", (unsigned long long)plan.qwFree);
+        printf("  \"free_space\": %llu,\n  \"cluster_size\": %lu,\n", (unsigned long long)plan.qwFree,
+               (unsigned long)plan.dwCluster);
     else
-        printf("  \"free_space\": null,\n");
+        printf("  \"free_space\": null,\n  \"cluster_size\": null,\n");
     if (plan.bSpace)
         printf("  \"space_needed\": %llu,\n", (unsigned long long)plan.qwSpace);
     else

@@ -209,6 +209,11 @@ private:
                   "the updater");
             return false;
         }
+        if (IsUpdaterFileRecord(path.c_str())) {
+            Error(Where(path) + ": the name of the updater's own uninstall list (" + g_szUninstallInfoName +
+                  " or its temporary file) in the install folder; the updater refuses it");
+            return false;
+        }
         int nRoot = LongestRootFor(path.c_str());
         if (nRoot < SHORTEST_SOURCE_ROOT) {
             snprintf(buf, sizeof(buf), "%d bytes", (int)path.size());

@@ -45,3 +45,16 @@ int GetDiskFreeBytes(const char* lpszRootPath, QWORD* pqwFree, QWORD* pqwTotal)
 {
     return GetDiskFreeBytesVia(GetProcAddress, lpszRootPath, pqwFree, pqwTotal);
 }
+
+int GetDiskClusterBytes(const char* lpszPath, DWORD* pdwBytes)
+{
+    *pdwBytes = 0;
+    // The cluster-based query takes only a volume's root.
+    char lpszRoot[MAX_PATH];
+    DWORD dwSectorsPerCluster, dwBytesPerSector, dwFreeClusters, dwClusters;
+    if (!GetVolumePathNameA(lpszPath, lpszRoot, MAX_PATH) ||
+        !GetDiskFreeSpaceA(lpszRoot, &dwSectorsPerCluster, &dwBytesPerSector, &dwFreeClusters, &dwClusters))
+        return 0;
+    *pdwBytes = dwSectorsPerCluster * dwBytesPerSector;
+    return *pdwBytes != 0;
+}

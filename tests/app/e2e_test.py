@@ -487,6 +487,10 @@ class UpdateRun(unittest.TestCase):
             "count-too-large": lambda s: update_info("ABC", s.key, "InstallDir", good, count=2),
             "parent-folder": lambda s: update_info("ABC", s.key, "InstallDir", [record("..\\a.txt", 5)]),
             "drive": lambda s: update_info("ABC", s.key, "InstallDir", [record("C:\\a.txt", 5)]),
+            # The updater's own files in the install folder, which its
+            # rewrite of the list would overwrite.
+            "own-list": lambda s: update_info("ABC", s.key, "InstallDir", good + [record("UNINSTALLINF.dat", 5)]),
+            "own-temporary": lambda s: update_info("ABC", s.key, "InstallDir", [record("Uninstallinf.tmp.", 5)]),
             "too-long-behind-folder": lambda s: update_info("ABC", s.key, "InstallDir",
                                                             [record("d" * 200 + "\\" + "f" * 50, 5)]),
         }
@@ -503,24 +507,28 @@ class UpdateRun(unittest.TestCase):
     # --- free space ---------------------------------------------------------------
 
     # The install folder lies on the build machine's own disk, and the
-    # update claims more than that disk has free: the claimed sizes are
-    # what the check reads, and it runs before any byte is copied, so the
-    # large files need not exist. Were they copied, their missing sources
-    # would end the run with the failure message instead.
+    # update's sources take more than that disk has free: they are sparse
+    # files, large by their size only, which is what the check reads. It
+    # runs before any byte is copied.
     def test_update_larger_than_the_free_space_is_refused_before_copying(self):
         s = Scenario("no-space")
         s.data("a.txt", b"new a")
         # A margin of 8 GiB, so that other programs freeing space meanwhile
         # cannot make the update fit.
         count = (free_bytes(s.inst) + (8 << 30)) // MAX_RECORD + 1
-        records = [record("a.txt", 5)] + [record("big%03d.bin" % i, MAX_RECORD) for i in range(count)]
+        records = [record("a.txt", 5)] + [record("big%03d.bin" % i, 1) for i in range(count)]
+        for i in range(count):
+            with open(host(os.path.join(s.pkg, "data"), "big%03d.bin" % i), "wb") as fp:
+                fp.truncate(MAX_RECORD)
         s.update(records)
         s.uninstall(uninstall_info([record("a.txt", 3)], 1, 3))
         s.installed("a.txt", b"old")
         s.register()
-        # a.txt grows by 2 bytes; every large file is new, and one of them
-        # needs room for its temporary copy as well.
-        needed = 2 + count * MAX_RECORD + MAX_RECORD
+        # In whole clusters: a.txt's copy beside the old one, every large
+        # file, then the rewritten uninstall list beside the old one.
+        c = os.statvfs(s.inst).f_frsize
+        r = lambda n: -(-n // c) * c
+        needed = max(r(5), r(5) - r(3) + count * r(MAX_RECORD) + r(5068 + (1 + len(records)) * 268))
         s.start()
         s.click(s.find("confirm", shot=False), 1)
         free_before = free_bytes(s.inst)

@@ -114,14 +114,26 @@ TEST(UpdateInfo, ShortOrDamagedFilesAreRefusedWithNothingAllocated)
     EXPECT_EQ(0, LoadUpdateInfo(&h.ctx, dir.Path("missing.dat").c_str()));
 }
 
+// Paths that leave the install folder, and the updater's own files in it
+// (named as the OS would read them), which the rewrite of the uninstall
+// list would overwrite.
 TEST(UpdateInfo, UnsafeRecordPathRefusesTheWholeFile)
 {
     ScratchDir dir("upd_badpath");
     std::string path = dir.Path("Updateinf.dat");
-    ASSERT_TRUE(WriteWholeFile(path, UpdateFile("ABC", 2, Record("ok.txt", 1) + Record("..\\evil.txt", 2))));
-    ContextHolder h;
-    EXPECT_EQ(0, LoadUpdateInfo(&h.ctx, path.c_str()));
-    EXPECT_EQ(nullptr, h.ctx.pUpdateRecords);
+    for (const char* lpszBad : { "..\\evil.txt", "Uninstallinf.dat", "uninstallINF.TMP", "Uninstallinf.dat. .",
+                                 "UNINSTALLINF.DAT\\" }) {
+        ASSERT_TRUE(WriteWholeFile(path, UpdateFile("ABC", 2, Record("ok.txt", 1) + Record(lpszBad, 2))));
+        ContextHolder h;
+        EXPECT_EQ(0, LoadUpdateInfo(&h.ctx, path.c_str())) << lpszBad;
+        EXPECT_EQ(nullptr, h.ctx.pUpdateRecords) << lpszBad;
+    }
+    // One folder down, or with more to the name, they are ordinary files.
+    for (const char* lpszGood : { "sub\\Uninstallinf.dat", "Uninstallinf.dat2", "Uninstallinf.da" }) {
+        ASSERT_TRUE(WriteWholeFile(path, UpdateFile("ABC", 1, Record(lpszGood, 2))));
+        ContextHolder h;
+        EXPECT_EQ(1, LoadUpdateInfo(&h.ctx, path.c_str())) << lpszGood;
+    }
 }
 
 TEST(UpdateInfo, LongTitleIsCutToSixtyBytesOnACharacterBoundary)

@@ -2,6 +2,7 @@
 
 #include "file/directory.h"
 #include "messages.h"
+#include "platform/platform.h"
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,8 @@ struct Entry {
     DWORD dwSize;
 };
 
-// A context holding only an update list; FreeContext releases it.
+// A context holding an update list and an empty uninstall list;
+// FreeContext releases it.
 struct UpdateList {
     UpdateContext ctx;
     explicit UpdateList(const std::vector<Entry>& entries)
@@ -37,107 +39,173 @@ struct UpdateList {
     ~UpdateList() { FreeContext(&ctx); }
 };
 
-// An install folder with a trailing backslash, as the updater passes it.
-struct InstallFolder {
+// An install folder and a source root, both with a trailing backslash as
+// the updater passes them.
+struct Folders {
     ScratchDir dir;
-    std::string root;
-    explicit InstallFolder(const char* name) : dir(name), root(dir.Root() + "\\") {}
-    void Put(const std::string& rel, size_t nSize) { ASSERT_TRUE(WriteWholeFile(dir.Path(rel), std::string(nSize, 'x'))); }
+    std::string install, source;
+    explicit Folders(const char* name) : dir(name), install(dir.Path("inst") + "\\"), source(dir.Path("src") + "\\")
+    {
+        for (const char* sub : { "inst\\d", "src\\d" })
+            EXPECT_EQ(1, CreateDirectories(dir.Path(sub).c_str()));
+    }
+    static void Put(const std::string& path, size_t nSize)
+    {
+        ASSERT_TRUE(WriteWholeFile(path, std::string(nSize, 'x')));
+    }
+    void Installed(const std::string& rel, size_t nSize) { Put(install + rel, nSize); }
+    void Source(const std::string& rel, size_t nSize) { Put(source + rel, nSize); }
+
+    QWORD Needed(const std::vector<Entry>& entries, DWORD dwCluster = 1) const
+    {
+        UpdateList list(entries);
+        QWORD qw = 12345;
+        EXPECT_EQ(1, GetUpdateSpaceNeeded(&list.ctx, install.c_str(), source.c_str(), dwCluster, &qw));
+        return qw;
+    }
 };
 
-QWORD Needed(const InstallFolder& folder, const std::vector<Entry>& entries)
+QWORD Clusters(QWORD qwBytes, QWORD qwCluster)
 {
-    UpdateList list(entries);
-    QWORD qw = 12345;
-    EXPECT_EQ(1, GetUpdateSpaceNeeded(&list.ctx, folder.root.c_str(), &qw));
-    return qw;
+    return (qwBytes + qwCluster - 1) / qwCluster * qwCluster;
 }
 
-TEST(UpdateSpace, NewFilesNeedTheirSumPlusTheLargestOnceMore)
+// The rewritten Uninstallinf.dat beside the old one, with no uninstall
+// records before and every update record appended.
+QWORD ListFile(size_t nRecords, QWORD qwCluster = 1)
 {
-    InstallFolder folder("space_new");
-    EXPECT_EQ(400u + 300u, Needed(folder, { { "a.bin", 100 }, { "sub\\", 0 }, { "sub\\b.bin", 300 } }));
-    EXPECT_EQ(0u, Needed(folder, {}));
-    EXPECT_EQ(0u, Needed(folder, { { "only\\", 0 }, { "empty.txt", 0 } }));
+    return Clusters(5068 + 268 * (QWORD)nRecords, qwCluster);
 }
 
-TEST(UpdateSpace, ReplacedFilesCountOnlyTheirGrowthAndShrinkingOffsetsNothing)
+// The records' own sizes are wrong on purpose: only the source files count.
+TEST(UpdateSpace, FollowsTheCopyInListOrder)
 {
-    InstallFolder folder("space_replace");
-    ASSERT_EQ(1, CreateDirectories(folder.dir.Path("sub").c_str()));
-    folder.Put("a.bin", 60);
-    folder.Put("sub\\b.bin", 500);
-    // a grows by 40, b shrinks by 300, c is new: 40 + 50 of growth, and
-    // b's temporary copy of 200 is the largest.
-    EXPECT_EQ(90u + 200u, Needed(folder, { { "a.bin", 100 }, { "sub\\b.bin", 200 }, { "c.bin", 50 } }));
-    // An unchanged size needs only the room for its temporary copy.
-    EXPECT_EQ(60u, Needed(folder, { { "a.bin", 60 } }));
+    Folders f("space_order");
+    f.Installed("old.bin", 500000);
+    f.Installed("same.bin", 300000);
+    f.Installed("d\\dir.bin", 10);
+    ASSERT_EQ(1, CreateDirectories((f.install + "dir.bin").c_str()));
+    f.Source("new.bin", 300000);
+    f.Source("old.bin", 100000);
+    f.Source("same.bin", 300000);
+    f.Source("one.bin", 1);
+    f.Source("dir.bin", 20000);
+    f.Source("d\\dir.bin", 50000);
+
+    // A new file is counted once: its temporary copy becomes the file.
+    EXPECT_EQ(300000 + ListFile(1), f.Needed({ { "new.bin", 7 } }));
+    // A replaced file of the same size needs room for its copy only
+    // while the copy is written.
+    EXPECT_EQ(300000u, f.Needed({ { "same.bin", 0 }, { "d\\", 0 }, { "one.bin", 0 } }));
+    // Shrinking first frees room for what comes after; the other way
+    // round the new file is still there when the copy of the old one is
+    // written.
+    EXPECT_EQ(100000u, f.Needed({ { "old.bin", 1 }, { "new.bin", 1 } }));
+    EXPECT_EQ(400000u, f.Needed({ { "new.bin", 1 }, { "old.bin", 1 } }));
+    // A folder in the way replaces nothing. The same path listed again
+    // replaces what the first record wrote, whatever its separators (had
+    // it replaced the installed 10 bytes again, the list file would raise
+    // the peak).
+    EXPECT_EQ(20000 + ListFile(1), f.Needed({ { "dir.bin", 0 } }));
+    EXPECT_EQ(50000 - 10 + 300000 + 50000,
+              f.Needed({ { "d/dir.bin", 0 }, { "new.bin", 0 }, { "d\\dir.bin", 0 } }));
+    // Each file takes whole clusters.
+    EXPECT_EQ(4096 + ListFile(1, 4096), f.Needed({ { "one.bin", 0xFFFFFFFF } }, 4096));
+    // The pass stops at a missing source, and the count with it.
+    EXPECT_EQ(1 + ListFile(3), f.Needed({ { "one.bin", 0 }, { "gone.bin", 0 }, { "new.bin", 0 } }));
+    EXPECT_EQ(ListFile(0), f.Needed({}));
 }
 
-TEST(UpdateSpace, FolderOrWildcardAtTheDestinationReplacesNothing)
-{
-    InstallFolder folder("space_odd");
-    ASSERT_EQ(1, CreateDirectories(folder.dir.Path("x.bin").c_str()));
-    folder.Put("abc.bin", 1000);
-    // "a?c.bin" must not be taken for abc.bin, nor the folder for a file.
-    EXPECT_EQ(10u + 10u, Needed(folder, { { "x.bin", 10 } }));
-    EXPECT_EQ(10u + 10u, Needed(folder, { { "a?c.bin", 10 } }));
-}
-
-TEST(UpdateSpace, SumsPast32Bits)
-{
-    InstallFolder folder("space_big");
-    EXPECT_EQ(3 * (QWORD)0xFFFFFFFF, Needed(folder, { { "a.bin", 0xFFFFFFFF }, { "b.bin", 0xFFFFFFFF } }));
-}
-
-TEST(UpdateSpace, RefusesNullArgumentsAndDestinationsTooLong)
+TEST(UpdateSpace, RefusesNullArgumentsAndNamesTooLong)
 {
     UpdateList list({ { "a.bin", 10 } });
     QWORD qw = 1;
-    EXPECT_EQ(0, GetUpdateSpaceNeeded(NULL, "x\\", &qw));
+    EXPECT_EQ(0, GetUpdateSpaceNeeded(NULL, "x\\", "y\\", 1, &qw));
     EXPECT_EQ(0u, qw);
     qw = 1;
-    EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, NULL, &qw));
+    EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, NULL, "y\\", 1, &qw));
     EXPECT_EQ(0u, qw);
-    EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, "x\\", NULL));
+    qw = 1;
+    EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, "x\\", NULL, 1, &qw));
+    EXPECT_EQ(0u, qw);
+    EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, "x\\", "y\\", 1, NULL));
 
     std::string root(MAX_PATH - 5, 'd');
     root += "\\";
-    qw = 1;
-    EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, root.c_str(), &qw));
-    EXPECT_EQ(0u, qw);
+    for (int bSource : { 0, 1 }) {
+        qw = 1;
+        EXPECT_EQ(0, GetUpdateSpaceNeeded(&list.ctx, bSource ? "x\\" : root.c_str(), bSource ? root.c_str() : "y\\",
+                                          1, &qw));
+        EXPECT_EQ(0u, qw);
+    }
 }
 
-// Whatever the order, the sizes on disk and repeated paths, the number is
-// never below the highest use the copy in list order reaches: at each
-// file, what was added so far plus its temporary copy.
-TEST(UpdateSpace, NeverBelowThePeakOfTheCopyInListOrder)
+// Random lists against the pass played out on a model volume: every file
+// on it and every temporary copy at its size in clusters, the use summed
+// anew at each step. Names come in letter-case and separator variants;
+// only names not installed vary in case, since the native build's file
+// system tells case apart and Windows does not.
+TEST(UpdateSpace, EqualsThePeakOfThePassPlayedOut)
 {
-    static const char* const s_names[] = { "f0", "f1", "f2", "f3", "f4", "f5" };
-    InstallFolder folder("space_peak");
+    static const char* const s_names[] = { "f0", "d\\f1", "d/f1", "f2", "f3", "n4", "N4", "d\\n5", "d/N5" };
+    // The file each name is on Windows (and, for these names, here too).
+    static const char* const s_files[] = { "f0", "d\\f1", "d\\f1", "f2", "f3", "n4", "n4", "d\\n5", "d\\n5" };
+    const size_t nNames = sizeof(s_names) / sizeof(s_names[0]);
+    Folders f("space_peak");
     std::mt19937 rng(6);
     std::map<std::string, QWORD> installed;
-    // f4 and f5 are new; the others replace installed files.
-    for (int i = 0; i < 4; i++) {
-        installed[s_names[i]] = rng() % 400;
-        folder.Put(s_names[i], (size_t)installed[s_names[i]]);
+    for (const char* lpszFile : { "f0", "d\\f1", "f2", "f3" }) {
+        installed[lpszFile] = rng() % 30000;
+        f.Installed(lpszFile, (size_t)installed[lpszFile]);
     }
 
-    for (int round = 0; round < 200; round++) {
-        std::vector<Entry> entries;
-        size_t nCount = 1 + rng() % 6;
-        for (size_t i = 0; i < nCount; i++)
-            entries.push_back({ s_names[rng() % 6], (DWORD)(rng() % 400) });
-
-        std::map<std::string, QWORD> current = installed;
-        int64_t nUsed = 0, nPeak = 0;
-        for (const Entry& e : entries) {
-            nPeak = std::max(nPeak, nUsed + (int64_t)e.dwSize);
-            nUsed += (int64_t)e.dwSize - (int64_t)current[e.szPath];
-            current[e.szPath] = e.dwSize;
+    for (int round = 0; round < 150; round++) {
+        static const QWORD s_clusters[] = { 1, 512, 4096 };
+        const QWORD qwCluster = s_clusters[round % 3];
+        // This round's sources, one size per file and the same under each
+        // of its names; one file may have no source.
+        std::map<std::string, QWORD> source;
+        for (const char* lpszName : s_names)
+            PlatDeleteFile((f.source + lpszName).c_str());
+        const char* lpszMissing = s_files[rng() % nNames];
+        if (rng() % 2)
+            lpszMissing = "";
+        for (size_t i = 0; i < nNames; i++) {
+            if (!source.count(s_files[i]))
+                source[s_files[i]] = rng() % 30000;
+            if (strcmp(s_files[i], lpszMissing) != 0)
+                Folders::Put(f.source + s_names[i], (size_t)source[s_files[i]]);
         }
-        QWORD qwNeeded = Needed(folder, entries);
-        ASSERT_GE((int64_t)qwNeeded, nPeak) << "round " << round;
+        std::vector<Entry> entries;
+        for (size_t n = rng() % 7; n > 0; n--) {
+            size_t i = rng() % (nNames + 1);
+            entries.push_back({ i == nNames ? "d\\" : s_names[i], (DWORD)rng() });
+        }
+
+        std::map<std::string, QWORD> volume;
+        for (const auto& file : installed)
+            volume[file.first] = Clusters(file.second, qwCluster);
+        auto use = [&](QWORD qwTemporary) {
+            QWORD qw = qwTemporary;
+            for (const auto& file : volume)
+                qw += file.second;
+            return qw;
+        };
+        const QWORD qwBefore = use(0);
+        QWORD qwPeak = qwBefore;
+        for (const Entry& e : entries) {
+            if (e.szPath[strlen(e.szPath) - 1] == '\\')
+                continue;
+            size_t i = std::find_if(s_names, s_names + nNames, [&](const char* n) { return !strcmp(n, e.szPath); }) -
+                       s_names;
+            if (!strcmp(s_files[i], lpszMissing))
+                break;
+            QWORD qwCopy = Clusters(source[s_files[i]], qwCluster);
+            qwPeak = std::max(qwPeak, use(qwCopy));
+            volume[s_files[i]] = qwCopy;
+        }
+        qwPeak = std::max(qwPeak, use(ListFile(entries.size(), qwCluster)));
+        ASSERT_EQ(qwPeak - qwBefore, f.Needed(entries, (DWORD)qwCluster)) << "round " << round;
     }
 }
 

@@ -160,6 +160,10 @@ class Make(Case):
             "katakana-twins": (["ア.txt", "ヂ.txt"], ["T", "K", "V"], "A to Z"),
             "no-cp932-name": (["x\U0001F600.txt"], ["T", "K", "V"], "code page 932"),
             "device-name": (["con.txt"], ["T", "K", "V"], "device"),
+            # The updater's own files; one folder down they are ordinary.
+            "own-list": (["uninstallINF.DAT", os.path.join("sub", "Uninstallinf.dat")], ["T", "K", "V"],
+                         "uninstall list"),
+            "own-temporary": ([os.path.join("UNINSTALLINF.TMP", "x")], ["T", "K", "V"], "uninstall list"),
             "too-long": ([os.path.join(long_folder + "d", "x")], ["T", "K", "V"], "too long"),
             "too-long-for-install-dir": ([os.path.join(long_folder, "x")],
                                          ["--install-dir", "C:\\" + "g" * 100, "T", "K", "V"], "install"),
@@ -253,6 +257,8 @@ class Show(Case):
                 (update_info("T", "K", "V", [record("a", 1)], count=0x7FFFFFFF), "promises 2147483647"),
                 (update_info("T", "K", "V", [record("..\\a", 1)]), "refuses this path"),
                 (update_info("T", "K", "V", [record("C:\\a", 1)]), "refuses this path"),
+                (update_info("T", "K", "V", [record("a", 1), record("uninstallinf.Dat. ", 1)]),
+                 "record 2 (uninstallinf.Dat. ): the updater refuses this path: it names the updater's own"),
                 (good[:128] + b"k" * 128 + good[256:], "no terminator"),
             ],
             "Uninstallinf.dat": [
@@ -323,8 +329,14 @@ class Check(Case):
                          [(c["path"], c["size_before"], c["size"], c["extra_before"], c["extra"])
                           for c in plan["changed"]])
         self.assertEqual(counters, plan["counters_after"])
-        # Growth of the files that grow, and room for the largest copy.
-        self.assertEqual((300000 - 1000) + 4 + 300000, plan["space_needed"])
+        # In whole clusters of the volume: the movie's copy beside the old
+        # one, the new file, keep.txt's copy beside the old one, then the
+        # rewritten uninstall list with every record appended beside the
+        # old list; for these sizes the last step is the highest.
+        c = plan["cluster_size"]
+        self.assertEqual(os.statvfs(inst).f_frsize, c)
+        r = lambda n: -(-n // c) * c
+        self.assertEqual(r(300000) - r(1000) + r(4) + r(2) - r(7) + r(5068 + 8 * 268), plan["space_needed"])
         self.assertEqual(([], None, True), (plan["source_problems"], plan["stops_at"], plan["would_complete"]))
         out, _ = run("check", patch, inst)
         self.assertIn("records 3 -> 5, files 2 -> 3", out)
@@ -345,14 +357,21 @@ class Check(Case):
                 self.assertFalse(plan["would_complete"])
 
     def test_update_that_does_not_fit_is_refused(self):
-        # The claimed sizes count, so the large files need not exist; a
-        # margin of 8 GiB keeps others freeing space from making it fit.
+        # The sources count, so they are sparse files, large only by their
+        # size; a margin of 8 GiB keeps others freeing space from making it
+        # fit.
         st = os.statvfs(self.dir)
         count = (st.f_bavail * st.f_frsize + (8 << 30)) // 0xFFFFFFFF + 1
-        records = [("big%04d.bin" % i, 0xFFFFFFFF) for i in range(count)]
+        records = [("big%04d.bin" % i, 1) for i in range(count)]
         patch, inst = self.lay_out(records, {}, {}, [])
+        os.makedirs(os.path.join(patch, "data"))
+        for name, _ in records:
+            with open(os.path.join(patch, "data", name), "wb") as fp:
+                fp.truncate(0xFFFFFFFF)
         plan = run_json("check", "--json", patch, inst, code=1)
-        self.assertEqual((count + 1) * 0xFFFFFFFF, plan["space_needed"])
+        c = plan["cluster_size"]
+        r = lambda n: -(-n // c) * c
+        self.assertEqual(count * r(0xFFFFFFFF) + r(5068 + count * 268), plan["space_needed"])
         # update.exe's whole message: the need rounded up, the free space
         # down.
         mega = 1 << 20
