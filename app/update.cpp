@@ -131,8 +131,13 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
     }
 
-    // Only OK goes on; a dialog that could not be shown is no consent.
-    if (DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_UPDATE_CONFIRM), NULL, ConfirmDlgProc, 0) != 1)
+    // Only OK goes on. A dialog that could not be shown is no consent, and
+    // is reported as a progress dialog that could not be shown is:
+    // without a word the user would not know the update never ran.
+    INT_PTR nConfirmed = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_UPDATE_CONFIRM), NULL, ConfirmDlgProc, 0);
+    if (nConfirmed == -1)
+        ShowMessage(g_szMsgFailed, NULL);
+    if (nConfirmed != 1)
         return;
 
     AddBackslash(lpszInstallDirectory);

@@ -111,6 +111,39 @@ def pattern(n, seed):
     return (block * (n // len(block) + 1))[:n]
 
 
+def renumber_dialog(exe, dialog_id, new_id):
+    """Gives dialog template dialog_id of a copy of update.exe another
+    number, so that the program cannot create that dialog. new_id must
+    keep the template directory in order (the loader searches it
+    halving)."""
+    with open(exe, "r+b") as fp:
+        pe = bytearray(fp.read())
+        at = struct.unpack_from("<I", pe, 0x3C)[0]
+        sections, optional_size = struct.unpack_from("<H", pe, at + 6)[0], struct.unpack_from("<H", pe, at + 20)[0]
+        optional = at + 24
+        assert struct.unpack_from("<H", pe, optional)[0] == 0x20B, "not a 64-bit program"
+        rva = struct.unpack_from("<I", pe, optional + 112 + 2 * 8)[0]
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", pe, optional + optional_size + i * 40 + 8)
+            if address <= rva < address + size:
+                base = raw + rva - address
+
+        def entry(directory, wanted):
+            named, ids = struct.unpack_from("<HH", pe, directory + 12)
+            for k in range(named + ids):
+                pos = directory + 16 + k * 8
+                name, target = struct.unpack_from("<II", pe, pos)
+                if name == wanted:
+                    return pos, base + (target & 0x7FFFFFFF)
+            raise AssertionError("no resource %d" % wanted)
+
+        _, dialogs = entry(base, 5)  # RT_DIALOG
+        pos, _ = entry(dialogs, dialog_id)
+        struct.pack_into("<I", pe, pos, new_id)
+        fp.seek(0)
+        fp.write(pe)
+
+
 # --- Paths -----------------------------------------------------------------
 
 def host(base, rel):
@@ -241,6 +274,8 @@ class Scenario:
             fp.write(content)
 
     def start(self):
+        # A run left behind by a failed case must not fail the next one.
+        DRIVER.call("kill")
         self.before = tree(self.inst)
         DRIVER.ok("start", windows(os.path.join(self.pkg, "update.exe")), windows(self.root))
 
@@ -387,6 +422,23 @@ class UpdateRun(unittest.TestCase):
                 else:
                     DRIVER.ok("escape", confirm.hwnd)
                 s.finish(self)
+                s.unchanged(self)
+
+    # --- a dialog that cannot be created -----------------------------------------
+
+    def test_dialog_that_cannot_be_created_shows_the_failure(self):
+        for name, dialog_id, new_id in (("confirm", 101, 100), ("progress", 102, 103)):
+            with self.subTest(dialog=name):
+                s = self.basic("no-dialog-" + name)
+                renumber_dialog(os.path.join(s.pkg, "update.exe"), dialog_id, new_id)
+                s.start()
+                if name == "progress":
+                    s.click(s.find("confirm", shot=False), 1)
+                box = s.expect_box(self, FAILED, self.default_caption)
+                self.assertEqual([self.default_caption], DRIVER.ok("windows"))
+                s.close_box(box)
+                s.finish(self)
+                # Nothing was copied; the rewritten list is the old one.
                 s.unchanged(self)
 
     # --- Cancel during the copy -------------------------------------------------
