@@ -113,6 +113,18 @@ static int MoveOver(const char* lpszTempFile, const char* lpszDestFile)
     return 0;
 }
 
+// A replaced file stays hidden or a system file, as its maker set it; the
+// copy takes those attributes before it is moved over it. Read-only is not
+// kept: the update replaces what it installed before.
+static void KeepHiddenAndSystem(const char* lpszTempFile, const char* lpszDestFile)
+{
+    const DWORD dwKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    DWORD dwAttributes = GetFileAttributesA(lpszDestFile);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (dwAttributes & dwKept))
+        SetFileAttributesA(lpszTempFile, dwAttributes & dwKept);
+}
+
 // Copies one file. The source is opened first, so a missing replacement
 // never touches the installed file; the copy goes to a fresh temporary
 // file beside the destination and replaces it only when complete, so a
@@ -137,8 +149,10 @@ static int CopyOneFile(HWND hDlg, const char* lpszSrcFile, const char* lpszDestF
     }
     clSrcFile.Close();
 
-    if (bOk)
+    if (bOk) {
+        KeepHiddenAndSystem(lpszTempFile, lpszDestFile);
         bOk = MoveOver(lpszTempFile, lpszDestFile);
+    }
     if (!bOk)
         DeleteFileA(lpszTempFile);
     return bOk;

@@ -139,7 +139,7 @@ int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName)
         bOk = clFile.Write(pContext->pUninstallRecords, dwBytes) == dwBytes;
     clFile.Close();
     if (bOk)
-        bOk = PlatMoveFile(lpszTempName, lpszFileName);
+        bOk = PlatMoveFileDurably(lpszTempName, lpszFileName);
     if (!bOk)
         PlatDeleteFile(lpszTempName);
     return bOk;

@@ -101,9 +101,11 @@ int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName);
 
 // Rewrites Uninstallinf.dat from the context: the complete file is
 // written under a temporary name beside it (the extension replaced by
-// "tmp", so it is no longer than the name itself) and then moved over
-// the old one. Returns 0 when any step fails; the old file is then left
-// as it was and the temporary file removed.
+// "tmp", so it is no longer than the name itself), flushed to the disk
+// and then moved over the old one with a move that writes through, so that
+// a power cut leaves the old list or the new one, never an empty one.
+// Returns 0 when any step fails; the old file is then left as it was
+// (unless only the last sync failed) and the temporary file removed.
 int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName);
 
 // Whether a record path can be used below the install folder and the

@@ -70,6 +70,14 @@ int PlatDeleteFile(const char* lpszName);
 // when it cannot.
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo);
 
+// Moves a complete file over lpszTo, as PlatMoveFile, so that a power
+// cut at any moment leaves the old file or the new one there, never an
+// empty or partial one: the file's data reaches the disk before the move,
+// and the move itself before the call returns 1 (Windows: flush, then a
+// write-through move; POSIX: fsync of the file, rename, fsync of its
+// folder). Returns 0 when any step fails; the move may then have happened.
+int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo);
+
 // --- Folders and names --------------------------------------------------
 
 // Creates one folder (its parent must exist). Returns 0 when it cannot,

@@ -371,6 +371,28 @@ int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
+// fsync of whatever lives at a host path, a file or a folder.
+static int SyncHostPath(const std::string& host)
+{
+    int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    int bOk = fsync(fd) == 0;
+    close(fd);
+    return bOk;
+}
+
+int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo)
+{
+    std::string from, to;
+    if (!ToHostPath(lpszFrom, &from) || !ToHostPath(lpszTo, &to) || !SyncHostPath(from) ||
+        !PlatMoveFile(lpszFrom, lpszTo))
+        return 0;
+    // The rename is an entry of the folder, on the disk once it is synced.
+    size_t nSlash = to.rfind('/');
+    return SyncHostPath(nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : to.substr(0, nSlash));
+}
+
 // --- Folders and names --------------------------------------------------
 
 int PlatCreateDirectory(const char* lpszPath)

@@ -82,6 +82,19 @@ int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
     return MoveFileExA(lpszFrom, lpszTo, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
 }
 
+int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo)
+{
+    // Flushing through any handle writes out every cached byte of the file.
+    HANDLE hFile = CreateFileA(lpszFrom, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 0;
+    BOOL bFlushed = FlushFileBuffers(hFile);
+    CloseHandle(hFile);
+    if (!bFlushed)
+        return 0;
+    return MoveFileExA(lpszFrom, lpszTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+}
+
 int PlatCreateDirectory(const char* lpszPath)
 {
     SECURITY_ATTRIBUTES sa;

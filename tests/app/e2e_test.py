@@ -31,6 +31,8 @@ CANNOT_WRITE = "アンインストール情報ファイルを書き込めませ�
 NO_SPACE = re.compile("インストール先のドライブに空き容量が足りません\n必要な空き容量：([0-9,]+) MB\n"
                       "現在の空き容量：([0-9,]+) MB")
 MIB = 1 << 20
+# File attributes.
+RO, HIDDEN, SYSTEM = 0x1, 0x2, 0x4
 # The largest size a file record can claim.
 MAX_RECORD = 0xFFFFFFFF
 
@@ -360,6 +362,7 @@ class UpdateRun(unittest.TestCase):
         s.data("empty.dat", b"")
         s.data("readme.txt", b"read me\r\n")
         s.data("ro.txt", b"replaced")
+        s.data("hidden.sys", b"new hidden")
         records = [
             record("Movie\\", 0, 1),
             record("Movie\\op.bin", len(big), 2),
@@ -368,6 +371,7 @@ class UpdateRun(unittest.TestCase):
             record("empty.dat", 0, 5),
             record("readme.txt", 9, 6),
             record("ro.txt", 8, 7),
+            record("hidden.sys", 10, 8),
         ]
         s.update(records, title="ABC")
         # Listed already: the folder, the movie in other letter case, the
@@ -378,6 +382,8 @@ class UpdateRun(unittest.TestCase):
         s.installed("Movie\\op.bin", b"old movie")
         s.installed("ro.txt", b"old", readonly=True)
         s.installed("keep.txt", b"keep")
+        s.installed("hidden.sys", b"old hidden")
+        DRIVER.ok("attr", windows(host(s.inst, "hidden.sys")), "%x" % (RO | HIDDEN | SYSTEM))
         s.register()
         s.start()
 
@@ -405,9 +411,17 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(b"replaced", after["ro.txt"])
         # The copy has ordinary attributes, whatever the file it replaced had.
         self.assertTrue(os.stat(os.path.join(s.inst, "ro.txt")).st_mode & stat.S_IWUSR)
+        self.assertEqual(b"new hidden", after["hidden.sys"])
+        # A hidden system file stays both, but is no longer read-only.
+        self.assertEqual("%x" % (HIDDEN | SYSTEM), "%x" % (self.attributes(s, "hidden.sys") & (RO | HIDDEN | SYSTEM)))
+        self.assertEqual(0, self.attributes(s, "ro.txt") & (RO | HIDDEN | SYSTEM))
         self.assertEqual(b"keep", after["keep.txt"])
         self.assertEqual(merge(original, records), after["Uninstallinf.dat"])
-        self.assertEqual(9, len(after), sorted(after))
+        self.assertEqual(10, len(after), sorted(after))
+
+    @staticmethod
+    def attributes(s, rel):
+        return int(DRIVER.ok("attr", windows(host(s.inst, rel)))[0], 16)
 
     # --- declining ---------------------------------------------------------------
 

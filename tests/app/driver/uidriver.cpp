@@ -35,6 +35,8 @@
 //   regdel KEY               delete a key and everything below it
 //   regdelvalue KEY VALUE
 //   lock PATH / unlock       hold a file open with no sharing
+//   attr PATH [VALUE]        set a file's attributes to VALUE (hex) when
+//                            given; answers them (hex)
 //   defcaption               the caption of a message box given none
 //   quit
 #include <windows.h>
@@ -433,6 +435,15 @@ std::string Run(const std::vector<std::string>& a)
             CloseHandle(g_hLocked);
         g_hLocked = INVALID_HANDLE_VALUE;
         return "ok";
+    }
+    if (cmd == "attr" && need(1)) {
+        std::wstring path = Wide(a[1]);
+        if (a.size() > 2 && !SetFileAttributesW(path.c_str(), strtoul(a[2].c_str(), NULL, 16)))
+            return "err SetFileAttributes " + std::to_string(GetLastError());
+        DWORD dw = GetFileAttributesW(path.c_str());
+        char buf[16];
+        snprintf(buf, sizeof(buf), "%lx", (unsigned long)dw);
+        return dw == INVALID_FILE_ATTRIBUTES ? "err GetFileAttributes" : Reply({ buf });
     }
     if (cmd == "defcaption") {
         HANDLE hThread = CreateThread(NULL, 0, ProbeBox, NULL, 0, NULL);
