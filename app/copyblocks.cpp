@@ -46,3 +46,20 @@ int CopyBlocks(CFile* pDest, CFile* pSource, const CopyCallbacks* pCallbacks)
     pCallbacks->pfnSetPercent(pCallbacks->pParam, 100);
     return 1;
 }
+
+void StartThrottle(PercentThrottle* pThrottle, DWORD dwNow)
+{
+    pThrottle->dwShown = 0;
+    pThrottle->dwLastSet = dwNow;
+}
+
+int ThrottlePercent(PercentThrottle* pThrottle, DWORD dwPercent, DWORD dwNow)
+{
+    if (dwPercent == pThrottle->dwShown)
+        return 0;
+    if (dwPercent != 0 && dwPercent != 100 && dwNow - pThrottle->dwLastSet < REFRESH_INTERVAL_MS)
+        return 0;
+    pThrottle->dwShown = dwPercent;
+    pThrottle->dwLastSet = dwNow;
+    return 1;
+}

@@ -32,4 +32,20 @@ struct CopyCallbacks {
 // Not reentrant: every call copies through one buffer of the program's.
 int CopyBlocks(CFile* pDest, CFile* pSource, const CopyCallbacks* pCallbacks);
 
+// Which of the positions a copy reports reach the progress bar, when the
+// bar is brought up to date at most once every REFRESH_INTERVAL_MS: a
+// position between 0 and 100 only when the last one set is that old, 0
+// and 100 always, so that every file still starts at 0 and ends at 100 on
+// the bar; a position the bar shows already, never. Times are milliseconds
+// of any clock that wraps at 2^32.
+#define REFRESH_INTERVAL_MS 10
+struct PercentThrottle {
+    DWORD dwShown;
+    DWORD dwLastSet;
+};
+// The bar shows 0, set at dwNow.
+void StartThrottle(PercentThrottle* pThrottle, DWORD dwNow);
+// Whether dwPercent is to be set now; when it is, it counts as set.
+int ThrottlePercent(PercentThrottle* pThrottle, DWORD dwPercent, DWORD dwNow);
+
 #endif

@@ -31,12 +31,11 @@ static void PumpMessages(HWND hDlg)
     }
 }
 
-// The dialog is brought up to date at most this often: under Wine each
-// position set and each look at the queue is a round trip to the server,
-// and each repaint goes through the X server, which took longer than
-// copying a block or a small file. A hundred times a second still follows
-// every visible step and sees Cancel at once.
-#define REFRESH_INTERVAL_MS 10
+// The dialog is brought up to date at most every REFRESH_INTERVAL_MS:
+// under Wine each position set and each look at the queue is a round trip
+// to the server, and each repaint goes through the X server, which took
+// longer than copying a block or a small file. A hundred times a second
+// still follows every visible step and sees Cancel at once.
 // The bar and the label, looked up once: under Wine every GetDlgItem is a
 // round trip to the server.
 static HWND s_hBar;
@@ -44,8 +43,7 @@ static HWND s_hLabel;
 // Held for the pass: it paints only when the queue is serviced. The
 // label's text paints at once, which costs a tenth of what the bar did.
 static HeldBar s_heldBar;
-static DWORD s_dwShownPercent;
-static DWORD s_dwLastSet;
+static PercentThrottle s_throttle;
 static DWORD s_dwLastPump;
 
 // Milliseconds from the performance counter. Not GetTickCount: under Wine
@@ -61,19 +59,11 @@ static DWORD NowMs()
     return (DWORD)(liNow.QuadPart / (s_liFrequency.QuadPart / 1000));
 }
 
-// Every file still starts at 0 and ends at 100 on the bar; the steps in
-// between are shown when due.
 static void SetPercent(void* pParam, DWORD dwPercent)
 {
     (void)pParam;
-    if (dwPercent == s_dwShownPercent)
-        return;
-    DWORD dwNow = NowMs();
-    if (dwPercent != 0 && dwPercent != 100 && dwNow - s_dwLastSet < REFRESH_INTERVAL_MS)
-        return;
-    s_dwLastSet = dwNow;
-    s_dwShownPercent = dwPercent;
-    SendMessageA(s_hBar, PBM_SETPOS, dwPercent, 0);
+    if (ThrottlePercent(&s_throttle, dwPercent, NowMs()))
+        SendMessageA(s_hBar, PBM_SETPOS, dwPercent, 0);
 }
 
 static void PumpMessagesWhenDue(HWND hDlg)
@@ -194,9 +184,8 @@ int CopyFiles(HWND hDlg, const char* lpszInstallDirectory, const char* lpszSrcFi
     // The bar starts at 0; the queue is due at once, so that the dialog
     // is painted before the first file.
     StartHeldBar(&s_heldBar, hDlg, s_hBar);
-    s_dwShownPercent = 0;
-    s_dwLastSet = NowMs();
-    s_dwLastPump = s_dwLastSet - REFRESH_INTERVAL_MS;
+    StartThrottle(&s_throttle, NowMs());
+    s_dwLastPump = s_throttle.dwLastSet - REFRESH_INTERVAL_MS;
     int bDone = CopyRecords(hDlg, lpszInstallDirectory, lpszSrcFileName);
     // However the pass ended, the bar is left painting again and showing
     // where it stopped.

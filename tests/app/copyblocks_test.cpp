@@ -3,6 +3,7 @@
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,50 @@ TEST(CopyBlocks, ReadEndingBeforeTheSizeIsAFailure)
     CopyCallbacks cb = r.Callbacks();
     EXPECT_EQ(0, CopyBlocks(&clDest, &clSrc, &cb));
     EXPECT_EQ((std::vector<DWORD>{ 0 }), r.percents);
+}
+
+// The bar as the copy pass drives it: every position a run of files
+// reports goes through the throttle, under a clock that stands still (the
+// usual case for small files) or one that makes every step due. Each file
+// must still show 0 when it starts and 100 when it ends, and never go back
+// in between.
+TEST(PercentThrottle, EveryFileStartsAt0AndEndsAt100OnTheBar)
+{
+    ScratchDir dir("copy_throttle");
+    for (DWORD dwTick : std::vector<DWORD>{ 0, 1, REFRESH_INTERVAL_MS }) {
+        SCOPED_TRACE(dwTick);
+        struct Bar {
+            PercentThrottle throttle;
+            DWORD dwNow = 0xFFFFFFF0; // wraps during the run
+            DWORD dwTick;
+            DWORD dwShown = 0;
+            std::vector<DWORD> file;
+        } bar;
+        bar.dwTick = dwTick;
+        StartThrottle(&bar.throttle, bar.dwNow);
+        CopyCallbacks cb = { [](void* p, DWORD dwPercent) {
+                                Bar* b = (Bar*)p;
+                                b->dwNow += b->dwTick;
+                                if (ThrottlePercent(&b->throttle, dwPercent, b->dwNow))
+                                    b->dwShown = dwPercent;
+                                b->file.push_back(b->dwShown);
+                            },
+                             [](void*) { return 1; }, &bar };
+        for (size_t nSize : { 5, 0, 250000, 3, 100000, 1200000, 7 }) {
+            SCOPED_TRACE(nSize);
+            ASSERT_TRUE(WriteWholeFile(dir.Path("src.bin"), Pattern(nSize)));
+            CFile clSrc(dir.Path("src.bin").c_str(), 0), clDest(dir.Path("dest.bin").c_str(), 1);
+            bar.file.clear();
+            ASSERT_EQ(1, CopyBlocks(&clDest, &clSrc, &cb));
+            EXPECT_EQ(0u, bar.file.front());
+            EXPECT_EQ(100u, bar.file.back());
+            EXPECT_TRUE(std::is_sorted(bar.file.begin(), bar.file.end()));
+            if (dwTick == REFRESH_INTERVAL_MS) {
+                size_t nBlock = nSize / 2 / COPY_BLOCK_SIZE;
+                EXPECT_EQ(CopyPercent(nBlock * COPY_BLOCK_SIZE, nSize), bar.file[nBlock]) << "a step that is due";
+            }
+        }
+    }
 }
 
 } // namespace
