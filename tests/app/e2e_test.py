@@ -509,6 +509,72 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(merge(original, records[:2]), after["Uninstallinf.dat"])
         shutil.rmtree(s.root)  # 150 MB that no later look needs
 
+    def test_cancel_during_a_run_of_small_files(self):
+        # The driver stops the program inside the run and posts Cancel; the
+        # program must see it within its next look at the queue, long
+        # before the run is over, although no file is larger than a block.
+        s = Scenario("cancel-small")
+        names = ["s\\f%04d.txt" % i for i in range(2000)]
+        records = [record("s\\", 0)] + [record(n, 5) for n in names]
+        for n in names:
+            s.data(n, b"small")
+        s.update(records)
+        original = uninstall_info([], 0, 0)
+        s.uninstall(original)
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        progress = s.find("progress", shot=False)
+        DRIVER.ok("catch", progress.hwnd, "1002", "s\\f*", "0", TIMEOUT_MS)
+        try:
+            s.click(progress, 2)
+        finally:
+            DRIVER.ok("resume")
+        s.close_box(s.expect_box(self, FAILED, self.default_caption))
+        s.finish(self)
+        after = tree(s.inst)
+        copied = sorted(n for n in after if n.startswith("s" + os.sep))
+        self.assertLess(len(copied), len(names), "the run was not cancelled")
+        # The files copied are the first ones, and those are listed.
+        self.assertEqual([host("", n) for n in names[:len(copied)]], copied)
+        self.assertEqual(merge(original, records[:1 + len(copied)]), after["Uninstallinf.dat"])
+
+    # --- a destination locked by another program ----------------------------------
+
+    def test_destination_locked_after_the_pass_started(self):
+        # Locked while the program copies the large file before it: the
+        # checks before the pass saw nothing wrong.
+        s = Scenario("locked")
+        big = pattern(150 * 1000 * 1000, 4)
+        s.data("big.bin", big)
+        s.data("locked.txt", b"new locked")
+        s.data("after.txt", b"after")
+        records = [record("big.bin", len(big)), record("locked.txt", 10), record("after.txt", 5)]
+        s.update(records)
+        original = uninstall_info([record("locked.txt", 3)], 1, 3)
+        s.uninstall(original)
+        s.installed("locked.txt", b"old")
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        progress = s.find("progress", shot=False)
+        DRIVER.ok("hold", progress.hwnd, "1002", "big.binをコピー中...", windows(s.inst), "100000", TIMEOUT_MS)
+        try:
+            DRIVER.ok("lock", windows(host(s.inst, "locked.txt")))
+        finally:
+            DRIVER.ok("resume")
+        try:
+            s.close_box(s.expect_box(self, FAILED, self.default_caption))
+            s.finish(self)
+        finally:
+            DRIVER.ok("unlock")
+        after = tree(s.inst)
+        self.assertEqual(b"old", after["locked.txt"], "the installed file was touched")
+        self.assertEqual(big, after["big.bin"])
+        self.assertNotIn("after.txt", after)
+        self.assertEqual(merge(original, records[:1]), after["Uninstallinf.dat"])
+        shutil.rmtree(s.root)  # 300 MB that no later look needs
+
     # --- the other edition ------------------------------------------------------
 
     def test_edition_marker_as_file_or_folder(self):

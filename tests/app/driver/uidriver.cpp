@@ -18,8 +18,9 @@
 //   gone HWND TIMEOUT        wait until the window no longer exists
 //   catch HWND ID TEXT PERCENT TIMEOUT
 //                            wait until a control of the progress dialog
-//                            shows TEXT and its bar PERCENT, then suspend
-//                            the window's thread so it stays in that state
+//                            shows TEXT (a TEXT ending in * matches every
+//                            text that starts with the rest) and its bar
+//                            PERCENT, then suspend the window's thread
 //   hold HWND ID TEXT FOLDER BYTES TIMEOUT
 //                            wait until a control of the progress dialog
 //                            shows TEXT and a temporary copy (upd*.tmp) in
@@ -315,7 +316,13 @@ std::string Run(const std::vector<std::string>& a)
         DWORD dwTimeout = atoi(a[5].c_str());
         if (!hItem || !hBar)
             return "err no such control";
-        if (!Poll(dwTimeout, [&] { return WindowText(hItem) == a[3]; }))
+        const std::string& text = a[3];
+        bool bPrefix = !text.empty() && text.back() == '*';
+        auto shown = [&] {
+            std::string now = WindowText(hItem);
+            return bPrefix ? now.compare(0, text.size() - 1, text, 0, text.size() - 1) == 0 : now == text;
+        };
+        if (!Poll(dwTimeout, shown))
             return "err text never shown; last: " + WindowText(hItem);
         // The program paints and puts its window on the screen only while
         // it services messages between blocks; a bar that has moved on
