@@ -681,6 +681,54 @@ class UpdateRun(unittest.TestCase):
         s.finish(self)
         s.unchanged(self)
 
+    # On a volume of 30 MiB of its own: one new file of 20 MiB fits, as its
+    # temporary copy becomes the file; two of 16 MiB do not, and the need
+    # shown is theirs and the rewritten list's, in the volume's clusters.
+    def test_new_files_on_a_small_volume(self):
+        for name, sizes in (("fits", [20 * MIB]), ("too-large", [16 * MIB, 16 * MIB])):
+            with self.subTest(case=name):
+                s = Scenario("small-volume-" + name)
+                if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=30m", "tmpfs", s.inst],
+                                  stderr=subprocess.DEVNULL).returncode != 0:
+                    self.skipTest("a volume of 30 MiB cannot be mounted here (needs root)")
+                try:
+                    self.new_files_on_a_small_volume(s, sizes)
+                finally:
+                    DRIVER.call("kill")
+                    subprocess.run(["umount", s.inst], check=True)
+
+    def new_files_on_a_small_volume(self, s, sizes):
+        records = []
+        for i, size in enumerate(sizes):
+            s.data("f%d.bin" % i, pattern(size, i))
+            records.append(record("f%d.bin" % i, size))
+        s.update(records)
+        original = uninstall_info([], 0, 0)
+        s.uninstall(original)
+        s.register()
+        c = os.statvfs(s.inst).f_frsize
+        r = lambda n: -(-n // c) * c
+        needed = sum(r(n) for n in sizes) + r(5068 + len(records) * 268)
+        fits = needed <= free_bytes(s.inst)
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        if fits:
+            s.close_box(s.expect_box(self, COMPLETED, "完了"))
+            s.finish(self)
+            after = tree(s.inst)
+            self.assertEqual([pattern(n, i) for i, n in enumerate(sizes)],
+                             [after["f%d.bin" % i] for i in range(len(sizes))])
+            self.assertEqual(merge(original, records), after["Uninstallinf.dat"])
+        else:
+            box = s.find("msgbox")
+            shown = NO_SPACE.fullmatch(box.text)
+            self.assertIsNotNone(shown, box.text)
+            self.assertEqual("{:,}".format(-(-needed // MIB)), shown.group(1))
+            s.close_box(box)
+            s.finish(self)
+            s.unchanged(self)
+        self.assertEqual(len(sizes) == 1, fits, "the volume is not as the case needs")
+
     # Records that claim together more than the disk has free, replacing
     # installed files of those sizes by small ones: the copy needs room for
     # what it copies, the sources, and the old files go. The installed
