@@ -87,9 +87,8 @@ void FreeContext(UpdateContext* pContext);
 // Returns 0, with no array allocated, when the file cannot be opened, is
 // shorter than its header and count claim, has an unterminated key or
 // value name, or holds a record whose path IsSafeRecordPath refuses or
-// IsUpdaterFileRecord names. A
-// title longer than MAX_TITLE_LENGTH bytes is cut there, on a character
-// boundary.
+// IsUpdaterFileRecord names. A title longer than MAX_TITLE_LENGTH bytes
+// is cut there, on a character boundary.
 int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName);
 
 // Reads Uninstallinf.dat into the context's uninstall header and records,

@@ -8,10 +8,11 @@
 #include <stdio.h>
 #include <string.h>
 
-// The size of the file or folder at lpszPath; 0 when there is none.
-// A name with a wildcard would make the lookup match other files, and no
-// file can carry such a name; trail bytes of double-byte characters never
-// take the values of '*' or '?', so the bytes can be tested one by one.
+// The size of the file at lpszPath. Returns 0, with a size of 0, when
+// there is none: nothing or a folder there, or a name with a wildcard,
+// which would make the lookup match other files and which no file can
+// carry (trail bytes of double-byte characters never take the values of
+// '*' or '?', so the bytes can be tested one by one).
 static int FileSize(const char* lpszPath, QWORD* pqwSize)
 {
     *pqwSize = 0;

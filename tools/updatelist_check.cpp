@@ -294,7 +294,7 @@ void MakePlan(UpdateContext* pContext, const char* lpszPatch, const char* lpszIn
     pPlan->bFree = GetVolumeSpace(install.c_str(), &pPlan->qwFree, &pPlan->dwCluster);
     pPlan->bSpace = pPlan->bFree && GetUpdateSpaceNeeded(pContext, install.c_str(), source.c_str(),
                                                          pPlan->dwCluster, &pPlan->qwSpace) != 0;
-    if (pPlan->bSpace && pPlan->bFree && pPlan->qwFree < pPlan->qwSpace) {
+    if (pPlan->bSpace && pPlan->qwFree < pPlan->qwSpace) {
         char buf[160];
         snprintf(buf, sizeof(buf), "%llu bytes needed, %llu free",
                  (unsigned long long)pPlan->qwSpace, (unsigned long long)pPlan->qwFree);

@@ -1,5 +1,6 @@
 #include "updatespace.h"
 
+#include "file/cfile.h"
 #include "file/directory.h"
 #include "messages.h"
 #include "platform/platform.h"
@@ -111,6 +112,15 @@ TEST(UpdateSpace, FollowsTheCopyInListOrder)
               f.Needed({ { "d/dir.bin", 0 }, { "new.bin", 0 }, { "d\\dir.bin", 0 } }));
     // Each file takes whole clusters.
     EXPECT_EQ(4096 + ListFile(1, 4096), f.Needed({ { "one.bin", 0xFFFFFFFF } }, 4096));
+    // Sizes past 32 bits: sources of 4 GiB - 1 bytes, sparse where the
+    // file system allows.
+    for (const char* lpszName : { "big1.bin", "big2.bin" }) {
+        CFile clFile;
+        ASSERT_EQ(1, clFile.Open((f.source + lpszName).c_str(), 1));
+        ASSERT_EQ(1, clFile.Seek64(0xFFFFFFFE, 0));
+        ASSERT_EQ(1u, clFile.WriteByte(0));
+    }
+    EXPECT_EQ(2 * (QWORD)0xFFFFFFFF + ListFile(2), f.Needed({ { "big1.bin", 1 }, { "big2.bin", 1 } }));
     // The pass stops at a missing source, and the count with it.
     EXPECT_EQ(1 + ListFile(3), f.Needed({ { "one.bin", 0 }, { "gone.bin", 0 }, { "new.bin", 0 } }));
     EXPECT_EQ(ListFile(0), f.Needed({}));
