@@ -92,15 +92,17 @@ if [ ! -f "$prefix/.ready" ]; then
   wine_cmd wineboot -i
   { printf '\377\376'; iconv -f UTF-8 -t UTF-16LE "$root/settings.reg"; } >"$root/settings-utf16.reg"
   wine_cmd wine regedit /S "$root/settings-utf16.reg"
-  # Debian's Wine cannot find its own Marlett, which draws the caption
-  # buttons.
-  cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
   # Without a restart after the first boot every window start stalls.
   wine_cmd wineserver -k || true
   wine_cmd wineserver -w || true
   wine_cmd wineserver -p
   touch "$prefix/.ready"
 fi
+# Debian's Wine cannot find its own Marlett (package fonts-wine), which
+# draws the caption buttons: without it they show the letter "r". A prefix
+# made before the font was there gets it now.
+fonts=$prefix/drive_c/windows/Fonts
+[ -f "$fonts/marlett.ttf" ] || cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
 # Without a window manager Wine draws the frames itself; on your display
 # the window manager does.
 managed=Y
@@ -174,6 +176,8 @@ if [ $headless -eq 1 ]; then
   drive start "$win_patch\\update.exe" "$win_patch"
   drive find confirm 30000
   shot 1-confirm "${reply[4]}"
+  # Wine draws this frame itself: its close button must show the cross.
+  python3 scripts/check-close-button.py "$shots/1-confirm.png"
   echo "  \"${reply[2]}\": pressing OK"
   drive click "${reply[1]}" 1
   drive find progress 30000

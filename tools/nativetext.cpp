@@ -168,3 +168,21 @@ std::string TextToUtf8(const char* lpszText)
     }
     return out;
 }
+
+std::string Json(const char* lpszText)
+{
+    std::string utf8 = TextToUtf8(lpszText), out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char buf[8];
+            snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}

@@ -24,6 +24,10 @@ bool TextFromNative(const char* lpszNative, std::string* pOut);
 // becomes U+FFFD, so damaged names still print.
 std::string TextToUtf8(const char* lpszText);
 
+// Code-page-932 text as a quoted JSON string in UTF-8, whatever the
+// console speaks.
+std::string Json(const char* lpszText);
+
 // Whether the names the OS hands this program are code page 932: always on
 // POSIX (the seam converts), on Windows only when the system code page for
 // programs that are not Unicode is 932.

@@ -10,6 +10,8 @@
 #include "pack/cpack.h"
 #include "platform/platform.h"
 
+#include "nativetext.h"
+
 #include <new>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,7 +27,8 @@ const char USAGE[] =
     "Archives:\n"
     "  create [--method M] ARCHIVE PATH...   pack files and folder trees (M: store, slide,\n"
     "                                        huffman, zlib; default zlib)\n"
-    "  list ARCHIVE                          members: name, size, stored size, ratio, offset\n"
+    "  list [--json] ARCHIVE                 members: name, size, stored size, ratio, offset\n"
+    "                                        (--json: the same as JSON, names in UTF-8)\n"
     "  test ARCHIVE                          decode every member and report damage\n"
     "  extract [-C DIR] ARCHIVE [MEMBER...]  write all or the named members into DIR\n"
     "                                        (default: the current folder)\n"
@@ -182,13 +185,30 @@ bool OpenArchive(CPack* pPack, const char* lpszArg)
     return true;
 }
 
+// For scripts: the table's facts, names in UTF-8 whatever the console speaks.
+void ListJson(CPack* pPack)
+{
+    PackMember* pFirst = (PackMember*)pPack->m_pAllList->GetFirst();
+    printf("{\n  \"method\": %s,\n  \"members\": [", pFirst ? Json(METHOD_NAMES[pFirst->nMethod]).c_str() : "null");
+    for (PackMember* p = pFirst; p; p = (PackMember*)pPack->m_pAllList->GetNext())
+        printf("%s\n    {\"name\": %s, \"size\": %lu, \"stored\": %lu, \"offset\": %lu}", p == pFirst ? "" : ",",
+               Json(p->szName).c_str(), (unsigned long)p->dwOrgSize, (unsigned long)p->dwPackSize,
+               (unsigned long)p->dwOffset);
+    printf("%s]\n}\n", pFirst ? "\n  " : "");
+}
+
 int List(int argc, char** argv)
 {
-    if (argc != 1)
+    bool bJson = argc == 2 && strcmp(argv[0], "--json") == 0;
+    if (argc != 1 && !bJson)
         return Usage("list needs one archive");
     CPack clPack;
-    if (!OpenArchive(&clPack, argv[0]))
+    if (!OpenArchive(&clPack, argv[argc - 1]))
         return 1;
+    if (bJson) {
+        ListJson(&clPack);
+        return 0;
+    }
     PackMember* pFirst = (PackMember*)clPack.m_pAllList->GetFirst();
     printf("method: %s\n", pFirst ? METHOD_NAMES[pFirst->nMethod] : "-");
     printf("%12s %12s %7s %10s  %s\n", "size", "stored", "ratio", "offset", "name");

@@ -301,24 +301,6 @@ std::string NativePath(const char* lpszPath)
     return shown;
 }
 
-std::string Json(const char* lpszText)
-{
-    std::string utf8 = TextToUtf8(lpszText), out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char buf[8];
-            snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
-
 bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize)
 {
     char lpszTemp[MAX_PATH];

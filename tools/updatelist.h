@@ -33,8 +33,6 @@ bool FullPath(const char* lpszPath, const char* lpszArg, char* lpszFull);
 std::string NativePath(const char* lpszPath);
 // Code-page-932 text as the console shows it.
 std::string Shown(const char* lpszText);
-// Code-page-932 text as a quoted JSON string (UTF-8).
-std::string Json(const char* lpszText);
 
 // Reads an information file with the updater's loader. On failure the
 // reason, as the updater's checks see it, is put in *pReason.

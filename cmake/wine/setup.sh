@@ -50,13 +50,23 @@ wine_cmd() {
 # then the one this run uses.
 LC_ALL=ja_JP.UTF-8 wineserver -p </dev/null >>"$log" 2>&1 || [ $? -eq 2 ] || { echo "setup: cannot start wineserver (see $log)" >&2; exit 1; }
 
+# Debian's Wine cannot find its own Marlett (package fonts-wine), which
+# draws the caption buttons: without it they show the letter "r". A prefix
+# made before the font was there gets it now.
+install_marlett() {
+  fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  cp /usr/share/wine/fonts/marlett.ttf "$fonts/" || {
+    echo "setup: cannot copy Wine's Marlett font (install fonts-wine: sh scripts/install-deps.sh)" >&2
+    exit 1
+  }
+}
+
 if [ ! -f "$WINEPREFIX/.ready" ]; then
   wine_cmd wineboot -i
   { printf '\377\376'; iconv -f UTF-8 -t UTF-16LE "$root/settings.reg"; } >"$root/settings-utf16.reg"
   wine_cmd wine regedit /S "$root/settings-utf16.reg"
-  # Debian's Wine cannot find its own Marlett, which draws the caption
-  # buttons.
-  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  install_marlett
   # Without a restart after the first boot every later window start
   # stalls for seconds.
   wine_cmd wineserver -k || true
@@ -67,5 +77,6 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
   wine_cmd wine cmd /c exit 0
   touch "$WINEPREFIX/.ready"
 else
+  install_marlett
   wine_cmd wine cmd /c exit 0
 fi

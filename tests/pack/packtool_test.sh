@@ -38,6 +38,16 @@ for method in store slide huffman zlib; do
   grep -q config out.txt && fail "list $method: a folder beginning with a dot was packed"
   grep -q ' 5 members' out.txt || fail "list $method: count"
   run "$@" test $method.pac && grep -q '5 members OK' out.txt || fail "test $method"
+  # The same facts for scripts, names in UTF-8 on every console.
+  "$@" list --json $method.pac >list.json && python3 - $method <<'EOF' || fail "list --json $method"
+import json, os, sys
+j = json.load(open("list.json", encoding="utf-8"))
+files = {n: os.path.getsize(os.path.join(d, n)) for d, _, ns in os.walk("tree") if ".git" not in d for n in ns}
+assert j["method"] == sys.argv[1], j["method"]
+assert {m["name"]: m["size"] for m in j["members"]} == files, j["members"]
+ends = sorted((m["offset"], m["offset"] + m["stored"]) for m in j["members"])
+assert ends[0][0] == 12 and all(a[1] == b[0] for a, b in zip(ends, ends[1:])), ends
+EOF
   run "$@" extract -C out_$method $method.pac || fail "extract $method: $(cat err.txt)"
   cmp -s out_$method/a.txt tree/a.txt || fail "extract $method: a.txt"
   cmp -s "out_$method/ソ.txt" "tree/sub/ソ.txt" || fail "extract $method: ソ.txt"
