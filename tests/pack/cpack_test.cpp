@@ -611,7 +611,12 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
         EXPECT_TRUE(WriteWholeFile(path, bytes));
         CPack clPack;
         int nResult = clPack.OpenArchive(path.c_str());
-        return nResult == 0 && clPack.m_pAllList->GetCount() == 0;
+        // Open takes whatever begins with "PAC" as an archive: refused
+        // there too, never entered as a loose file.
+        CPack clOpen;
+        bool bOpenRefused = bytes.compare(0, 3, "PAC") != 0 ||
+                            (clOpen.Open(path.c_str()) == 0 && clOpen.m_pAllList->GetCount() == 0);
+        return nResult == 0 && clPack.m_pAllList->GetCount() == 0 && bOpenRefused;
     };
     std::vector<RawMember> good = { { "a.bin", 3, "abc" }, { "b.bin", 2, "de" } };
     ASSERT_FALSE(Refused(BuildArchive(PACK_STORE, good)));
