@@ -190,7 +190,8 @@ int CPack::AddFile(const char* lpszPath)
 int CPack::AddFolder(const char* lpszPath)
 {
     char lpszPattern[MAX_PATH], lpszEntry[MAX_PATH];
-    if (!lpszPath[0] || !JoinPath(lpszPattern, lpszPath, "*.*"))
+    // An empty path is the current folder: "*.*" and bare entry names.
+    if (!JoinPath(lpszPattern, lpszPath, "*.*"))
         return 0;
     PlatFindData fd;
     HANDLE hFind = PlatFindFirst(lpszPattern, &fd);
