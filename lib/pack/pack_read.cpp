@@ -7,6 +7,7 @@
 #include "container/clist.h"
 #include "file/cfile.h"
 #include "file/path.h"
+#include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include <new>
@@ -35,15 +36,6 @@ bool IsPlainName(const char* lpszName)
         if (lpszName[i] == '/' || lpszName[i] == ':' || IsSeparatorAt(lpszName, i))
             return false;
     return true;
-}
-
-// path + a separator (unless it ends in one) + name, if it fits.
-bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
-{
-    size_t nLen = strlen(lpszFolder);
-    bool bSep = nLen > 0 && !IsSeparatorAt(lpszFolder, (int)nLen - 1);
-    int n = snprintf(lpszDst, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", lpszName);
-    return n > 0 && n < MAX_PATH;
 }
 
 } // namespace

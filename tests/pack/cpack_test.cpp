@@ -299,6 +299,13 @@ TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
     // A target folder that does not exist: nothing is written anywhere.
     EXPECT_EQ(0, clPack.Save(dir.Path("nofolder\\out.pac").c_str(), PACK_STORE, NULL, NULL));
 
+    // A read-only archive is not replaced.
+    ASSERT_EQ(1, PlatSetFileAttributes(dir.Path("out.pac").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(0, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
+    EXPECT_EQ("old archive", data);
+    ASSERT_EQ(1, PlatSetFileAttributes(dir.Path("out.pac").c_str(), FILE_ATTRIBUTE_NORMAL));
+
     ASSERT_EQ(1, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
     ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
     EXPECT_EQ("PAC", data.substr(0, 3));
@@ -531,6 +538,19 @@ TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
     }
     // A folder that cannot be written to stops at once.
     EXPECT_EQ(0, clPack.ExtractAll(dir.Path("missing").c_str()));
+
+    // Loose members extracted into the folder they are read from: each one
+    // is its own destination, and comes out whole, with nothing else left.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.ExtractAll(dir.Path("src").c_str()));
+    for (const Source& s : sources) {
+        std::string data;
+        ASSERT_TRUE(ReadWholeFile(dir.Path(std::string("src\\") + s.name), &data)) << s.name;
+        EXPECT_TRUE(data == s.data) << s.name;
+    }
+    CPack clAfter;
+    ASSERT_EQ(1, clAfter.Open(dir.Path("src\\").c_str()));
+    EXPECT_EQ(sources.size(), (size_t)clAfter.m_pAllList->GetCount());
 }
 
 TEST(PackFile, PreloadServesEverythingFromMemory)
