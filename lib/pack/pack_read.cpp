@@ -25,16 +25,47 @@ DWORD LoadDword(const BYTE* p)
     return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
 }
 
-// A member name must be a plain file name: the archive has one flat name
-// space, and extraction joins names to a folder, so a name that climbs
-// out of it ("..", a separator, a drive) would write elsewhere.
+// Names Windows gives to devices, in any letter case and with any
+// extension: "con.txt" opens the console, not a file.
+bool IsDeviceName(const char* lpszName)
+{
+    static const char* const DEVICES[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$" };
+    size_t nBase = strcspn(lpszName, ".");
+    while (nBase > 0 && lpszName[nBase - 1] == ' ') // "nul .txt" is NUL as well
+        nBase--;
+    char szBase[8];
+    if (nBase >= sizeof(szBase))
+        return false;
+    memcpy(szBase, lpszName, nBase);
+    szBase[nBase] = 0;
+    for (const char* lpszDevice : DEVICES)
+        if (CompareNoCase(szBase, lpszDevice) == 0)
+            return true;
+    if (nBase != 4 || szBase[3] < '1' || szBase[3] > '9')
+        return false;
+    szBase[3] = 0; // COM1 to COM9, LPT1 to LPT9
+    return CompareNoCase(szBase, "COM") == 0 || CompareNoCase(szBase, "LPT") == 0;
+}
+
+// A member name must be a plain file name that Windows creates as given:
+// the archive has one flat name space, and extraction joins names to a
+// folder, so a name that climbs out of it ("..", a separator, a drive)
+// would write elsewhere, a device name would write to the device, and a
+// name Windows alters (a trailing dot or space dropped) or refuses
+// (forbidden characters, control bytes) would not be the member's.
 bool IsPlainName(const char* lpszName)
 {
-    if (!lpszName[0] || strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0)
+    size_t nLen = strlen(lpszName);
+    if (!nLen || lpszName[nLen - 1] == '.' || lpszName[nLen - 1] == ' ' || IsDeviceName(lpszName))
         return false;
-    for (int i = 0; lpszName[i]; i++)
-        if (lpszName[i] == '/' || lpszName[i] == ':' || IsSeparatorAt(lpszName, i))
+    for (size_t i = 0; i < nLen; i++) {
+        BYTE c = (BYTE)lpszName[i];
+        // '|' and '\\' may be the second byte of a double-byte character;
+        // the other forbidden bytes lie below every such byte.
+        bool bSingle = PlatMbsByteType(lpszName, i) != PLAT_MBC_TRAIL;
+        if (c < 0x20 || strchr("<>:\"/?*", c) || (bSingle && (c == '|' || c == '\\')))
             return false;
+    }
     return true;
 }
 
