@@ -25,6 +25,46 @@ DWORD LoadDword(const BYTE* p)
     return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
 }
 
+// The most content a block of dwPackSize bytes can decode to, so that a
+// record stating more is refused before anything of its size is
+// allocated. A Huffman block whose tree is a single leaf (its first bit 0)
+// has no such bound and is not covered here.
+QWORD LargestContent(DWORD dwMethod, DWORD dwPackSize)
+{
+    QWORD qwPack = dwPackSize;
+    switch (dwMethod) {
+    case PACK_STORE:
+        return qwPack;
+    case PACK_SLIDE: {
+        // A group is a flag byte and 8 items; the item that gives most per
+        // byte is a match, 2 bytes for at most 18. So a full group gives at
+        // most 144 bytes from 17, and the last, cut group of r bytes at
+        // most (r - 1) / 2 matches and, for an even r, one literal more.
+        QWORD qwGroups = qwPack / 17, qwRest = qwPack % 17;
+        return qwGroups * 144 + (qwRest ? (qwRest - 1) / 2 * 18 + (qwRest - 1) % 2 : 0);
+    }
+    case PACK_HUFFMAN:
+        // Two leaves or more: every content byte has a code of a bit at
+        // least, after a tree of 19 bits at least (an internal node and
+        // two leaves of 9 bits).
+        return qwPack * 8 < 19 ? 0 : qwPack * 8 - 19;
+    default:
+        // zlib: 2 header and 4 check bytes around the deflate data, in
+        // which a match (a length and a distance code, a bit each at
+        // least) gives at most 258 bytes: 1032 bytes a byte.
+        return qwPack < 6 ? 0 : (qwPack - 6) * 1032;
+    }
+}
+
+// Whether the Huffman block at qwOffset starts with a tree of a single
+// leaf (a first bit 0). Save writes a file of one repeated byte so, and
+// such a block yields any length from a few bytes.
+bool IsSingleLeafTree(CFile* pFile, QWORD qwOffset, DWORD dwPackSize)
+{
+    BYTE bFirst = 0xFF;
+    return dwPackSize && pFile->Seek64(qwOffset, 0) && pFile->Read(&bFirst, 1) == 1 && !(bFirst & 0x80);
+}
+
 // Names Windows gives to devices, in any letter case and with any
 // extension: "con.txt" opens the console, not a file.
 bool IsDeviceName(const char* lpszName)
@@ -160,7 +200,9 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
             goto done;
         if (dwOffset < HEADER_SIZE || (QWORD)dwOffset + dwPackSize > dwDataEnd)
             goto done;
-        if (dwMethod == PACK_STORE && dwPackSize != dwOrgSize)
+        bool bSizeFits = dwMethod == PACK_STORE ? dwPackSize == dwOrgSize
+                                                : dwOrgSize <= LargestContent(dwMethod, dwPackSize);
+        if (!bSizeFits && !(dwMethod == PACK_HUFFMAN && IsSingleLeafTree(pFile, dwOffset, dwPackSize)))
             goto done;
     }
     for (DWORD i = 0; i < dwCount; i++) {

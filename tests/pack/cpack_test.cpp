@@ -189,6 +189,12 @@ TEST(PackSave, EveryMethodRoundTripsEdgeContents)
 {
     ScratchDir dir("save_roundtrip");
     std::vector<Source> sources = Sources();
+    // Contents the encoders shrink most, which the reader's size bounds
+    // must still accept: zeros (sliding-window matches of 18 from the
+    // fresh ring, at its bound exactly; a one-leaf Huffman tree; zlib near
+    // its limit) and two byte values (Huffman codes of one bit).
+    sources.push_back({ "zeros.bin", std::string(1 << 20, '\0') });
+    sources.push_back({ "two.bin", "B" + std::string(1 << 20, 'A') });
     WriteSources(dir, sources);
     for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
         CPack clPack;
@@ -666,6 +672,26 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 0x7FFFFFFF))) << "count beyond the directory";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 3))) << "count one too many";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "a.bin", 4, "abc" } }))) << "stored size mismatch";
+    // A stated size more than the block can decode to is refused before
+    // anything of that size is allocated; the largest one is accepted.
+    struct {
+        DWORD dwMethod;
+        std::string block;
+        DWORD dwLargest;
+    } const bounds[] = {
+        { PACK_SLIDE, std::string(17, '\0'), 144 },     // a group of 8 matches of 18
+        { PACK_SLIDE, std::string(20, '\0'), 144 + 18 }, // and a cut group with one
+        { PACK_SLIDE, std::string(21, '\0'), 144 + 19 }, // and a literal
+        { PACK_HUFFMAN, "", 0 },
+        { PACK_HUFFMAN, std::string("\x80\0\0", 3), 5 }, // 24 bits: a tree of 19, 5 codes
+        { PACK_ZLIB, std::string(10, 'z'), 4 * 1032 },
+    };
+    for (const auto& b : bounds) {
+        EXPECT_FALSE(Refused(BuildArchive(b.dwMethod, { { "m", b.dwLargest, b.block } }))) << b.dwMethod;
+        EXPECT_TRUE(Refused(BuildArchive(b.dwMethod, { { "m", b.dwLargest + 1, b.block } }))) << b.dwMethod;
+    }
+    // A one-leaf Huffman tree codes any length in a few bytes.
+    EXPECT_FALSE(Refused(BuildArchive(PACK_HUFFMAN, { { "m", 0xFFFFFFFF, std::string("\x00\x80", 2) } })));
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { std::string(64, 'n'), 1, "a" } }))) << "unterminated";
     // Names that would write outside the folder, to a device, or to a name
     // other than the member's; '\\' and '|' as second bytes of a character
@@ -694,11 +720,12 @@ TEST(PackDamage, DamagedBlocksReadAsFailures)
     std::string path = dir.Path("bad.pac");
     std::string content = Pattern(2000, 5) + std::string(2000, 'z');
 
-    // A sliding-window stream cut short yields fewer bytes than recorded.
+    // A sliding-window stream cut short yields fewer bytes than recorded
+    // (cut where its bytes could still hold them, so the open accepts it).
     std::string slide(content.size() * 2, '\0');
     CSlide clSlide;
     slide.resize(clSlide.Compress(&slide[0], (DWORD)slide.size(), content.data(), (DWORD)content.size()));
-    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 100) } })));
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 500) } })));
     CPack clPack;
     ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
     std::string data;
