@@ -6,6 +6,7 @@
 #include "file/cfile.h"
 #include "file/directory.h"
 #include "file/path.h"
+#include "pack/pack_util.h"
 #include "pack_test_util.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
@@ -189,6 +190,12 @@ TEST(PackSave, EveryMethodRoundTripsEdgeContents)
 {
     ScratchDir dir("save_roundtrip");
     std::vector<Source> sources = Sources();
+    // Contents the encoders shrink most, which the reader's size bounds
+    // must still accept: zeros (sliding-window matches of 18 from the
+    // fresh ring, at its bound exactly; a one-leaf Huffman tree; zlib near
+    // its limit) and two byte values (Huffman codes of one bit).
+    sources.push_back({ "zeros.bin", std::string(1 << 20, '\0') });
+    sources.push_back({ "two.bin", "B" + std::string(1 << 20, 'A') });
     WriteSources(dir, sources);
     for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
         CPack clPack;
@@ -299,6 +306,13 @@ TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
     // A target folder that does not exist: nothing is written anywhere.
     EXPECT_EQ(0, clPack.Save(dir.Path("nofolder\\out.pac").c_str(), PACK_STORE, NULL, NULL));
 
+    // A read-only archive is not replaced.
+    ASSERT_EQ(1, PlatSetFileAttributes(dir.Path("out.pac").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(0, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
+    EXPECT_EQ("old archive", data);
+    ASSERT_EQ(1, PlatSetFileAttributes(dir.Path("out.pac").c_str(), FILE_ATTRIBUTE_NORMAL));
+
     ASSERT_EQ(1, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
     ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
     EXPECT_EQ("PAC", data.substr(0, 3));
@@ -310,7 +324,7 @@ TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
     PlatFindClose(hFind);
 }
 
-TEST(PackSave, NameLengthLimit)
+TEST(PackSave, NamesTheFormatOrWindowsCannotHold)
 {
     ScratchDir dir("save_names");
     std::string name63(59, 'n'), name64(60, 'n');
@@ -321,6 +335,16 @@ TEST(PackSave, NameLengthLimit)
     EXPECT_EQ(1, clPack.AddFile(dir.Path("src\\" + name63).c_str()));
     EXPECT_EQ(0, clPack.AddFile(dir.Path("src\\" + name64).c_str()));
     EXPECT_EQ(1, clPack.m_pAllList->GetCount());
+    // Names Windows cannot create as files (only a POSIX file system holds
+    // them) are refused like names that do not fit.
+    if (!RunningUnderWine()) {
+        ASSERT_EQ(1, CreateDirectories(dir.Path("bad").c_str()));
+        for (const char* name : { "aux.txt", "a|b", "trail." }) {
+            ASSERT_TRUE(WriteWholeFile(dir.Path(std::string("bad\\") + name), "x"));
+            EXPECT_EQ(0, clPack.AddFile(dir.Path(std::string("bad\\") + name).c_str())) << name;
+        }
+        EXPECT_EQ(1, clPack.m_pAllList->GetCount());
+    }
     // A folder walk that meets an unstorable name reports it after
     // entering the rest.
     CPack clWalk;
@@ -353,6 +377,17 @@ TEST(PackOpen, ArchiveFileAndFolderSources)
     EXPECT_EQ(Full(dir.Path("src\\sub\\y.txt")), pMember->szPackPath);
     EXPECT_EQ(2u, pMember->dwOrgSize);
     EXPECT_EQ(0u, pMember->dwOffset);
+
+    // An empty folder path is the current folder.
+    char cwd[MAX_PATH];
+    ASSERT_NE(0u, PlatGetCurrentDirectory(MAX_PATH, cwd));
+    ASSERT_EQ(1, PlatSetCurrentDirectory(dir.Path("src").c_str()));
+    CPack clHere;
+    int nHere = clHere.AddFolder("");
+    ASSERT_EQ(1, PlatSetCurrentDirectory(cwd));
+    EXPECT_EQ(1, nHere);
+    EXPECT_EQ((std::vector<std::string>{ ".dot", "x.txt", "y.txt" }), Sorted(MemberNames(&clHere)));
+    EXPECT_EQ(Full(dir.Path("src\\sub\\y.txt")), clHere.Find("y.txt")->szPackPath);
 
     // Without the backslash the folder itself is one member of size 0.
     ASSERT_EQ(1, clPack.Open(dir.Path("src").c_str()));
@@ -448,6 +483,54 @@ TEST(PackRead, InPlaceOnlyForStoredMembersOfFiles)
     EXPECT_EQ(0, clPack.OpenMemberFile("nothing", &hFile));
 }
 
+// Archives longer than a signed 32-bit seek reaches, up to the format's
+// limit of 2^32 - 1 bytes, which Save keeps to by the same rule. Sparse
+// files: only the few bytes written take room.
+TEST(PackRead, ArchivesPastTwoGigabytesUpToTheLimit)
+{
+    ScratchDir dir("read_4g");
+    std::string path = dir.Path("big.pac");
+    const DWORD dwFar = 0x7FFFFFF0;
+    const std::string strFar = "a member across the 2 GiB mark!!";
+    std::string head = std::string("PAC\0\2\0\0\0\0\0\0\0", 12) + "hello";
+    std::string tail = DirectoryTail(DirRecord("low.bin", 12, 5, 5) + DirRecord("far.bin", dwFar, 32, 32));
+    struct {
+        QWORD qwLength;
+        int nOpens;
+    } const rows[] = { { 0x80000010 + tail.size(), 1 }, { 0xFFFFFFFF, 1 }, { 0x100000000, 0 } };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.qwLength);
+        CFile clFile;
+        ASSERT_EQ(1, clFile.Open(path.c_str(), 1));
+        ASSERT_EQ(head.size(), clFile.Write(head.data(), (DWORD)head.size()));
+        ASSERT_EQ(1, clFile.Seek64(dwFar, 0));
+        ASSERT_EQ(strFar.size(), clFile.Write(strFar.data(), (DWORD)strFar.size()));
+        ASSERT_EQ(1, clFile.Seek64(row.qwLength - tail.size(), 0));
+        ASSERT_EQ(tail.size(), clFile.Write(tail.data(), (DWORD)tail.size()));
+        ASSERT_EQ(row.qwLength, clFile.GetPos64());
+        clFile.Close();
+
+        EXPECT_EQ(row.nOpens == 1, ArchiveLengthFits(row.qwLength));
+        CPack clPack;
+        ASSERT_EQ(row.nOpens, clPack.OpenArchive(path.c_str()));
+        if (!row.nOpens) {
+            EXPECT_EQ(0, clPack.m_pAllList->GetCount());
+            continue;
+        }
+        std::string data;
+        ASSERT_TRUE(ReadWholeMember(&clPack, clPack.Find("far.bin"), &data));
+        EXPECT_EQ(strFar, data);
+        ASSERT_TRUE(ReadWholeMember(&clPack, clPack.Find("low.bin"), &data));
+        EXPECT_EQ("hello", data);
+        CFile clMember;
+        ASSERT_EQ(1, clMember.OpenPack(&clPack, "far.bin", 0));
+        EXPECT_EQ(CFILE_HANDLE, clMember.m_nType);
+        char buf[64] = {};
+        EXPECT_EQ(strFar.size(), clMember.Read(buf, sizeof(buf)));
+        EXPECT_EQ(strFar, buf);
+    }
+}
+
 TEST(PackFile, StoredMemberReadInPlaceStaysInsideItsWindow)
 {
     ScratchDir dir("file_window");
@@ -520,6 +603,19 @@ TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
     }
     // A folder that cannot be written to stops at once.
     EXPECT_EQ(0, clPack.ExtractAll(dir.Path("missing").c_str()));
+
+    // Loose members extracted into the folder they are read from: each one
+    // is its own destination, and comes out whole, with nothing else left.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.ExtractAll(dir.Path("src").c_str()));
+    for (const Source& s : sources) {
+        std::string data;
+        ASSERT_TRUE(ReadWholeFile(dir.Path(std::string("src\\") + s.name), &data)) << s.name;
+        EXPECT_TRUE(data == s.data) << s.name;
+    }
+    CPack clAfter;
+    ASSERT_EQ(1, clAfter.Open(dir.Path("src\\").c_str()));
+    EXPECT_EQ(sources.size(), (size_t)clAfter.m_pAllList->GetCount());
 }
 
 TEST(PackFile, PreloadServesEverythingFromMemory)
@@ -611,7 +707,12 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
         EXPECT_TRUE(WriteWholeFile(path, bytes));
         CPack clPack;
         int nResult = clPack.OpenArchive(path.c_str());
-        return nResult == 0 && clPack.m_pAllList->GetCount() == 0;
+        // Open takes whatever begins with "PAC" as an archive: refused
+        // there too, never entered as a loose file.
+        CPack clOpen;
+        bool bOpenRefused = bytes.compare(0, 3, "PAC") != 0 ||
+                            (clOpen.Open(path.c_str()) == 0 && clOpen.m_pAllList->GetCount() == 0);
+        return nResult == 0 && clPack.m_pAllList->GetCount() == 0 && bOpenRefused;
     };
     std::vector<RawMember> good = { { "a.bin", 3, "abc" }, { "b.bin", 2, "de" } };
     ASSERT_FALSE(Refused(BuildArchive(PACK_STORE, good)));
@@ -620,13 +721,37 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 0x7FFFFFFF))) << "count beyond the directory";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 3))) << "count one too many";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "a.bin", 4, "abc" } }))) << "stored size mismatch";
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "..", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "..\\evil.bin", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "d/evil.bin", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "C:evil.bin", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "", 1, "a" } })));
+    // A stated size more than the block can decode to is refused before
+    // anything of that size is allocated; the largest one is accepted.
+    struct {
+        DWORD dwMethod;
+        std::string block;
+        DWORD dwLargest;
+    } const bounds[] = {
+        { PACK_SLIDE, std::string(17, '\0'), 144 },     // a group of 8 matches of 18
+        { PACK_SLIDE, std::string(20, '\0'), 144 + 18 }, // and a cut group with one
+        { PACK_SLIDE, std::string(21, '\0'), 144 + 19 }, // and a literal
+        { PACK_HUFFMAN, "", 0 },
+        { PACK_HUFFMAN, std::string("\x80\0\0", 3), 5 }, // 24 bits: a tree of 19, 5 codes
+        { PACK_ZLIB, std::string(10, 'z'), 4 * 1032 },
+    };
+    for (const auto& b : bounds) {
+        EXPECT_FALSE(Refused(BuildArchive(b.dwMethod, { { "m", b.dwLargest, b.block } }))) << b.dwMethod;
+        EXPECT_TRUE(Refused(BuildArchive(b.dwMethod, { { "m", b.dwLargest + 1, b.block } }))) << b.dwMethod;
+    }
+    // A one-leaf Huffman tree codes any length in a few bytes.
+    EXPECT_FALSE(Refused(BuildArchive(PACK_HUFFMAN, { { "m", 0xFFFFFFFF, std::string("\x00\x80", 2) } })));
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { std::string(64, 'n'), 1, "a" } }))) << "unterminated";
-    EXPECT_FALSE(Refused(BuildArchive(PACK_STORE, { { "\x83\x5C.bin", 1, "a" } }))) << "SO is a name";
+    // Names that would write outside the folder, to a device, or to a name
+    // other than the member's; '\\' and '|' as second bytes of a character
+    // (SO, PO) are part of the name.
+    for (const char* name : { "..", "..\\evil.bin", "d/evil.bin", "C:evil.bin", "", "CON", "con.txt",
+                              "Nul.tar.gz", "aux .txt", "PRN", "COM1", "lpt9.log", "CONIN$", "a.", "a ",
+                              "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "\x7F\x01" })
+        EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { name, 1, "a" } }))) << name;
+    for (const char* name : { "\x83\x5C.bin", "\x83\x7C.bin", "COM10", "com0", "console.txt", "LPT.txt",
+                              "nullx", ".dot", "a.b.c", "a b" })
+        EXPECT_FALSE(Refused(BuildArchive(PACK_STORE, { { name, 1, "a" } }))) << name;
 
     // Offsets pointing outside the data area.
     std::string archive = BuildArchive(PACK_STORE, good);
@@ -644,11 +769,12 @@ TEST(PackDamage, DamagedBlocksReadAsFailures)
     std::string path = dir.Path("bad.pac");
     std::string content = Pattern(2000, 5) + std::string(2000, 'z');
 
-    // A sliding-window stream cut short yields fewer bytes than recorded.
+    // A sliding-window stream cut short yields fewer bytes than recorded
+    // (cut where its bytes could still hold them, so the open accepts it).
     std::string slide(content.size() * 2, '\0');
     CSlide clSlide;
     slide.resize(clSlide.Compress(&slide[0], (DWORD)slide.size(), content.data(), (DWORD)content.size()));
-    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 100) } })));
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 500) } })));
     CPack clPack;
     ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
     std::string data;
