@@ -129,17 +129,18 @@ int CFile::Seek64(QWORD qwOffset, int nOrigin)
     switch (m_nType) {
     case CFILE_NONE:
         return 0;
-    case CFILE_HANDLE:
-        // A seek the OS refuses (a negative target) is not reported; the
-        // next read then finds nothing in the window.
-        if (nOrigin == 0 || nOrigin == 2) {
-            m_qwPos = (nOrigin == 0 ? m_qwStart : m_qwEnd) + qwOffset;
+    case CFILE_HANDLE: {
+        // The position may stand anywhere, as a block's cursor may: before
+        // the window's start, before the file's start (a wrapped target) or
+        // past the end. Reads there find nothing (Read checks m_qwPos), and
+        // the OS is moved only to targets it can take, always absolutely,
+        // so after a refused target the next seek still lands where asked.
+        QWORD qwBase = nOrigin == 0 ? m_qwStart : nOrigin == 2 ? m_qwEnd : m_qwPos;
+        m_qwPos = qwBase + qwOffset;
+        if ((int64_t)m_qwPos >= 0)
             PlatSetFilePos(m_hFile, (int64_t)m_qwPos, PLAT_SEEK_BEGIN, NULL);
-        } else {
-            m_qwPos += qwOffset;
-            PlatSetFilePos(m_hFile, (int64_t)qwOffset, PLAT_SEEK_CURRENT, NULL);
-        }
         return 1;
+    }
     default: {
         // Only the low 32 bits move a block cursor, as a signed distance.
         BYTE* pBase = nOrigin == 0 ? m_pTop : nOrigin == 2 ? m_pEnd : m_pCur;
@@ -157,12 +158,10 @@ DWORD CFile::GetPos()
 QWORD CFile::GetPos64()
 {
     switch (m_nType) {
-    case CFILE_HANDLE: {
-        // From the OS handle, so the position is right after writes too.
-        QWORD qwPos = 0;
-        PlatSetFilePos(m_hFile, 0, PLAT_SEEK_CURRENT, &qwPos);
-        return qwPos - m_qwStart;
-    }
+    case CFILE_HANDLE:
+        // Reads and writes move m_qwPos with the OS position, and a seek
+        // sets it even where the OS cannot follow.
+        return m_qwPos - m_qwStart;
     case CFILE_MEMORY:
     case CFILE_RESOURCE:
         return (QWORD)(int64_t)((intptr_t)m_pCur - (intptr_t)m_pTop);
@@ -192,9 +191,11 @@ DWORD CFile::Read(void* pBuffer, DWORD dwSize)
 {
     switch (m_nType) {
     case CFILE_HANDLE: {
-        DWORD dwCount = dwSize;
-        if (m_qwPos + dwSize > m_qwEnd)
-            dwCount = m_qwPos < m_qwEnd ? (DWORD)(m_qwEnd - m_qwPos) : 0;
+        // Nothing outside [m_qwStart, m_qwEnd), tested without a sum that
+        // could wrap.
+        if (m_qwPos < m_qwStart || m_qwPos >= m_qwEnd)
+            return 0;
+        DWORD dwCount = m_qwEnd - m_qwPos < dwSize ? (DWORD)(m_qwEnd - m_qwPos) : dwSize;
         DWORD dwRead = 0;
         if (!PlatReadFile(m_hFile, pBuffer, dwCount, &dwRead))
             return 0;
@@ -219,15 +220,17 @@ DWORD CFile::Write(const void* pBuffer, DWORD dwSize)
 {
     switch (m_nType) {
     case CFILE_HANDLE: {
+        // A position the OS could not take (before the file's start) is
+        // not where the OS would write.
         DWORD dwWritten = 0;
-        if (!PlatWriteFile(m_hFile, pBuffer, dwSize, &dwWritten))
+        if ((int64_t)m_qwPos < 0 || !PlatWriteFile(m_hFile, pBuffer, dwSize, &dwWritten))
             return 0;
         m_qwSize += dwWritten;
+        m_qwPos += dwWritten;
         // Keep the end at the furthest byte written, so that seeking from
         // the end of a file being written means the end of what it holds.
-        QWORD qwPos = 0;
-        if (PlatSetFilePos(m_hFile, 0, PLAT_SEEK_CURRENT, &qwPos) && qwPos > m_qwEnd)
-            m_qwEnd = qwPos;
+        if (m_qwPos > m_qwEnd)
+            m_qwEnd = m_qwPos;
         return dwWritten;
     }
     case CFILE_MEMORY: {

@@ -63,8 +63,11 @@ public:
     // reading, the bytes written so far when writing, the block's size.
     DWORD GetSize();
     // Moves the position from the start (nOrigin 0), the end (2) or the
-    // current position (any other value). Memory positions are not
-    // bounded. Returns 0 only on a closed object.
+    // current position (any other value). Positions are not clamped, in
+    // every kind: the position may stand before the first byte (GetPos64
+    // then reports it as a negative number in two's complement) or past the
+    // end, and reads there return 0 bytes; a file's window is never left by
+    // a read, wherever a seek pointed. Returns 0 only on a closed object.
     int Seek(LONG lOffset, int nOrigin);
     int Seek64(QWORD qwOffset, int nOrigin);
     // The position relative to the file's first byte; 0 when closed.
@@ -74,10 +77,11 @@ public:
     int GetWriteTime(SYSTEMTIME* pTime);
 
     // Reads up to dwSize bytes; fewer at the end of the data (a handle's
-    // reads stop at m_qwEnd, a block's at m_pEnd). 0 on failure or closed.
+    // reads stop at m_qwEnd, a block's at m_pEnd), none from a position
+    // outside the data. 0 on failure or closed.
     DWORD Read(void* pBuffer, DWORD dwSize);
-    // Writes dwSize bytes: to a handle without bound, to a block only up
-    // to its end. Returns the count written; 0 on failure, on a resource
+    // Writes dwSize bytes: to a handle without bound (but not at a position
+    // before its first byte), to a block only inside it. Returns the count written; 0 on failure, on a resource
     // or when closed.
     DWORD Write(const void* pBuffer, DWORD dwSize);
     // Little-endian values. A read past the end gives 0 for the missing
@@ -100,7 +104,7 @@ public:
     HRSRC m_hRsrc;
     HGLOBAL m_hResData;
     QWORD m_qwSize;
-    QWORD m_qwPos;
+    QWORD m_qwPos; // absolute in the OS file; seeks, reads and writes move it
     QWORD m_qwStart;
     QWORD m_qwEnd;
     BYTE* m_pCur;

@@ -54,6 +54,13 @@ int CPack::Open(const char* lpszPath)
         return 0;
     if (OpenArchive(lpszPath))
         return 1;
+    // A file that begins like an archive is one: a damaged archive is
+    // refused, never served as a loose file of that name.
+    CFile clFile;
+    char abMagic[3];
+    if (clFile.Open(lpszPath, 0) && clFile.Read(abMagic, 3) == 3 && memcmp(abMagic, "PAC", 3) == 0)
+        return 0;
+    clFile.Close();
     if (AddFile(lpszPath))
         return 1;
     return AddFolder(lpszPath);
@@ -183,7 +190,8 @@ int CPack::AddFile(const char* lpszPath)
 int CPack::AddFolder(const char* lpszPath)
 {
     char lpszPattern[MAX_PATH], lpszEntry[MAX_PATH];
-    if (!lpszPath[0] || !JoinPath(lpszPattern, lpszPath, "*.*"))
+    // An empty path is the current folder: "*.*" and bare entry names.
+    if (!JoinPath(lpszPattern, lpszPath, "*.*"))
         return 0;
     PlatFindData fd;
     HANDLE hFind = PlatFindFirst(lpszPattern, &fd);

@@ -246,6 +246,41 @@ TEST(CFileHandle, WindowOnALargerFileNeverYieldsItsNeighbours)
     memset(buf, 0, sizeof(buf));
     EXPECT_EQ(3u, clFile.Read(buf, 100));
     EXPECT_STREQ("ber", buf);
+
+    // Seeks before the window, before the OS file (the OS refuses those) or
+    // wrapping round 2^64: the position stands there, as a block's cursor
+    // would, and reads find nothing until a seek comes back inside.
+    const QWORD NEG = (QWORD)-1;
+    struct {
+        DWORD dwReadFirst;
+        QWORD qwOffset;
+        int nOrigin;
+        QWORD qwThen; // a further move from the current position
+        const char* pszRead;
+        QWORD qwPos;
+    } const cases[] = {
+        { 0, NEG - 9, 0, 0, "", NEG - 9 },      // before the OS file; pos + 8 wraps
+        { 2, NEG - 3, 1, 0, "", NEG - 1 },      // back past the start
+        { 0, NEG, 0, 0, "", NEG },              // just before the window
+        { 0, NEG - 2, 0, 0, "", NEG - 2 },      // wraps round to the OS file's byte 1
+        { 0, NEG - 999, 0, 1000, "member", 0 }, // out and back in, relatively
+        { 0, NEG - 5, 2, 0, "mem", 0 },         // seeks inside still work
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "offset " << (int64_t)c.qwOffset << " origin " << c.nOrigin);
+        ASSERT_EQ(1, clFile.Seek64(0, 0));
+        ASSERT_EQ(c.dwReadFirst, clFile.Read(buf, c.dwReadFirst));
+        ASSERT_EQ(1, clFile.Seek64(c.qwOffset, c.nOrigin));
+        ASSERT_EQ(1, clFile.Seek64(c.qwThen, 1));
+        EXPECT_EQ(c.qwPos, clFile.GetPos64());
+        memset(buf, 0, sizeof(buf));
+        EXPECT_EQ(strlen(c.pszRead), clFile.Read(buf, strlen(c.pszRead) ? (DWORD)strlen(c.pszRead) : 8));
+        EXPECT_STREQ(c.pszRead, buf);
+    }
+    // The signed 32-bit form reaches the same places.
+    ASSERT_EQ(1, clFile.Seek(-6, 0));
+    EXPECT_EQ(0u, clFile.Read(buf, 8));
+    EXPECT_EQ((QWORD)-6, clFile.GetPos64());
 }
 
 TEST(CFileHandle, WriteTimeIsNowInLocalTime)

@@ -354,6 +354,17 @@ TEST(PackOpen, ArchiveFileAndFolderSources)
     EXPECT_EQ(2u, pMember->dwOrgSize);
     EXPECT_EQ(0u, pMember->dwOffset);
 
+    // An empty folder path is the current folder.
+    char cwd[MAX_PATH];
+    ASSERT_NE(0u, PlatGetCurrentDirectory(MAX_PATH, cwd));
+    ASSERT_EQ(1, PlatSetCurrentDirectory(dir.Path("src").c_str()));
+    CPack clHere;
+    int nHere = clHere.AddFolder("");
+    ASSERT_EQ(1, PlatSetCurrentDirectory(cwd));
+    EXPECT_EQ(1, nHere);
+    EXPECT_EQ((std::vector<std::string>{ ".dot", "x.txt", "y.txt" }), Sorted(MemberNames(&clHere)));
+    EXPECT_EQ(Full(dir.Path("src\\sub\\y.txt")), clHere.Find("y.txt")->szPackPath);
+
     // Without the backslash the folder itself is one member of size 0.
     ASSERT_EQ(1, clPack.Open(dir.Path("src").c_str()));
     EXPECT_EQ((std::vector<std::string>{ "src" }), MemberNames(&clPack));
@@ -611,7 +622,12 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
         EXPECT_TRUE(WriteWholeFile(path, bytes));
         CPack clPack;
         int nResult = clPack.OpenArchive(path.c_str());
-        return nResult == 0 && clPack.m_pAllList->GetCount() == 0;
+        // Open takes whatever begins with "PAC" as an archive: refused
+        // there too, never entered as a loose file.
+        CPack clOpen;
+        bool bOpenRefused = bytes.compare(0, 3, "PAC") != 0 ||
+                            (clOpen.Open(path.c_str()) == 0 && clOpen.m_pAllList->GetCount() == 0);
+        return nResult == 0 && clPack.m_pAllList->GetCount() == 0 && bOpenRefused;
     };
     std::vector<RawMember> good = { { "a.bin", 3, "abc" }, { "b.bin", 2, "de" } };
     ASSERT_FALSE(Refused(BuildArchive(PACK_STORE, good)));
