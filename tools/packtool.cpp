@@ -149,7 +149,7 @@ int Create(int argc, char** argv)
             return Fail("no such file or folder: %s", argv[k]);
         bool bOk = (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ? clPack.AddFolder(lpszPath) : clPack.AddFile(lpszPath);
         if (!bOk)
-            return Fail("cannot enter everything below %s (names must be at most 63 bytes)", argv[k]);
+            return Fail("cannot enter everything below %s (names must be at most 63 bytes, and files Windows could create)", argv[k]);
     }
     Progress progress = { 0, 0, PlatIsTerminal(2) != 0 };
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;

@@ -6,8 +6,11 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/path.h"
+#include "pack/pack_util.h"
+#include "platform/platform.h"
 
 #include <new>
+#include <stdio.h>
 #include <string.h>
 
 CPack::CPack() : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
@@ -120,4 +123,24 @@ int CPack::Enter(const PackMember& member)
         m_pAllList->Remove(p);
     delete p;
     return 0;
+}
+
+bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
+{
+    size_t nLen = strlen(lpszFolder);
+    bool bSep = nLen > 0 && !IsSeparatorAt(lpszFolder, (int)nLen - 1);
+    int n = snprintf(lpszDst, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", lpszName);
+    return n > 0 && n < MAX_PATH;
+}
+
+bool MakeTempName(char* lpszTemp, const char* lpszTarget)
+{
+    for (int i = 0; i < 1000; i++) {
+        int n = snprintf(lpszTemp, MAX_PATH, "%s.~%d", lpszTarget, i);
+        if (n <= 0 || n >= MAX_PATH)
+            return false;
+        if (PlatGetFileAttributes(lpszTemp) == INVALID_FILE_ATTRIBUTES)
+            return true;
+    }
+    return false;
 }

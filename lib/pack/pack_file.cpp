@@ -3,7 +3,7 @@
 
 #include "container/clist.h"
 #include "file/cfile.h"
-#include "file/path.h"
+#include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include <new>
@@ -48,14 +48,11 @@ int CFile::OpenPack(CPack* pPack, const char* lpszName, int nMode)
 
 int CPack::ExtractAll(const char* lpszFolder)
 {
-    char lpszDest[MAX_PATH];
-    size_t nLen = strlen(lpszFolder);
-    // One separator between folder and name, also for a one-letter folder.
-    bool bSep = nLen > 0 && !IsSeparatorAt(lpszFolder, (int)nLen - 1);
+    char lpszDest[MAX_PATH], lpszTemp[MAX_PATH];
     int nResult = 1;
     for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
-        int n = snprintf(lpszDest, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", p->szName);
-        if (n <= 0 || n >= MAX_PATH)
+        // One separator between folder and name, also for a one-letter folder.
+        if (!JoinPath(lpszDest, lpszFolder, p->szName) || !MakeTempName(lpszTemp, lpszDest))
             return 0;
         // By name, as every lookup does: a later member of the same name is
         // written with the first one's content.
@@ -64,13 +61,18 @@ int CPack::ExtractAll(const char* lpszFolder)
             nResult = 0;
             continue;
         }
+        // The destination may be the very file the member is read from (a
+        // loose member extracted into its own folder): the content goes to
+        // a temporary file beside it, moved over it only when complete, so
+        // the source is never cut and a failure leaves no cut file.
         CFile clDest;
-        if (!clDest.Open(lpszDest, 1))
+        if (!clDest.Open(lpszTemp, 1))
             return 0;
         bool bOk = clDest.CopyFrom(&clMember, clMember.GetSize()) == clMember.GetSize();
         clDest.Close();
-        if (!bOk) {
-            PlatDeleteFile(lpszDest); // never leave a cut file behind
+        clMember.Close(); // Windows replaces no file that is open
+        if (!bOk || !PlatMoveFile(lpszTemp, lpszDest)) {
+            PlatDeleteFile(lpszTemp);
             return 0;
         }
     }

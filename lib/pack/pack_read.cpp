@@ -7,6 +7,7 @@
 #include "container/clist.h"
 #include "file/cfile.h"
 #include "file/path.h"
+#include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include <new>
@@ -24,26 +25,88 @@ DWORD LoadDword(const BYTE* p)
     return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
 }
 
-// A member name must be a plain file name: the archive has one flat name
-// space, and extraction joins names to a folder, so a name that climbs
-// out of it ("..", a separator, a drive) would write elsewhere.
-bool IsPlainName(const char* lpszName)
+// The most content a block of dwPackSize bytes can decode to, so that a
+// record stating more is refused before anything of its size is
+// allocated. A Huffman block whose tree is a single leaf (its first bit 0)
+// has no such bound and is not covered here.
+QWORD LargestContent(DWORD dwMethod, DWORD dwPackSize)
 {
-    if (!lpszName[0] || strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0)
-        return false;
-    for (int i = 0; lpszName[i]; i++)
-        if (lpszName[i] == '/' || lpszName[i] == ':' || IsSeparatorAt(lpszName, i))
-            return false;
-    return true;
+    QWORD qwPack = dwPackSize;
+    switch (dwMethod) {
+    case PACK_STORE:
+        return qwPack;
+    case PACK_SLIDE: {
+        // A group is a flag byte and 8 items; the item that gives most per
+        // byte is a match, 2 bytes for at most 18. So a full group gives at
+        // most 144 bytes from 17, and the last, cut group of r bytes at
+        // most (r - 1) / 2 matches and, for an even r, one literal more.
+        QWORD qwGroups = qwPack / 17, qwRest = qwPack % 17;
+        return qwGroups * 144 + (qwRest ? (qwRest - 1) / 2 * 18 + (qwRest - 1) % 2 : 0);
+    }
+    case PACK_HUFFMAN:
+        // Two leaves or more: every content byte has a code of a bit at
+        // least, after a tree of 19 bits at least (an internal node and
+        // two leaves of 9 bits).
+        return qwPack * 8 < 19 ? 0 : qwPack * 8 - 19;
+    default:
+        // zlib: 2 header and 4 check bytes around the deflate data, in
+        // which a match (a length and a distance code, a bit each at
+        // least) gives at most 258 bytes: 1032 bytes a byte.
+        return qwPack < 6 ? 0 : (qwPack - 6) * 1032;
+    }
 }
 
-// path + a separator (unless it ends in one) + name, if it fits.
-bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
+// Whether the Huffman block at qwOffset starts with a tree of a single
+// leaf (a first bit 0). Save writes a file of one repeated byte so, and
+// such a block yields any length from a few bytes.
+bool IsSingleLeafTree(CFile* pFile, QWORD qwOffset, DWORD dwPackSize)
 {
-    size_t nLen = strlen(lpszFolder);
-    bool bSep = nLen > 0 && !IsSeparatorAt(lpszFolder, (int)nLen - 1);
-    int n = snprintf(lpszDst, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", lpszName);
-    return n > 0 && n < MAX_PATH;
+    BYTE bFirst = 0xFF;
+    return dwPackSize && pFile->Seek64(qwOffset, 0) && pFile->Read(&bFirst, 1) == 1 && !(bFirst & 0x80);
+}
+
+// Names Windows gives to devices, in any letter case and with any
+// extension: "con.txt" opens the console, not a file.
+bool IsDeviceName(const char* lpszName)
+{
+    static const char* const DEVICES[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$" };
+    size_t nBase = strcspn(lpszName, ".");
+    while (nBase > 0 && lpszName[nBase - 1] == ' ') // "nul .txt" is NUL as well
+        nBase--;
+    char szBase[8];
+    if (nBase >= sizeof(szBase))
+        return false;
+    memcpy(szBase, lpszName, nBase);
+    szBase[nBase] = 0;
+    for (const char* lpszDevice : DEVICES)
+        if (CompareNoCase(szBase, lpszDevice) == 0)
+            return true;
+    if (nBase != 4 || szBase[3] < '1' || szBase[3] > '9')
+        return false;
+    szBase[3] = 0; // COM1 to COM9, LPT1 to LPT9
+    return CompareNoCase(szBase, "COM") == 0 || CompareNoCase(szBase, "LPT") == 0;
+}
+
+// A member name must be a plain file name that Windows creates as given:
+// the archive has one flat name space, and extraction joins names to a
+// folder, so a name that climbs out of it ("..", a separator, a drive)
+// would write elsewhere, a device name would write to the device, and a
+// name Windows alters (a trailing dot or space dropped) or refuses
+// (forbidden characters, control bytes) would not be the member's.
+bool IsPlainName(const char* lpszName)
+{
+    size_t nLen = strlen(lpszName);
+    if (!nLen || lpszName[nLen - 1] == '.' || lpszName[nLen - 1] == ' ' || IsDeviceName(lpszName))
+        return false;
+    for (size_t i = 0; i < nLen; i++) {
+        BYTE c = (BYTE)lpszName[i];
+        // '|' and '\\' may be the second byte of a double-byte character;
+        // the other forbidden bytes lie below every such byte.
+        bool bSingle = PlatMbsByteType(lpszName, i) != PLAT_MBC_TRAIL;
+        if (c < 0x20 || strchr("<>:\"/?*", c) || (bSingle && (c == '|' || c == '\\')))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -137,7 +200,9 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
             goto done;
         if (dwOffset < HEADER_SIZE || (QWORD)dwOffset + dwPackSize > dwDataEnd)
             goto done;
-        if (dwMethod == PACK_STORE && dwPackSize != dwOrgSize)
+        bool bSizeFits = dwMethod == PACK_STORE ? dwPackSize == dwOrgSize
+                                                : dwOrgSize <= LargestContent(dwMethod, dwPackSize);
+        if (!bSizeFits && !(dwMethod == PACK_HUFFMAN && IsSingleLeafTree(pFile, dwOffset, dwPackSize)))
             goto done;
     }
     for (DWORD i = 0; i < dwCount; i++) {

@@ -12,6 +12,7 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/cfile.h"
+#include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include <new>
@@ -29,19 +30,6 @@ void StoreDword(BYTE* p, DWORD dw)
     p[1] = (BYTE)(dw >> 8);
     p[2] = (BYTE)(dw >> 16);
     p[3] = (BYTE)(dw >> 24);
-}
-
-// A name beside the target that no file has yet.
-bool MakeTempName(char* lpszTemp, const char* lpszTarget)
-{
-    for (int i = 0; i < 1000; i++) {
-        int n = snprintf(lpszTemp, MAX_PATH, "%s.~%d", lpszTarget, i);
-        if (n <= 0 || n >= MAX_PATH)
-            return false;
-        if (PlatGetFileAttributes(lpszTemp) == INVALID_FILE_ATTRIBUTES)
-            return true;
-    }
-    return false;
 }
 
 } // namespace

@@ -66,8 +66,8 @@ int PlatGetWriteTime(HANDLE hFile, SYSTEMTIME* pTime);
 // Deletes a file. Returns 0 when it cannot.
 int PlatDeleteFile(const char* lpszName);
 
-// Renames a file, replacing an existing file of the new name. Returns 0
-// when it cannot.
+// Renames a file, replacing an existing file of the new name unless that
+// one is read-only. Returns 0 when it cannot.
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo);
 
 // --- Folders and names --------------------------------------------------

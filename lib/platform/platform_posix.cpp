@@ -368,6 +368,11 @@ int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
     std::string from, to;
     if (!ToHostPath(lpszFrom, &from) || !ToHostPath(lpszTo, &to))
         return 0;
+    // Windows will not replace a read-only file, and a read-only file is
+    // one that cannot be opened for writing: rename must not get round it.
+    struct stat st;
+    if (stat(to.c_str(), &st) == 0 && IsReadOnly(st))
+        return 0;
     return rename(from.c_str(), to.c_str()) == 0;
 }
 

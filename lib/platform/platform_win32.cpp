@@ -79,6 +79,11 @@ int PlatDeleteFile(const char* lpszName)
 
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
 {
+    // Windows refuses to replace a read-only file; some emulations of it
+    // do not, so the rule is kept here.
+    DWORD dwAttr = GetFileAttributesA(lpszTo);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY))
+        return 0;
     return MoveFileExA(lpszFrom, lpszTo, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
 }
 

@@ -189,6 +189,12 @@ TEST(PackSave, EveryMethodRoundTripsEdgeContents)
 {
     ScratchDir dir("save_roundtrip");
     std::vector<Source> sources = Sources();
+    // Contents the encoders shrink most, which the reader's size bounds
+    // must still accept: zeros (sliding-window matches of 18 from the
+    // fresh ring, at its bound exactly; a one-leaf Huffman tree; zlib near
+    // its limit) and two byte values (Huffman codes of one bit).
+    sources.push_back({ "zeros.bin", std::string(1 << 20, '\0') });
+    sources.push_back({ "two.bin", "B" + std::string(1 << 20, 'A') });
     WriteSources(dir, sources);
     for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
         CPack clPack;
@@ -299,6 +305,13 @@ TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
     // A target folder that does not exist: nothing is written anywhere.
     EXPECT_EQ(0, clPack.Save(dir.Path("nofolder\\out.pac").c_str(), PACK_STORE, NULL, NULL));
 
+    // A read-only archive is not replaced.
+    ASSERT_EQ(1, PlatSetFileAttributes(dir.Path("out.pac").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(0, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
+    EXPECT_EQ("old archive", data);
+    ASSERT_EQ(1, PlatSetFileAttributes(dir.Path("out.pac").c_str(), FILE_ATTRIBUTE_NORMAL));
+
     ASSERT_EQ(1, clPack.Save(dir.Path("out.pac").c_str(), PACK_STORE, NULL, NULL));
     ASSERT_TRUE(ReadWholeFile(dir.Path("out.pac"), &data));
     EXPECT_EQ("PAC", data.substr(0, 3));
@@ -310,7 +323,7 @@ TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
     PlatFindClose(hFind);
 }
 
-TEST(PackSave, NameLengthLimit)
+TEST(PackSave, NamesTheFormatOrWindowsCannotHold)
 {
     ScratchDir dir("save_names");
     std::string name63(59, 'n'), name64(60, 'n');
@@ -321,6 +334,16 @@ TEST(PackSave, NameLengthLimit)
     EXPECT_EQ(1, clPack.AddFile(dir.Path("src\\" + name63).c_str()));
     EXPECT_EQ(0, clPack.AddFile(dir.Path("src\\" + name64).c_str()));
     EXPECT_EQ(1, clPack.m_pAllList->GetCount());
+    // Names Windows cannot create as files (only a POSIX file system holds
+    // them) are refused like names that do not fit.
+    if (!RunningUnderWine()) {
+        ASSERT_EQ(1, CreateDirectories(dir.Path("bad").c_str()));
+        for (const char* name : { "aux.txt", "a|b", "trail." }) {
+            ASSERT_TRUE(WriteWholeFile(dir.Path(std::string("bad\\") + name), "x"));
+            EXPECT_EQ(0, clPack.AddFile(dir.Path(std::string("bad\\") + name).c_str())) << name;
+        }
+        EXPECT_EQ(1, clPack.m_pAllList->GetCount());
+    }
     // A folder walk that meets an unstorable name reports it after
     // entering the rest.
     CPack clWalk;
@@ -531,6 +554,19 @@ TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
     }
     // A folder that cannot be written to stops at once.
     EXPECT_EQ(0, clPack.ExtractAll(dir.Path("missing").c_str()));
+
+    // Loose members extracted into the folder they are read from: each one
+    // is its own destination, and comes out whole, with nothing else left.
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.ExtractAll(dir.Path("src").c_str()));
+    for (const Source& s : sources) {
+        std::string data;
+        ASSERT_TRUE(ReadWholeFile(dir.Path(std::string("src\\") + s.name), &data)) << s.name;
+        EXPECT_TRUE(data == s.data) << s.name;
+    }
+    CPack clAfter;
+    ASSERT_EQ(1, clAfter.Open(dir.Path("src\\").c_str()));
+    EXPECT_EQ(sources.size(), (size_t)clAfter.m_pAllList->GetCount());
 }
 
 TEST(PackFile, PreloadServesEverythingFromMemory)
@@ -636,13 +672,37 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 0x7FFFFFFF))) << "count beyond the directory";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 3))) << "count one too many";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "a.bin", 4, "abc" } }))) << "stored size mismatch";
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "..", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "..\\evil.bin", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "d/evil.bin", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "C:evil.bin", 1, "a" } })));
-    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "", 1, "a" } })));
+    // A stated size more than the block can decode to is refused before
+    // anything of that size is allocated; the largest one is accepted.
+    struct {
+        DWORD dwMethod;
+        std::string block;
+        DWORD dwLargest;
+    } const bounds[] = {
+        { PACK_SLIDE, std::string(17, '\0'), 144 },     // a group of 8 matches of 18
+        { PACK_SLIDE, std::string(20, '\0'), 144 + 18 }, // and a cut group with one
+        { PACK_SLIDE, std::string(21, '\0'), 144 + 19 }, // and a literal
+        { PACK_HUFFMAN, "", 0 },
+        { PACK_HUFFMAN, std::string("\x80\0\0", 3), 5 }, // 24 bits: a tree of 19, 5 codes
+        { PACK_ZLIB, std::string(10, 'z'), 4 * 1032 },
+    };
+    for (const auto& b : bounds) {
+        EXPECT_FALSE(Refused(BuildArchive(b.dwMethod, { { "m", b.dwLargest, b.block } }))) << b.dwMethod;
+        EXPECT_TRUE(Refused(BuildArchive(b.dwMethod, { { "m", b.dwLargest + 1, b.block } }))) << b.dwMethod;
+    }
+    // A one-leaf Huffman tree codes any length in a few bytes.
+    EXPECT_FALSE(Refused(BuildArchive(PACK_HUFFMAN, { { "m", 0xFFFFFFFF, std::string("\x00\x80", 2) } })));
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { std::string(64, 'n'), 1, "a" } }))) << "unterminated";
-    EXPECT_FALSE(Refused(BuildArchive(PACK_STORE, { { "\x83\x5C.bin", 1, "a" } }))) << "SO is a name";
+    // Names that would write outside the folder, to a device, or to a name
+    // other than the member's; '\\' and '|' as second bytes of a character
+    // (SO, PO) are part of the name.
+    for (const char* name : { "..", "..\\evil.bin", "d/evil.bin", "C:evil.bin", "", "CON", "con.txt",
+                              "Nul.tar.gz", "aux .txt", "PRN", "COM1", "lpt9.log", "CONIN$", "a.", "a ",
+                              "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "\x7F\x01" })
+        EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { name, 1, "a" } }))) << name;
+    for (const char* name : { "\x83\x5C.bin", "\x83\x7C.bin", "COM10", "com0", "console.txt", "LPT.txt",
+                              "nullx", ".dot", "a.b.c", "a b" })
+        EXPECT_FALSE(Refused(BuildArchive(PACK_STORE, { { name, 1, "a" } }))) << name;
 
     // Offsets pointing outside the data area.
     std::string archive = BuildArchive(PACK_STORE, good);
@@ -660,11 +720,12 @@ TEST(PackDamage, DamagedBlocksReadAsFailures)
     std::string path = dir.Path("bad.pac");
     std::string content = Pattern(2000, 5) + std::string(2000, 'z');
 
-    // A sliding-window stream cut short yields fewer bytes than recorded.
+    // A sliding-window stream cut short yields fewer bytes than recorded
+    // (cut where its bytes could still hold them, so the open accepts it).
     std::string slide(content.size() * 2, '\0');
     CSlide clSlide;
     slide.resize(clSlide.Compress(&slide[0], (DWORD)slide.size(), content.data(), (DWORD)content.size()));
-    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 100) } })));
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_SLIDE, { { "s", (DWORD)content.size(), slide.substr(0, 500) } })));
     CPack clPack;
     ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
     std::string data;

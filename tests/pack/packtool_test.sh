@@ -55,6 +55,10 @@ run "$@" list tree/a.txt; [ $? -eq 1 ] && grep -q 'not a readable pack archive' 
 mkdir -p dup/x dup/y && printf 1 >dup/x/same.txt && printf 2 >dup/y/same.txt
 run "$@" create dup.pac dup && grep -q 'same.txt is packed twice' err.txt || fail "duplicate names not reported"
 
+# A name Windows would take for a device is not packed.
+mkdir -p dev && printf x >dev/nul.txt
+run "$@" create dev.pac dev; [ $? -eq 1 ] && grep -q 'cannot enter' err.txt || fail "a device name was packed"
+
 # A damaged archive is reported, and a failed create leaves nothing behind.
 cp zlib.pac bad.pac
 printf 'XXXXXXXX' | dd of=bad.pac bs=1 seek=20 conv=notrunc 2>/dev/null
