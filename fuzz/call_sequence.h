@@ -96,10 +96,11 @@ inline const std::string& ScratchFolder(const char* lpszTarget)
     return folder;
 }
 
-// A host path as the library takes it: backslashes, from the root.
+// A host path as the library takes it: drive Z: is the root, with
+// backslashes. It is already a full path.
 inline std::string LibraryPath(const std::string& host)
 {
-    std::string path = host;
+    std::string path = "Z:" + host;
     for (char& c : path)
         if (c == '/')
             c = '\\';
