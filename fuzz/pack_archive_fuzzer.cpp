@@ -1,6 +1,7 @@
 // Property: any bytes opened as an archive are either refused, adding no
-// member, or every member they describe reads (or is refused) without
-// touching memory outside its buffers.
+// member, or every member they describe states a size its block can
+// decode to, and reads (or is refused) without touching memory outside its
+// buffers.
 #include "container/clist.h"
 #include "file/cfile.h"
 #include "pack/cpack.h"
@@ -12,9 +13,11 @@
 #include <unistd.h>
 #include <vector>
 
-// Members claiming more than this are not decoded: the point is the
-// parser, not allocating what a hostile header asks for.
-static const DWORD MAX_MEMBER = 1 << 22;
+// The open bounds every member's size by its block (no method expands a
+// byte into more than 1032), so members are read whatever their size; only
+// a Huffman tree of one leaf codes any length, and such members are read
+// up to this size.
+static const DWORD MAX_SINGLE_LEAF = 1 << 24;
 
 // The archive reader takes a path, so each input goes through a file of
 // this process's own, removed at exit.
@@ -47,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::vector<BYTE> buffer;
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
          p = (PackMember*)clPack.m_pAllList->GetNext()) {
-        if (p->dwOrgSize > MAX_MEMBER)
+        bool bSingleLeaf = p->nMethod == PACK_HUFFMAN && p->dwPackSize && !(pData[p->dwOffset] & 0x80);
+        if (!bSingleLeaf && p->dwOrgSize > 1032ull * p->dwPackSize)
+            abort();
+        if (bSingleLeaf && p->dwOrgSize > MAX_SINGLE_LEAF)
             continue;
         // An exact-size heap buffer, so a write past dwOrgSize is caught.
         buffer.assign(p->dwOrgSize, 0);

@@ -81,8 +81,8 @@ public:
     // outside the data. 0 on failure or closed.
     DWORD Read(void* pBuffer, DWORD dwSize);
     // Writes dwSize bytes: to a handle without bound (but not at a position
-    // before its first byte), to a block only inside it. Returns the count written; 0 on failure, on a resource
-    // or when closed.
+    // before its first byte), to a block only inside it. Returns the count
+    // written; 0 on failure, on a resource or when closed.
     DWORD Write(const void* pBuffer, DWORD dwSize);
     // Little-endian values. A read past the end gives 0 for the missing
     // bytes; the write results are Write's count.

@@ -125,6 +125,11 @@ int CPack::Enter(const PackMember& member)
     return 0;
 }
 
+bool ArchiveLengthFits(QWORD qwLength)
+{
+    return qwLength <= 0xFFFFFFFFu;
+}
+
 bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
 {
     size_t nLen = strlen(lpszFolder);

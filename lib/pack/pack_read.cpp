@@ -157,14 +157,16 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
                       const char* lpszResType)
 {
     BYTE abHeader[HEADER_SIZE];
-    if (pFile->m_qwSize < HEADER_SIZE + TRAILER_SIZE || pFile->m_qwSize > 0xFFFFFFFFu)
+    if (pFile->m_qwSize < HEADER_SIZE + TRAILER_SIZE || !ArchiveLengthFits(pFile->m_qwSize))
         return 0;
     DWORD dwLength = pFile->GetSize();
     if (pFile->Read(abHeader, HEADER_SIZE) != HEADER_SIZE || memcmp(abHeader, "PAC", 3) != 0)
         return 0;
     DWORD dwCount = LoadDword(abHeader + 4);
     DWORD dwMethod = LoadDword(abHeader + 8);
-    pFile->Seek((LONG)(dwLength - TRAILER_SIZE), 0);
+    // Positions are 64-bit: an archive may be longer than a signed 32-bit
+    // seek reaches.
+    pFile->Seek64(dwLength - TRAILER_SIZE, 0);
     DWORD dwDirSize = pFile->ReadDword();
     if (dwMethod > PACK_ZLIB || dwDirSize > dwLength - HEADER_SIZE - TRAILER_SIZE)
         return 0;
@@ -182,7 +184,7 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
     int nResult = 0;
     if (!pBlock || !pDir)
         goto done;
-    pFile->Seek((LONG)dwDataEnd, 0);
+    pFile->Seek64(dwDataEnd, 0);
     if (pFile->Read(pBlock, dwDirSize) != dwDirSize)
         goto done;
     for (DWORD i = 0; i < dwDirSize; i++)

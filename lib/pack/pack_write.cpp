@@ -103,7 +103,8 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         PackDirEntry entry;
         memset(&entry, 0, sizeof(entry));
         strcpy(entry.szName, p->szName);
-        entry.dwOffset = clArchive.GetPos();
+        QWORD qwOffset = clArchive.GetPos64();
+        entry.dwOffset = (DWORD)qwOffset;
         entry.dwOrgSize = bLoose ? clSource.GetSize() : p->dwOrgSize;
         if (bLoose && clSource.m_qwSize > 0xFFFFFFFFu)
             goto done;
@@ -120,7 +121,7 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
             entry.dwPackSize = entry.dwOrgSize;
         // An empty content gets no block at all, whatever the method.
         bool bOk = bRead && (pBlock || nMethod == PACK_STORE || entry.dwOrgSize == 0) &&
-                   (QWORD)entry.dwOffset + entry.dwPackSize <= 0xFFFFFFFFu - 4 &&
+                   ArchiveLengthFits(qwOffset + entry.dwPackSize + 4) &&
                    clArchive.Write(pBlock ? pBlock : pContent, entry.dwPackSize) == entry.dwPackSize;
         delete[] pBlock;
         delete[] pContent;
@@ -147,7 +148,8 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
             for (DWORD i = 0; i < dwDirSize; i++)
                 pDirBlock[i] ^= 0xFF;
         }
-        bool bOk = (!dwCount || clArchive.Write(pDirBlock, dwDirSize) == dwDirSize) &&
+        bool bOk = ArchiveLengthFits(clArchive.GetPos64() + dwDirSize + 4) &&
+                   (!dwCount || clArchive.Write(pDirBlock, dwDirSize) == dwDirSize) &&
                    clArchive.WriteDword(dwDirSize) == 4 && clArchive.Seek(4, 0) &&
                    clArchive.WriteDword(dwCount) == 4;
         delete[] pDirBlock;

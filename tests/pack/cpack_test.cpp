@@ -6,6 +6,7 @@
 #include "file/cfile.h"
 #include "file/directory.h"
 #include "file/path.h"
+#include "pack/pack_util.h"
 #include "pack_test_util.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
@@ -480,6 +481,54 @@ TEST(PackRead, InPlaceOnlyForStoredMembersOfFiles)
     }
     HANDLE hFile = NULL;
     EXPECT_EQ(0, clPack.OpenMemberFile("nothing", &hFile));
+}
+
+// Archives longer than a signed 32-bit seek reaches, up to the format's
+// limit of 2^32 - 1 bytes, which Save keeps to by the same rule. Sparse
+// files: only the few bytes written take room.
+TEST(PackRead, ArchivesPastTwoGigabytesUpToTheLimit)
+{
+    ScratchDir dir("read_4g");
+    std::string path = dir.Path("big.pac");
+    const DWORD dwFar = 0x7FFFFFF0;
+    const std::string strFar = "a member across the 2 GiB mark!!";
+    std::string head = std::string("PAC\0\2\0\0\0\0\0\0\0", 12) + "hello";
+    std::string tail = DirectoryTail(DirRecord("low.bin", 12, 5, 5) + DirRecord("far.bin", dwFar, 32, 32));
+    struct {
+        QWORD qwLength;
+        int nOpens;
+    } const rows[] = { { 0x80000010 + tail.size(), 1 }, { 0xFFFFFFFF, 1 }, { 0x100000000, 0 } };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.qwLength);
+        CFile clFile;
+        ASSERT_EQ(1, clFile.Open(path.c_str(), 1));
+        ASSERT_EQ(head.size(), clFile.Write(head.data(), (DWORD)head.size()));
+        ASSERT_EQ(1, clFile.Seek64(dwFar, 0));
+        ASSERT_EQ(strFar.size(), clFile.Write(strFar.data(), (DWORD)strFar.size()));
+        ASSERT_EQ(1, clFile.Seek64(row.qwLength - tail.size(), 0));
+        ASSERT_EQ(tail.size(), clFile.Write(tail.data(), (DWORD)tail.size()));
+        ASSERT_EQ(row.qwLength, clFile.GetPos64());
+        clFile.Close();
+
+        EXPECT_EQ(row.nOpens == 1, ArchiveLengthFits(row.qwLength));
+        CPack clPack;
+        ASSERT_EQ(row.nOpens, clPack.OpenArchive(path.c_str()));
+        if (!row.nOpens) {
+            EXPECT_EQ(0, clPack.m_pAllList->GetCount());
+            continue;
+        }
+        std::string data;
+        ASSERT_TRUE(ReadWholeMember(&clPack, clPack.Find("far.bin"), &data));
+        EXPECT_EQ(strFar, data);
+        ASSERT_TRUE(ReadWholeMember(&clPack, clPack.Find("low.bin"), &data));
+        EXPECT_EQ("hello", data);
+        CFile clMember;
+        ASSERT_EQ(1, clMember.OpenPack(&clPack, "far.bin", 0));
+        EXPECT_EQ(CFILE_HANDLE, clMember.m_nType);
+        char buf[64] = {};
+        EXPECT_EQ(strFar.size(), clMember.Read(buf, sizeof(buf)));
+        EXPECT_EQ(strFar, buf);
+    }
 }
 
 TEST(PackFile, StoredMemberReadInPlaceStaysInsideItsWindow)

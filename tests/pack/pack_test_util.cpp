@@ -27,15 +27,26 @@ std::string BuildArchive(DWORD dwMethod, const std::vector<RawMember>& members, 
     PutDword(&archive, dwMethod);
     std::string dir;
     for (const RawMember& m : members) {
-        char szName[64] = {};
-        // A 64-byte name stays unterminated on purpose.
-        memcpy(szName, m.name.data(), m.name.size() < 64 ? m.name.size() : 64);
-        dir.append(szName, 64);
-        PutDword(&dir, (DWORD)archive.size());
-        PutDword(&dir, m.dwOrgSize);
-        PutDword(&dir, (DWORD)m.block.size());
+        dir += DirRecord(m.name, (DWORD)archive.size(), m.dwOrgSize, (DWORD)m.block.size());
         archive += m.block;
     }
+    return archive + DirectoryTail(dir);
+}
+
+std::string DirRecord(const std::string& name, DWORD dwOffset, DWORD dwOrgSize, DWORD dwPackSize)
+{
+    char szName[64] = {};
+    // A 64-byte name stays unterminated on purpose.
+    memcpy(szName, name.data(), name.size() < 64 ? name.size() : 64);
+    std::string record(szName, 64);
+    PutDword(&record, dwOffset);
+    PutDword(&record, dwOrgSize);
+    PutDword(&record, dwPackSize);
+    return record;
+}
+
+std::string DirectoryTail(const std::string& dir)
+{
     std::string coded(dir.size() + 400, '\0');
     DWORD dwCoded = 0;
     if (!dir.empty()) {
@@ -45,9 +56,8 @@ std::string BuildArchive(DWORD dwMethod, const std::vector<RawMember>& members, 
     coded.resize(dwCoded);
     for (char& c : coded)
         c = (char)~c;
-    archive += coded;
-    PutDword(&archive, dwCoded);
-    return archive;
+    PutDword(&coded, dwCoded);
+    return coded;
 }
 
 std::vector<PackDirEntry> ReadDirectory(const std::string& archive)

@@ -18,6 +18,11 @@ struct RawMember {
 // when not ~0.
 std::string BuildArchive(DWORD dwMethod, const std::vector<RawMember>& members, DWORD dwCountOverride = ~0u);
 
+// A directory record as stored (76 bytes), and the end of an archive: the
+// directory of such records coded as stored, then its length.
+std::string DirRecord(const std::string& name, DWORD dwOffset, DWORD dwOrgSize, DWORD dwPackSize);
+std::string DirectoryTail(const std::string& records);
+
 // The decoded directory of an archive's bytes (no checks beyond sizes).
 std::vector<PackDirEntry> ReadDirectory(const std::string& archive);
 
