@@ -173,6 +173,8 @@ bool CanTransfer(const Slot& s)
 void CheckPosition(Slot& s)
 {
     QWORD qw = s.file.GetPos64();
+    TRACE("  position %llx, size %u (kind %d: %llx, %u)\n", (unsigned long long)qw, s.file.GetSize(), s.nKind,
+          (unsigned long long)s.qwPos, s.dwSize);
     EXPECT(s.file.GetPos() == (DWORD)qw);
     if (s.nKind == K_CLOSED)
         EXPECT(qw == 0);
