@@ -6,31 +6,31 @@
 #define FUZZ_CALL_SEQUENCE_H
 
 #include "platform/wintypes.h"
+#include "support/scratch.h"
 
-#include <dirent.h>
+#include <sanitizer/common_interface_defs.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // Reports what differs and aborts, so that libFuzzer keeps the input.
-#define EXPECT(cond)                                                                      \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            fprintf(stderr, "%s:%d: model and library differ: %s\n", __FILE__, __LINE__, #cond); \
-            abort();                                                                      \
-        }                                                                                 \
+#define EXPECT(cond)                         \
+    do {                                     \
+        if (!(cond))                         \
+            Fail(__FILE__, __LINE__, #cond); \
     } while (0)
 
 // With CALL_TRACE set in the environment, each call is printed before it
 // is made: the way to read a crash input.
-#define TRACE(...)                                \
-    do {                                          \
-        static const bool bTrace = getenv("CALL_TRACE") != NULL; \
-        if (bTrace)                               \
-            fprintf(stderr, __VA_ARGS__);         \
+#define TRACE(...)                                                   \
+    do {                                                             \
+        static const bool bTrace = getenv("CALL_TRACE") != NULL;     \
+        if (bTrace)                                                  \
+            fprintf(stderr, __VA_ARGS__);                            \
     } while (0)
 
 class CallInput {
@@ -55,45 +55,26 @@ private:
     size_t m_nLeft;
 };
 
-// Removes everything below a host folder, the folder itself too when bSelf.
-inline void RemoveTree(const std::string& folder, bool bSelf)
+inline void WriteHostFile(const std::string& path, const std::vector<BYTE>& bytes)
 {
-    if (DIR* pDir = opendir(folder.c_str())) {
-        while (struct dirent* pEntry = readdir(pDir)) {
-            std::string name = pEntry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "/" + name;
-            struct stat st;
-            if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                chmod(path.c_str(), 0700);
-                RemoveTree(path, true);
-            } else {
-                unlink(path.c_str());
-            }
-        }
-        closedir(pDir);
-    }
-    if (bSelf)
-        rmdir(folder.c_str());
+    FILE* fp = fopen(path.c_str(), "wb");
+    if (!fp || fwrite(bytes.data(), 1, bytes.size(), fp) != bytes.size())
+        abort();
+    fclose(fp);
 }
 
-// A folder of this process's own (on a tmpfs when there is one: large
-// seeks and fast files), removed at exit. Host form, without a trailing
-// slash.
-inline const std::string& ScratchFolder(const char* lpszTarget)
+inline bool ReadHostFile(const std::string& path, std::vector<BYTE>* pBytes)
 {
-    static std::string folder;
-    if (folder.empty()) {
-        struct stat st;
-        const char* lpszBase = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-        folder = std::string(lpszBase) + "/" + lpszTarget + "_" + std::to_string(getpid());
-        RemoveTree(folder, true);
-        if (mkdir(folder.c_str(), 0700) != 0)
-            abort();
-        atexit([] { RemoveTree(folder, true); });
-    }
-    return folder;
+    FILE* fp = fopen(path.c_str(), "rb");
+    if (!fp)
+        return false;
+    pBytes->clear();
+    BYTE ab[4096];
+    size_t n;
+    while ((n = fread(ab, 1, sizeof(ab), fp)) > 0)
+        pBytes->insert(pBytes->end(), ab, ab + n);
+    fclose(fp);
+    return true;
 }
 
 // A host path as the library takes it: drive Z: is the root, with
@@ -105,6 +86,45 @@ inline std::string LibraryPath(const std::string& host)
         if (c == '/')
             c = '\\';
     return path;
+}
+
+// The folder of this process's own, host form without a trailing slash:
+// on a tmpfs when there is one (large seeks, fast files).
+inline std::string& ScratchPath()
+{
+    static std::string folder;
+    return folder;
+}
+
+inline void RemoveScratch()
+{
+    if (!ScratchPath().empty())
+        RemoveTree(LibraryPath(ScratchPath()));
+}
+
+[[noreturn]] inline void Fail(const char* lpszFile, int nLine, const char* lpszCond)
+{
+    fprintf(stderr, "%s:%d: model and library differ: %s\n", lpszFile, nLine, lpszCond);
+    RemoveScratch();
+    abort();
+}
+
+// The scratch folder, emptied for the next input. It goes at exit and
+// when a check fails or a sanitizer reports, so crashes leave none behind.
+inline const std::string& ScratchFolder(const char* lpszTarget)
+{
+    std::string& folder = ScratchPath();
+    if (folder.empty()) {
+        struct stat st;
+        const char* lpszBase = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+        folder = std::string(lpszBase) + "/" + lpszTarget + "_" + std::to_string(getpid());
+        atexit(RemoveScratch);
+        __sanitizer_set_death_callback(RemoveScratch);
+    }
+    RemoveTree(LibraryPath(folder));
+    if (mkdir(folder.c_str(), 0700) != 0)
+        abort();
+    return folder;
 }
 
 #endif

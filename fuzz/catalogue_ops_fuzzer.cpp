@@ -14,6 +14,7 @@
 #include "pack/cpack.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <map>
 #include <string.h>
 #include <vector>
@@ -164,33 +165,12 @@ bool IsFolder(const std::string& host)
     return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void WriteHostFile(const std::string& path, const Bytes& bytes)
-{
-    FILE* fp = fopen(path.c_str(), "wb");
-    if (!fp || fwrite(bytes.data(), 1, bytes.size(), fp) != bytes.size())
-        abort();
-    fclose(fp);
-}
-
-bool ReadHostFile(const std::string& path, Bytes* pBytes)
-{
-    FILE* fp = fopen(path.c_str(), "rb");
-    if (!fp)
-        return false;
-    pBytes->clear();
-    BYTE ab[4096];
-    size_t n;
-    while ((n = fread(ab, 1, sizeof(ab), fp)) > 0)
-        pBytes->insert(pBytes->end(), ab, ab + n);
-    fclose(fp);
-    return true;
-}
-
 Bytes Pattern(CallInput& in)
 {
     Bytes bytes(in.Byte() % 40);
     BYTE bSeed = in.Byte(), bStep = in.Byte();
-    // Long runs at times, so every coder has something to shrink.
+    // Runs of four, and with a step of 0 one byte throughout (a code tree
+    // of one leaf): every coder has something to shrink.
     for (size_t i = 0; i < bytes.size(); i++)
         bytes[i] = (BYTE)(bSeed + (i / 4) * bStep);
     return bytes;
@@ -556,7 +536,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     CallInput in(pData, nSize);
     Model m;
     m.root = ScratchFolder("catalogue_ops_fuzzer");
-    RemoveTree(m.root, false);
     for (const char* lpszFolder : { "src", "src/s1", "src/s1/s2", "src/.h", "dst", "arc" })
         mkdir(m.Host(lpszFolder).c_str(), 0700);
 

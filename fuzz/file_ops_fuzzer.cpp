@@ -58,14 +58,6 @@ std::string Name(int i)
     return "m" + std::to_string(i);
 }
 
-void WriteHostFile(const std::string& path, const std::vector<BYTE>& bytes)
-{
-    FILE* fp = fopen(path.c_str(), "wb");
-    if (!fp || fwrite(bytes.data(), 1, bytes.size(), fp) != bytes.size())
-        abort();
-    fclose(fp);
-}
-
 // The catalogue of the archive of a method (or PRELOADED), built from the
 // members' loose files on first use and opened from the saved archive.
 CPack& Archive(Archives& ar, int nWhich)
@@ -189,12 +181,8 @@ void CheckLeftBehind(Slot& s)
     if (s.nKind == K_BLOCK || s.nKind == K_UNBOUNDED)
         EXPECT(s.block == s.data);
     if (s.nKind == K_WRITE_FILE) {
-        std::vector<BYTE> disk(s.data.size() + 1);
-        FILE* fp = fopen(s.hostPath.c_str(), "rb");
-        EXPECT(fp);
-        size_t n = fread(disk.data(), 1, disk.size(), fp);
-        fclose(fp);
-        disk.resize(n);
+        std::vector<BYTE> disk;
+        EXPECT(ReadHostFile(s.hostPath, &disk));
         EXPECT(disk == s.data);
     }
 }
@@ -208,7 +196,7 @@ void Close(Slot& s)
     CheckPosition(s);
 }
 
-// Bytes from the input, or a pattern when it asks for more than a few.
+// A pattern of two bytes from the input: any count costs two bytes.
 void Fill(CallInput& in, BYTE* p, DWORD n)
 {
     BYTE bSeed = in.Byte(), bStep = in.Byte() | 1;
@@ -447,7 +435,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     CallInput in(pData, nSize);
     const std::string& folder = ScratchFolder("file_ops_fuzzer");
-    RemoveTree(folder, false);
     Archives ar;
     ar.folder = folder;
     for (int i = 0; i < MEMBERS; i++) {
