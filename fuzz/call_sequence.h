@@ -55,25 +55,19 @@ private:
     size_t m_nLeft;
 };
 
+// The tests' whole-file helpers, for host paths and bytes.
 inline void WriteHostFile(const std::string& path, const std::vector<BYTE>& bytes)
 {
-    FILE* fp = fopen(path.c_str(), "wb");
-    if (!fp || fwrite(bytes.data(), 1, bytes.size(), fp) != bytes.size())
+    if (!WriteWholeFile(path, std::string(bytes.begin(), bytes.end())))
         abort();
-    fclose(fp);
 }
 
 inline bool ReadHostFile(const std::string& path, std::vector<BYTE>* pBytes)
 {
-    FILE* fp = fopen(path.c_str(), "rb");
-    if (!fp)
+    std::string data;
+    if (!ReadWholeFile(path, &data))
         return false;
-    pBytes->clear();
-    BYTE ab[4096];
-    size_t n;
-    while ((n = fread(ab, 1, sizeof(ab), fp)) > 0)
-        pBytes->insert(pBytes->end(), ab, ab + n);
-    fclose(fp);
+    pBytes->assign(data.begin(), data.end());
     return true;
 }
 
