@@ -229,7 +229,9 @@ DWORD CFile::Write(const void* pBuffer, DWORD dwSize)
         m_qwPos += dwWritten;
         // Keep the end at the furthest byte written, so that seeking from
         // the end of a file being written means the end of what it holds.
-        if (m_qwPos > m_qwEnd)
+        // A write of nothing (a read handle may accept one) moves no end:
+        // a window would take in its neighbours.
+        if (dwWritten && m_qwPos > m_qwEnd)
             m_qwEnd = m_qwPos;
         return dwWritten;
     }

@@ -281,6 +281,13 @@ TEST(CFileHandle, WindowOnALargerFileNeverYieldsItsNeighbours)
     ASSERT_EQ(1, clFile.Seek(-6, 0));
     EXPECT_EQ(0u, clFile.Read(buf, 8));
     EXPECT_EQ((QWORD)-6, clFile.GetPos64());
+
+    // A write of nothing past the end (which even a file open for reading
+    // may accept) writes no byte, so the window keeps its end.
+    ASSERT_EQ(1, clFile.Seek(2, 2));
+    clFile.Write(buf, 0);
+    ASSERT_EQ(1, clFile.Seek(0, 0));
+    EXPECT_EQ(6u, clFile.Read(buf, sizeof(buf)));
 }
 
 TEST(CFileHandle, WriteTimeIsNowInLocalTime)
