@@ -12,6 +12,7 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/cfile.h"
+#include "file/tempfile.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -74,17 +75,17 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     if (nMethod < PACK_STORE || nMethod > PACK_ZLIB)
         return 0;
     char lpszTemp[MAX_PATH];
-    if (!MakeTempName(lpszTemp, lpszFileName))
+    CFile clArchive;
+    if (!CreateTempFile(&clArchive, lpszTemp, lpszFileName))
         return 0;
 
     DWORD dwMembers = (DWORD)m_pAllList->GetCount();
     BYTE* pDir = new (std::nothrow) BYTE[(size_t)dwMembers * DIR_ENTRY_SIZE + 1];
-    CFile clArchive;
     DWORD dwCount = 0;
-    int nResult = 0;
+    bool bComplete = false;
     BYTE abHeader[12] = { 'P', 'A', 'C', 0 };
     StoreDword(abHeader + 8, (DWORD)nMethod);
-    if (!pDir || !clArchive.Open(lpszTemp, 1))
+    if (!pDir)
         goto done;
     if (clArchive.Write(abHeader, 12) != 12)
         goto done;
@@ -156,12 +157,9 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         if (!bOk)
             goto done;
     }
-    clArchive.Close();
-    nResult = PlatMoveFile(lpszTemp, lpszFileName);
+    bComplete = true;
 done:
     clArchive.Close();
-    if (!nResult)
-        PlatDeleteFile(lpszTemp);
     delete[] pDir;
-    return nResult;
+    return FinishTempFile(lpszTemp, lpszFileName, bComplete) ? 1 : 0;
 }
