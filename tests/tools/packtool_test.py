@@ -308,7 +308,11 @@ def main():
             # Windows program through Wine differently; tested natively.
             skipped += 1
             continue
-        problems, err = check_case(name, setup, args, code, words, check)
+        try:
+            problems, err = check_case(name, setup, args, code, words, check)
+        except (AssertionError, OSError, subprocess.TimeoutExpired) as e:
+            problems, err = ["%s: %s" % (type(e).__name__, e)], ""
+
         if problems:
             failed += 1
             print("FAIL %s: %s\n%s" % (name, "; ".join(problems), err))
