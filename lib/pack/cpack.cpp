@@ -137,15 +137,3 @@ bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
     int n = snprintf(lpszDst, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", lpszName);
     return n > 0 && n < MAX_PATH;
 }
-
-bool MakeTempName(char* lpszTemp, const char* lpszTarget)
-{
-    for (int i = 0; i < 1000; i++) {
-        int n = snprintf(lpszTemp, MAX_PATH, "%s.~%d", lpszTarget, i);
-        if (n <= 0 || n >= MAX_PATH)
-            return false;
-        if (PlatGetFileAttributes(lpszTemp) == INVALID_FILE_ATTRIBUTES)
-            return true;
-    }
-    return false;
-}

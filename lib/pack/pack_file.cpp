@@ -3,6 +3,7 @@
 
 #include "container/clist.h"
 #include "file/cfile.h"
+#include "file/tempfile.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -52,7 +53,7 @@ int CPack::ExtractAll(const char* lpszFolder)
     int nResult = 1;
     for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
         // One separator between folder and name, also for a one-letter folder.
-        if (!JoinPath(lpszDest, lpszFolder, p->szName) || !MakeTempName(lpszTemp, lpszDest))
+        if (!JoinPath(lpszDest, lpszFolder, p->szName))
             return 0;
         // By name, as every lookup does: a later member of the same name is
         // written with the first one's content.
@@ -66,15 +67,13 @@ int CPack::ExtractAll(const char* lpszFolder)
         // a temporary file beside it, moved over it only when complete, so
         // the source is never cut and a failure leaves no cut file.
         CFile clDest;
-        if (!clDest.Open(lpszTemp, 1))
+        if (!CreateTempFile(&clDest, lpszTemp, lpszDest))
             return 0;
         bool bOk = clDest.CopyFrom(&clMember, clMember.GetSize()) == clMember.GetSize();
         clDest.Close();
         clMember.Close(); // Windows replaces no file that is open
-        if (!bOk || !PlatMoveFile(lpszTemp, lpszDest)) {
-            PlatDeleteFile(lpszTemp);
+        if (!FinishTempFile(lpszTemp, lpszDest, bOk))
             return 0;
-        }
     }
     return nResult;
 }

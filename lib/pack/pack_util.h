@@ -14,8 +14,4 @@ bool ArchiveLengthFits(QWORD qwLength);
 // fits in MAX_PATH.
 bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName);
 
-// A name beside the target that no file has yet, for a file that is moved
-// over the target once complete.
-bool MakeTempName(char* lpszTemp, const char* lpszTarget);
-
 #endif

@@ -12,6 +12,7 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/cfile.h"
+#include "file/tempfile.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -30,6 +31,20 @@ void StoreDword(BYTE* p, DWORD dw)
     p[1] = (BYTE)(dw >> 8);
     p[2] = (BYTE)(dw >> 16);
     p[3] = (BYTE)(dw >> 24);
+}
+
+// Copies dwSize bytes a block at a time: a stored member of any size costs
+// one block of memory.
+bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize)
+{
+    const DWORD BLOCK = 1 << 20;
+    for (DWORD dwLeft = dwSize; dwLeft;) {
+        DWORD dwBlock = dwLeft < BLOCK ? dwLeft : BLOCK;
+        if (pDest->CopyFrom(pSource, dwBlock) != dwBlock)
+            return false;
+        dwLeft -= dwBlock;
+    }
+    return true;
 }
 
 } // namespace
@@ -74,25 +89,26 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     if (nMethod < PACK_STORE || nMethod > PACK_ZLIB)
         return 0;
     char lpszTemp[MAX_PATH];
-    if (!MakeTempName(lpszTemp, lpszFileName))
+    CFile clArchive;
+    if (!CreateTempFile(&clArchive, lpszTemp, lpszFileName))
         return 0;
 
     DWORD dwMembers = (DWORD)m_pAllList->GetCount();
     BYTE* pDir = new (std::nothrow) BYTE[(size_t)dwMembers * DIR_ENTRY_SIZE + 1];
-    CFile clArchive;
     DWORD dwCount = 0;
-    int nResult = 0;
+    bool bComplete = false;
     BYTE abHeader[12] = { 'P', 'A', 'C', 0 };
     StoreDword(abHeader + 8, (DWORD)nMethod);
-    if (!pDir || !clArchive.Open(lpszTemp, 1))
+    if (!pDir)
         goto done;
     if (clArchive.Write(abHeader, 12) != 12)
         goto done;
 
     for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
-        // A loose file is read whole as it is now; anything else (a member
-        // of an archive file or resource, a preloaded block) through its
-        // own record, decoded, since names may repeat.
+        // A loose file is read as it is now (copied in blocks when stored,
+        // whole when coded); anything else (a member of an archive file or
+        // resource, a preloaded block) through its own record, decoded,
+        // since names may repeat.
         bool bLoose = !p->lpData && p->nMethod == PACK_STORE && p->szPackPath[0] && p->dwOffset == 0 &&
                       !p->szResName[0];
         CFile clSource;
@@ -111,22 +127,30 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         if (lpfnProgress)
             lpfnProgress(&entry, 0, entry.dwOrgSize, 0, lpUserData);
 
-        BYTE* pContent = new (std::nothrow) BYTE[(size_t)entry.dwOrgSize + 1];
-        bool bRead = pContent && (bLoose ? clSource.Read(pContent, entry.dwOrgSize) == entry.dwOrgSize
-                                         : ReadContent(p, &clSource, pContent));
-        BYTE* pBlock = NULL;
-        if (bRead && nMethod != PACK_STORE && entry.dwOrgSize)
-            pBlock = Encode(nMethod, pContent, entry.dwOrgSize, &entry.dwPackSize);
-        else if (bRead && nMethod == PACK_STORE)
+        if (bLoose && nMethod == PACK_STORE) {
             entry.dwPackSize = entry.dwOrgSize;
-        // An empty content gets no block at all, whatever the method.
-        bool bOk = bRead && (pBlock || nMethod == PACK_STORE || entry.dwOrgSize == 0) &&
-                   ArchiveLengthFits(qwOffset + entry.dwPackSize + 4) &&
-                   clArchive.Write(pBlock ? pBlock : pContent, entry.dwPackSize) == entry.dwPackSize;
-        delete[] pBlock;
-        delete[] pContent;
-        if (!bOk)
-            goto done;
+            if (!ArchiveLengthFits(qwOffset + entry.dwPackSize + 4))
+                goto done;
+            if (!CopyInBlocks(&clArchive, &clSource, entry.dwOrgSize))
+                goto done;
+        } else {
+            BYTE* pContent = new (std::nothrow) BYTE[(size_t)entry.dwOrgSize + 1];
+            bool bRead = pContent && (bLoose ? clSource.Read(pContent, entry.dwOrgSize) == entry.dwOrgSize
+                                             : ReadContent(p, &clSource, pContent));
+            BYTE* pBlock = NULL;
+            if (bRead && nMethod != PACK_STORE && entry.dwOrgSize)
+                pBlock = Encode(nMethod, pContent, entry.dwOrgSize, &entry.dwPackSize);
+            else if (bRead && nMethod == PACK_STORE)
+                entry.dwPackSize = entry.dwOrgSize;
+            // An empty content gets no block at all, whatever the method.
+            bool bOk = bRead && (pBlock || nMethod == PACK_STORE || entry.dwOrgSize == 0) &&
+                       ArchiveLengthFits(qwOffset + entry.dwPackSize + 4) &&
+                       clArchive.Write(pBlock ? pBlock : pContent, entry.dwPackSize) == entry.dwPackSize;
+            delete[] pBlock;
+            delete[] pContent;
+            if (!bOk)
+                goto done;
+        }
 
         memcpy(pEntry, entry.szName, PACK_NAME_SIZE);
         StoreDword(pEntry + 64, entry.dwOffset);
@@ -156,12 +180,9 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         if (!bOk)
             goto done;
     }
-    clArchive.Close();
-    nResult = PlatMoveFile(lpszTemp, lpszFileName);
+    bComplete = true;
 done:
     clArchive.Close();
-    if (!nResult)
-        PlatDeleteFile(lpszTemp);
     delete[] pDir;
-    return nResult;
+    return FinishTempFile(lpszTemp, lpszFileName, bComplete) ? 1 : 0;
 }

@@ -16,6 +16,9 @@
 #include <string.h>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -286,6 +289,28 @@ TEST(PackSave, DuplicateNamesAreKeptAndTheFirstIsFound)
     std::string data;
     ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("SAME.TXT"), &data));
     EXPECT_EQ("from one", data);
+}
+
+TEST(PackSave, NamesDifferingOnlyInASecondByteAreTwoMembers)
+{
+    // Katakana A (83 41) and DI (83 61): the second bytes are 0x20 apart,
+    // as A and a are, yet they are two characters; both share a bucket.
+    ScratchDir dir("save_kana");
+    WriteSources(dir, { { "a", "a" }, { "di", "di" } }); // its writer takes ASCII names
+    ASSERT_EQ(1, PlatMoveFile(dir.Path("src\\a").c_str(), dir.Path("src\\\x83\x41.txt").c_str()));
+    ASSERT_EQ(1, PlatMoveFile(dir.Path("src\\di").c_str(), dir.Path("src\\\x83\x61.txt").c_str()));
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("kana.pac").c_str(), PACK_STORE, NULL, NULL));
+    CPack clRead;
+    ASSERT_EQ(1, clRead.Open(dir.Path("kana.pac").c_str()));
+    EXPECT_EQ(CPack::Hash("\x83\x41.txt"), CPack::Hash("\x83\x61.txt"));
+    EXPECT_EQ((std::vector<std::string>{ "\x83\x41.txt", "\x83\x61.txt" }), MemberNames(&clRead));
+    std::string a, di;
+    ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("\x83\x41.TXT"), &a));
+    ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("\x83\x61.txt"), &di));
+    EXPECT_EQ("a", a);
+    EXPECT_EQ("di", di);
 }
 
 TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
@@ -616,6 +641,53 @@ TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
     CPack clAfter;
     ASSERT_EQ(1, clAfter.Open(dir.Path("src\\").c_str()));
     EXPECT_EQ(sources.size(), (size_t)clAfter.m_pAllList->GetCount());
+}
+
+// Host name of a path inside the scratch folder (relative, ASCII).
+std::string HostName(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+TEST(PackFile, TemporaryFilesNeverMeetAnotherFile)
+{
+    // Beside each target: a user's file under the old temporary name and,
+    // where links can be made, a dangling link under the next one that
+    // points out of the folder. Neither may be written to or through.
+    ScratchDir dir("file_temp");
+    WriteSources(dir, { { "a.bin", "member" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, CreateDirectories(dir.Path("out").c_str()));
+    std::vector<std::string> planted;
+    for (const char* target : { "out\\a.bin", "new.pac" }) {
+        ASSERT_TRUE(WriteWholeFile(dir.Path(target) + ".~0", "mine"));
+        planted.push_back(dir.Path(target) + ".~0");
+#ifndef _WIN32
+        std::string link = HostName(dir.Path(target) + ".~1");
+        ASSERT_EQ(0, symlink("../outside", link.c_str()));
+#endif
+    }
+    ASSERT_EQ(1, clPack.Save(dir.Path("new.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_EQ(1, clPack.ExtractAll(dir.Path("out").c_str()));
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out\\a.bin"), &data));
+    EXPECT_EQ("member", data);
+    for (const std::string& name : planted) {
+        ASSERT_TRUE(ReadWholeFile(name, &data));
+        EXPECT_EQ("mine", data);
+    }
+    EXPECT_EQ(0, PlatIsLink(dir.Path("out\\a.bin").c_str()));
+    EXPECT_EQ(0, PlatIsLink(dir.Path("new.pac").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, PlatGetFileAttributes(dir.Path("outside").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, PlatGetFileAttributes("outside"));
+#ifndef _WIN32
+    for (const char* target : { "out\\a.bin", "new.pac" })
+        unlink(HostName(dir.Path(target) + ".~1").c_str());
+#endif
 }
 
 TEST(PackFile, PreloadServesEverythingFromMemory)

@@ -74,13 +74,23 @@ def snapshot(root):
     return out
 
 
-def run(*args, code=0):
+def decode(data):
+    """The tool's text: UTF-8 where it is that, else code page 932 (what a
+    Windows console speaks today)."""
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError:
+        text = data.decode("cp932", "replace")
+    return text.replace("\r\n", "\n")
+
+
+def run(*args, code=0, stdout=None):
     """Runs the tool; returns stdout and stderr as text. The exit status
     must be `code` (a sanitizer's report changes it)."""
     env = dict(os.environ, ASAN_OPTIONS="exitcode=86", UBSAN_OPTIONS="exitcode=87")
-    p = subprocess.run(TOOL + list(args), capture_output=True, env=env, timeout=120)
-    enc = "cp932" if WINDOWS else "utf-8"
-    out, err = (s.decode(enc, "replace").replace("\r\n", "\n") for s in (p.stdout, p.stderr))
+    p = subprocess.run(TOOL + list(args), stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                       timeout=120)
+    out, err = (decode(s or b"") for s in (p.stdout, p.stderr))
     if p.returncode != code:
         raise AssertionError("%s: exit %d, expected %d\n%s%s" % (" ".join(args), p.returncode, code, out, err))
     return out, err
@@ -112,6 +122,9 @@ class Make(Case):
         write(os.path.join(data, "A.txt"), b"a")
         write(os.path.join(data, "Movie", "op.bin"), bytes(150000))
         write(os.path.join(data, "ソフト", "表.dat"), b"hyou!")
+        # 83 41 and 83 61: second bytes are no letters, so two names.
+        write(os.path.join(data, "ソフト", "ア"), b"a")
+        write(os.path.join(data, "ソフト", "ヂ"), b"di")
         os.makedirs(os.path.join(data, "empty"))
         write(os.path.join(data, "zero.dat"))
         return data
@@ -121,12 +134,13 @@ class Make(Case):
         # A trailing separator still names the folder: the list goes beside it.
         out, _ = run("make", data + os.sep, "ヴェルモラ", "HKCU\\Software\\Demo\\Velmora", "InstallDir")
         made = self.path("patch", "Updateinf.dat")
-        self.assertIn("3 folders, 5 files, 150009 bytes", out)
+        self.assertIn("3 folders, 7 files, 150012 bytes", out)
         title, key, value, reserved, recs, exact = parse_update(read(made))
         self.assertEqual(("ヴェルモラ", "Software\\Demo\\Velmora", "InstallDir", (0, 0), True),
                          (title, key, value, reserved, exact))
         self.assertEqual([("A.txt", 1), ("b.txt", 3), ("empty\\", 0), ("Movie\\", 0), ("Movie\\op.bin", 150000),
-                          ("zero.dat", 0), ("ソフト\\", 0), ("ソフト\\表.dat", 5)], [r[:2] for r in recs])
+                          ("zero.dat", 0), ("ソフト\\", 0), ("ソフト\\ア", 1), ("ソフト\\ヂ", 2),
+                          ("ソフト\\表.dat", 5)], [r[:2] for r in recs])
         self.assertTrue(all(r[2] == 0 and r[3] for r in recs), "extra values or bytes behind the paths")
         # The same folder gives the same bytes.
         run("make", "-o", self.path("again.dat"), data, "ヴェルモラ", "Software\\Demo\\Velmora", "InstallDir")
@@ -156,8 +170,6 @@ class Make(Case):
             "other-hive": ([], ["T", "HKEY_LOCAL_MACHINE\\Software\\X", "V"], "HKEY_CURRENT_USER"),
             "key-too-long": ([], ["T", "k" * 128, "V"], "127"),
             "case-twins": (["a.txt", "A.TXT"], ["T", "K", "V"], "A to Z"),
-            # 0x83 0x41 and 0x83 0x61: the updater folds the second byte.
-            "katakana-twins": (["ア.txt", "ヂ.txt"], ["T", "K", "V"], "A to Z"),
             "no-cp932-name": (["x\U0001F600.txt"], ["T", "K", "V"], "code page 932"),
             "device-name": (["con.txt"], ["T", "K", "V"], "device"),
             # The updater's own files; one folder down they are ordinary.
@@ -281,8 +293,8 @@ def merge(uninstall, update_records):
     count, files, total = struct.unpack_from("<III", uninstall, 128)
     recs = [[uninstall[5068 + i * 268:5068 + i * 268 + 260].split(b"\0")[0].decode("cp932")] +
             list(struct.unpack_from("<II", uninstall, 5068 + i * 268 + 260)) for i in range(count)]
-    def fold(p):
-        return bytes(c + 0x20 if 0x41 <= c <= 0x5A else c for c in cp932(p))
+    def fold(p):  # letters of single-byte characters only
+        return "".join(c.lower() if "A" <= c <= "Z" else c for c in p)
 
     for path, size, extra in update_records:
         match = next((r for r in recs if fold(r[0]) == fold(path)), None)
@@ -402,6 +414,94 @@ class Check(Case):
         write(os.path.join(patch, "Updateinf.dat"), update_info("T", "K", "V", [record(*r) for r in records]))
         plan = run_json("check", "--json", patch, inst, code=1)
         self.assertEqual((None, ["blocked\\"]), (plan["stops_at"], plan["blocked_folders"]))
+
+
+class Careless(Case):
+    def test_one_table(self):
+        """Misuse of every command, one case a row: what the tool says and
+        what it leaves on disk."""
+        def laid_out(d, files=("a.txt",)):
+            for f in files:
+                write(os.path.join(d, "data", f), b"x")
+
+        def key_of(d):
+            return parse_update(read(os.path.join(d, "Updateinf.dat")))[1]
+
+        full = "/dev/full"
+        cases = {
+            # name: (files below data, arguments, exit status, words in stderr, check, native only)
+            # Registry keys split with the double-byte rule: 能 is 94 5C.
+            "key-5c-second-byte": ((), ["make", "data", "T", "Software\\Game可能", "V"], 0, [],
+                                   lambda d: key_of(d) == "Software\\Game可能", False),
+            "key-hkcu-so": ((), ["make", "data", "T", "HKCU\\ソ", "V"], 0, [], lambda d: key_of(d) == "ソ", False),
+            "key-empty-part": ((), ["make", "data", "T", "Soft\\\\ware", "V"], 1, ["no empty part"], None, False),
+            "key-control": ((), ["make", "data", "T", "Soft\x01ware", "V"], 1, ["control character"], None, False),
+            "value-control": ((), ["make", "data", "T", "K", "Dir\x1b"], 1, ["control character"], None, False),
+            # Entries that are not files are named and nothing is written.
+            "dangling-link": ("link", ["make", "data", "T", "K", "V"], 1, ["broken", "leads nowhere"],
+                              lambda d: not os.path.exists(os.path.join(d, "Updateinf.dat")), True),
+            "fifo": ("fifo", ["make", "data", "T", "K", "V"], 1, ["fifo", "FIFO"],
+                     lambda d: not os.path.exists(os.path.join(d, "Updateinf.dat")), True),
+            # The command line.
+            "double-dash": ("-u.dat", ["show", "--", "-u.dat"], 0, [], None, False),
+            "options-last": ((), ["make", "data", "T", "K", "V", "-o", "out.dat"], 0, [],
+                             lambda d: os.path.exists(os.path.join(d, "out.dat")), False),
+            "value-missing": ((), ["make", "data", "T", "K", "V", "-o"], 2, ["-o needs a value"], None, False),
+            "command-help": ((), ["show", "--help"], 0, [],
+                             lambda d: "show [--json]" in run("show", "--help")[0]
+                             and "make [" not in run("show", "--help")[0], False),
+            "show-json-last": ((), ["make", "data", "T", "K", "V"], 0, [],
+                               lambda d: '"type": "update"' in run("show", os.path.join(d, "Updateinf.dat"),
+                                                                   "--json")[0], False),
+            # A failed write to standard output.
+            "stdout-full": ((), ["--help"], 1, ["standard output"], None, False),
+            # The list never lands in the data folder, through a link or not;
+            # on Linux another letter case is another folder.
+            "output-through-link": ("to-data", ["make", "-o", "l/list.dat", "data", "T", "K", "V"], 1,
+                                    ["inside the data folder"], None, True),
+            "output-other-case": ("DATA", ["make", "-o", "DATA/list.dat", "data", "T", "K", "V"], 0, [],
+                                  lambda d: os.path.exists(os.path.join(d, "DATA", "list.dat")), True),
+            # The patch folder given for its data folder.
+            "patch-as-data": (("update.exe", "a.txt"), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0,
+                              ["warning", "update.exe"], None, False),
+        }
+        for name, (files, args, code, words, check, native_only) in cases.items():
+            if WINDOWS and native_only:
+                continue  # links and FIFOs reach a Windows program through Wine differently
+            with self.subTest(case=name):
+                d = self.path(name)
+                if files == "link":
+                    laid_out(d)
+                    os.symlink("nowhere", os.path.join(d, "data", "broken"))
+                elif files == "fifo":
+                    laid_out(d)
+                    os.mkfifo(os.path.join(d, "data", "fifo"))
+                elif files == "-u.dat":
+                    write(os.path.join(d, "-u.dat"), update_info("T", "K", "V", []))
+                elif files == "to-data":
+                    laid_out(d)
+                    os.symlink("data", os.path.join(d, "l"))
+                elif files == "DATA":
+                    laid_out(d)
+                    os.makedirs(os.path.join(d, "DATA"))
+                else:
+                    laid_out(d, files or ("a.txt",))
+                cwd = os.getcwd()
+                os.chdir(d)
+                try:
+                    if name == "stdout-full":
+                        with open(full, "wb") as fp:
+                            _, err = run(*args, code=code, stdout=fp)
+                    else:
+                        _, err = run(*args, code=code)
+                finally:
+                    os.chdir(cwd)
+                for w in words:
+                    self.assertIn(w, err)
+                self.assertNotIn("\x1b", err)
+                if check:
+                    self.assertTrue(check(d))
+                self.assertEqual([], [n for _, _, ns in os.walk(d) for n in ns if ".~" in n])
 
 
 def main():
