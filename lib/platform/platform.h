@@ -36,6 +36,14 @@
 // handle, or null when the file cannot be opened.
 HANDLE PlatOpenFile(const char* lpszName, int bWrite);
 
+// Whether an existing file is held open by another program so that it
+// could not be replaced now: it is opened with no sharing at all and
+// closed again. Returns 1 when another handle's sharing refuses that, 0
+// when the open succeeds, -1 when it fails for another reason (missing,
+// no access). Systems without sharing modes always answer 0 for a file
+// that exists.
+int PlatIsFileInUse(const char* lpszName);
+
 // Closes a handle from PlatOpenFile. A null handle is ignored.
 void PlatCloseFile(HANDLE hFile);
 

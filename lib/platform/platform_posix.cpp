@@ -266,6 +266,13 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
     return fd < 0 ? NULL : HandleOf(fd);
 }
 
+int PlatIsFileInUse(const char* lpszName)
+{
+    std::string host;
+    struct stat st;
+    return ToHostPath(lpszName, &host) && stat(host.c_str(), &st) == 0 ? 0 : -1;
+}
+
 void PlatCloseFile(HANDLE hFile)
 {
     if (hFile)

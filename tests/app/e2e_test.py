@@ -25,6 +25,7 @@ CANNOT_OPEN = "アップデート情報ファイルが開けませんでした"
 WRONG_EDITION = "このアップデートファイルは「Velmora」通常版用です。初回版には適用できません。"
 COMPLETED = "アップデートが完了しました"
 FAILED = "アップデートに失敗しました"
+IN_USE = "次のファイルが使用中のため、アップデートできません。\nゲームを終了してから［再試行］を押してください。\n\n"
 CANNOT_WRITE = "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります"
 
 
@@ -746,25 +747,119 @@ class UpdateRun(unittest.TestCase):
 
     # --- failures during the copy --------------------------------------------------
 
-    def test_missing_source_in_the_middle(self):
-        s = Scenario("missing-source")
-        s.data("a.txt", b"new a")
-        s.data("c.txt", b"new c")
-        records = [record("a.txt", 5), record("b.txt", 5), record("c.txt", 5)]
-        s.update(records)
-        original = uninstall_info([record("b.txt", 5)], 1, 5)
-        s.uninstall(original)
-        s.installed("b.txt", b"old b")
-        s.register()
-        s.start()
-        s.click(s.find("confirm", shot=False), 1)
-        s.close_box(s.expect_box(self, FAILED, self.default_caption))
-        s.finish(self)
-        after = tree(s.inst)
-        self.assertEqual(b"new a", after["a.txt"])
-        self.assertEqual(b"old b", after["b.txt"], "the installed file was touched")
-        self.assertNotIn("c.txt", after)
-        self.assertEqual(merge(original, records[:1]), after["Uninstallinf.dat"])
+    # --- checked before anything is copied -------------------------------------
+
+    # A record in the middle of the list that the pass could not handle:
+    # the failure is shown after OK and before the progress dialog, and
+    # nothing is copied, not even the records before it.
+    def test_fault_found_before_copying(self):
+        cases = {
+            "missing-source": lambda s: os.remove(host(os.path.join(s.pkg, "data"), "b.txt")),
+            # Held open with no sharing by another program: not readable.
+            "unreadable-source": lambda s: DRIVER.ok("lock", windows(host(os.path.join(s.pkg, "data"), "b.txt"))),
+            "file-where-a-folder-goes": lambda s: s.installed("d", b"a file"),
+            "folder-where-a-file-goes": lambda s: os.makedirs(host(s.inst, "b.txt")),
+        }
+        for name, spoil in cases.items():
+            with self.subTest(case=name):
+                s = Scenario("fault-" + name)
+                for n in ("a.txt", "b.txt", "c.txt"):
+                    s.data(n, b"new " + n.encode())
+                s.update([record("a.txt", 9), record("b.txt", 9), record("d\\", 0), record("c.txt", 9)])
+                s.uninstall(uninstall_info([record("b.txt", 5)], 1, 5))
+                s.installed("a.txt", b"old a")
+                spoil(s)
+                s.register()
+                try:
+                    s.start()
+                    s.click(s.find("confirm", shot=False), 1)
+                    box = s.expect_box(self, FAILED, self.default_caption)
+                    self.assertEqual([self.default_caption], DRIVER.ok("windows"), "the progress dialog was shown")
+                    s.close_box(box)
+                    s.finish(self)
+                finally:
+                    DRIVER.ok("unlock")
+                s.unchanged(self)
+
+    # Installed files the update replaces are held open by the game: a box
+    # names the first and counts the others; Retry looks again, and once
+    # the game let go the update runs; Cancel ends it with nothing done.
+    def test_files_in_use_retry_or_cancel(self):
+        for how in ("retry", "cancel"):
+            with self.subTest(how=how):
+                s = Scenario("in-use-" + how)
+                names = ["a.txt", "ソフト\\表.dat", "c.txt", "ro.txt"]
+                for n in names:
+                    s.data(n, b"new")
+                    s.installed(n, b"old", readonly=n == "ro.txt")
+                records = [record("ソフト\\", 0)] + [record(n, 3) for n in names]
+                s.update(records)
+                original = uninstall_info([], 0, 0)
+                s.uninstall(original)
+                s.register()
+                try:
+                    for n in names[1:3]:
+                        DRIVER.ok("lock", windows(host(s.inst, n)))
+                    s.start()
+                    s.click(s.find("confirm", shot=False), 1)
+                    box = s.expect_box(self, IN_USE + "ソフト\\表.dat ほか1件", "ABC アップデート")
+                    self.assertEqual(["ABC アップデート"], DRIVER.ok("windows"), "the progress dialog was shown")
+                    self.assertEqual(("再試行(&R)", "キャンセル"), (s.text(box, 4), s.text(box, 2)))
+                    self.assertEqual(tree(s.inst), s.before, "something was copied before the answer")
+                    if how == "cancel":
+                        s.click(box, 2)
+                        DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
+                        s.finish(self)
+                        s.unchanged(self)
+                        continue
+                    # Still held: the box comes again, now for the one left.
+                    DRIVER.ok("unlock")
+                    DRIVER.ok("lock", windows(host(s.inst, "c.txt")))
+                    s.click(box, 4)
+                    DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
+                    box = s.expect_box(self, IN_USE + "c.txt", "ABC アップデート")
+                    DRIVER.ok("unlock")
+                    s.click(box, 4)
+                    DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
+                    s.close_box(s.expect_box(self, COMPLETED, "完了"))
+                    s.finish(self)
+                finally:
+                    DRIVER.ok("unlock")
+                after = tree(s.inst)
+                self.assertEqual([b"new"] * len(names), [after[host("", n)] for n in names])
+                self.assertEqual(merge(original, records), after["Uninstallinf.dat"])
+
+    # --- one updater at a time per game ---------------------------------------------
+
+    # The same game's updater started again while it asks (a double
+    # double-click) brings the first one's dialog to the front, shows
+    # nothing and ends; another game's update runs beside it. The lock's
+    # name folds letter case as the registry does.
+    def test_one_updater_per_game(self):
+        a, b = self.basic("lock-a"), self.basic("lock-b")
+        pid_a = DRIVER.ok("start", windows(os.path.join(a.pkg, "update.exe")), windows(a.root))[0]
+        confirm_a = a.find("confirm", shot=False)
+        a.before = tree(a.inst)
+        b.before = tree(b.inst)
+        again = Scenario("lock-a-again")
+        again.update(a.records)
+        with open(os.path.join(again.pkg, "Updateinf.dat"), "r+b") as fp:
+            fp.seek(128)
+            fp.write(field(a.key.upper(), 128))
+        pid_b = DRIVER.ok("start", windows(os.path.join(b.pkg, "update.exe")), windows(b.root))[0]
+        confirm_b = b.find("confirm", shot=False)
+        self.assertEqual([confirm_b.hwnd], DRIVER.ok("foreground"))
+        DRIVER.ok("start", windows(os.path.join(again.pkg, "update.exe")), windows(again.root))
+        self.assertEqual(["0"], DRIVER.ok("exit", TIMEOUT_MS), "the second updater of a game did not end")
+        self.assertEqual([confirm_a.hwnd], DRIVER.ok("foreground"))
+        for s, pid, confirm in ((a, pid_a, confirm_a), (b, pid_b, confirm_b)):
+            DRIVER.ok("use", pid)
+            s.click(confirm, 1)
+            s.close_box(s.expect_box(self, COMPLETED, "完了"))
+            s.finish(self)
+            after = tree(s.inst)
+            self.assertEqual(b"new a", after["a.txt"])
+            self.assertEqual(merge(uninstall_info([record("old.txt", 3)], 1, 3), s.records), after["Uninstallinf.dat"])
 
     def test_empty_list_completes_and_rewrites_the_same_file(self):
         s = Scenario("empty-list")
