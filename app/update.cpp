@@ -290,8 +290,16 @@ static void LoadOnlyFromSystemFolder()
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     SetDefaultDllDirectoriesFn pfnSet = (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(
         GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
-    if (!pfnSet || !pfnSet(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    if (!pfnSet || !pfnSet(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         SetDllDirectoryA("");
+        return;
+    }
+    // Some system DLLs load others through a search of their own that this
+    // setting does not reach (Wine's themes do so for msimg32). Loaded
+    // from the system folder now, those are found already loaded later.
+    static const char* const s_apszPreloaded[] = { "version.dll", "uxtheme.dll", "msimg32.dll" };
+    for (const char* lpszDll : s_apszPreloaded)
+        LoadLibraryExA(lpszDll, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdLine, int nCmdShow)

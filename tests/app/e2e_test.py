@@ -276,11 +276,11 @@ class Scenario:
         with open(path, "wb") as fp:
             fp.write(content)
 
-    def start(self):
+    def start(self, *env):
         # A run left behind by a failed case must not fail the next one.
         DRIVER.call("kill")
         self.before = tree(self.inst)
-        DRIVER.ok("start", windows(os.path.join(self.pkg, "update.exe")), windows(self.root))
+        return DRIVER.ok("start", windows(os.path.join(self.pkg, "update.exe")), windows(self.root), *env)[0]
 
     def find(self, kind, shot=True):
         w = Window(DRIVER.ok("find", kind, TIMEOUT_MS))
@@ -550,6 +550,55 @@ class UpdateRun(unittest.TestCase):
         # The files copied are the first ones, and those are listed.
         self.assertEqual([host("", n) for n in names[:len(copied)]], copied)
         self.assertEqual(merge(original, records[:1 + len(copied)]), after["Uninstallinf.dat"])
+
+    # --- no planted DLL ------------------------------------------------------------
+
+    # Windows' known DLLs and what they load: Windows takes them from its
+    # own folder only, whatever a program does (Wine does not).
+    KNOWN_DLLS = {
+        "advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
+        "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi", "rpcrt4",
+        "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32",
+        "ntdll", "kernelbase", "win32u", "gdi32full", "ucrtbase", "msvcp_win", "bcryptprimitives",
+    }
+
+    def succeed(self, s, *env):
+        s.start(*env)
+        s.click(s.find("confirm", shot=False), 1)
+        s.close_box(s.expect_box(self, COMPLETED, "完了"))
+        s.finish(self)
+
+    # The DLLs a whole successful run loads, from Wine's loader trace,
+    # each planted beside update.exe and preferred by Wine to its own: the
+    # run loads none of them.
+    def test_no_planted_dll_is_loaded(self):
+        s = self.basic("dlls-listed")
+        DRIVER.log.flush()
+        with open(DRIVER.log.name, "rb") as fp:
+            fp.seek(0, 2)
+            self.succeed(s, "WINEDEBUG=+loaddll")
+            trace = fp.read().decode("utf-8", "replace")
+        loaded = set(n.lower() for n in re.findall(r'Loaded L"[^"]*\\\\([^"\\\\]+)\.dll"', trace))
+        planted = sorted(loaded - self.KNOWN_DLLS)
+        self.assertIn("comctl32", planted, "no trace of the DLLs loaded")
+        s = self.basic("dlls-planted")
+        overrides = "Software\\Wine\\AppDefaults\\update.exe\\DllOverrides"
+        try:
+            for name in planted:
+                shutil.copy(ARGS.planted, os.path.join(s.pkg, name + ".dll"))
+                DRIVER.ok("regset", overrides, name, "native,builtin")
+            # A planted DLL that is loaded may end the run early (it lacks
+            # the functions asked for): the markers are the finding.
+            failure = None
+            try:
+                self.succeed(s)
+            except AssertionError as e:
+                failure = e
+        finally:
+            DRIVER.ok("regdel", "Software\\Wine\\AppDefaults\\update.exe")
+        self.assertEqual([], sorted(n for n in os.listdir(s.pkg) if n.endswith(".loaded")), planted)
+        if failure:
+            raise failure
 
     # --- the other edition ------------------------------------------------------
 
@@ -900,7 +949,7 @@ class UpdateRun(unittest.TestCase):
 def main():
     global ARGS, DRIVER, DISPLAY
     parser = argparse.ArgumentParser()
-    for name in ("run", "update", "driver", "work", "artifacts"):
+    for name in ("run", "update", "driver", "planted", "work", "artifacts"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
     display_file = os.path.join(os.path.dirname(ARGS.run), "display")

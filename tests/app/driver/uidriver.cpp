@@ -8,8 +8,9 @@
 // or "err" and a reason. Every wait polls with a timeout in milliseconds.
 //
 //   start EXE CWD [NAME=VALUE...]
-//                            start the program, with these variables added
-//                            to the environment; answers its process id.
+//                            start the program, with these variables set in
+//                            its environment (%NAME% expanded); answers its
+//                            process id.
 //                            A program started before stays driven in the
 //                            background (see use)
 //   use PID                  drive that program again
@@ -264,14 +265,22 @@ std::string Run(const std::vector<std::string>& a)
 
     if (cmd == "start" && need(2)) {
         std::wstring exe = Wide(a[1]), cwd = Wide(a[2]);
-        // The environment block: this program's, then the additions (the
-        // first of two equal names wins, so they go first).
+        // The environment block: this program's, each variable named in
+        // the additions replaced by them (%NAME% in a value is expanded).
         std::wstring env;
-        for (size_t i = 3; i < a.size(); i++)
-            env += Wide(a[i]) + L'\0';
+        std::set<std::wstring> names;
+        for (size_t i = 3; i < a.size(); i++) {
+            wchar_t buf[8192];
+            ExpandEnvironmentStringsW(Wide(a[i]).c_str(), buf, 8192);
+            env += std::wstring(buf) + L'\0';
+            names.insert(Wide(a[i].substr(0, a[i].find('=') + 1)));
+        }
         wchar_t* pEnv = GetEnvironmentStringsW();
-        for (const wchar_t* p = pEnv; *p; p += wcslen(p) + 1)
-            env += std::wstring(p) + L'\0';
+        for (const wchar_t* p = pEnv; *p; p += wcslen(p) + 1) {
+            std::wstring var = p;
+            if (!names.count(var.substr(0, var.find(L'=', 1) + 1)))
+                env += var + L'\0';
+        }
         FreeEnvironmentStringsW(pEnv);
         env += L'\0';
         std::wstring cmdline = L"\"" + exe + L"\"";
