@@ -310,7 +310,7 @@ class Scenario:
         left open."""
         code = DRIVER.ok("exit", TIMEOUT_MS)[0]
         tc.assertEqual("0", code)
-        tc.assertEqual([], [n for n in tree(self.inst) if n.endswith(".tmp")], "temporary files left")
+        tc.assertEqual([], [n for n in tree(self.inst) if n.lower().endswith(".tmp")], "temporary files left")
 
     def expect_box(self, tc, text, caption):
         box = self.find("msgbox")
@@ -600,6 +600,57 @@ class UpdateRun(unittest.TestCase):
         if failure:
             raise failure
 
+    # --- killed at any moment ----------------------------------------------------
+
+    # The program is ended (as TerminateProcess does) at points spread over
+    # a run: between records, inside a large file, during the rewrite of a
+    # long Uninstallinf.dat. Each point is a file seen at a size while the
+    # program stands still, so it ends exactly there. After each kill every
+    # file is whole, old or new, and the list is the old one or the new one;
+    # a run after it ends as a clean run does, with no temporary file left.
+    def test_killed_at_any_moment_then_run_again(self):
+        big = pattern(40 * MIB, 5)
+        small = ["d\\f%02d.txt" % i for i in range(12)]
+        late = ["late%d.txt" % i for i in range(3)]
+        records = ([record("d\\", 0)] + [record(n, 6) for n in small] + [record("big.bin", len(big))] +
+                   [record(n, 6) for n in late])
+        # Long enough for its rewrite to be caught half-way.
+        original = uninstall_info([record("old\\%05d.dat" % i, i) for i in range(40000)] +
+                                  [record("big.bin", 7), record("late0.txt", 3)], 40002, 0)
+        expected_list = merge(original, records)
+        copy_points = ([(host("d", n[2:]), 0) for n in small[0:12:2]] +
+                       [("upd*.tmp", n * MIB) for n in (1, 8, 16, 24, 32, 39)] +
+                       [(n, 6) for n in late])
+        list_points = [("Uninstallinf.tmp", n) for n in (0, 2 * MIB, 5 * MIB, len(expected_list))]
+        for i, (name, size) in enumerate(copy_points + list_points):
+            with self.subTest(at=name, size=size):
+                s = Scenario("killed")
+                for n in small + late:
+                    s.data(n, b"new %s" % n[-6:].encode())
+                s.data("big.bin", big)
+                s.update(records)
+                s.uninstall(original)
+                s.installed("big.bin", b"old big")
+                s.installed("late0.txt", b"old")
+                s.register()
+                s.start()
+                s.click(s.find("confirm", shot=False), 1)
+                if (name, size) in list_points:
+                    s.click(s.expect_box(self, COMPLETED, "完了"), 1)
+                DRIVER.ok("killwhen", windows(os.path.join(s.inst, name)), str(size), TIMEOUT_MS)
+                now = tree(s.inst)
+                for n in small + late + ["big.bin"]:
+                    new = big if n == "big.bin" else b"new %s" % n[-6:].encode()
+                    self.assertIn(now.get(host("", n)), (s.before.get(host("", n)), new), n)
+                self.assertIn(now["Uninstallinf.dat"], (original, expected_list), "a torn list")
+                self.succeed(s)
+                after = tree(s.inst)
+                self.assertEqual(expected_list, after.pop("Uninstallinf.dat"))
+                clean = {host("", n): b"new %s" % n[-6:].encode() for n in small + late}
+                clean.update({"d": None, "big.bin": big})
+                self.assertEqual(sorted(clean), sorted(after))
+                self.assertEqual(clean, after)
+
     # --- the other edition ------------------------------------------------------
 
     def test_edition_marker_as_file_or_folder(self):
@@ -648,6 +699,9 @@ class UpdateRun(unittest.TestCase):
             # rewrite of the list would overwrite.
             "own-list": lambda s: update_info("ABC", s.key, "InstallDir", good + [record("UNINSTALLINF.dat", 5)]),
             "own-temporary": lambda s: update_info("ABC", s.key, "InstallDir", [record("Uninstallinf.tmp.", 5)]),
+            # A name the copies' temporary files take, which a later run
+            # would delete as a leftover.
+            "copy-temporary": lambda s: update_info("ABC", s.key, "InstallDir", good + [record("d\\UPD1a.TMP", 5)]),
             "too-long-behind-folder": lambda s: update_info("ABC", s.key, "InstallDir",
                                                             [record("d" * 200 + "\\" + "f" * 50, 5)]),
         }
@@ -712,15 +766,80 @@ class UpdateRun(unittest.TestCase):
     def test_new_files_on_a_small_volume(self):
         for name, sizes in (("fits", [20 * MIB]), ("too-large", [16 * MIB, 16 * MIB])):
             with self.subTest(case=name):
-                s = Scenario("small-volume-" + name)
-                if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=30m", "tmpfs", s.inst],
-                                  stderr=subprocess.DEVNULL).returncode != 0:
-                    self.skipTest("a volume of 30 MiB cannot be mounted here (needs root)")
+                self.on_small_volume("small-volume-" + name, self.new_files_on_a_small_volume, sizes)
+
+    def on_small_volume(self, name, case, *args):
+        """Runs case(s, *args) with the scenario's install folder on a
+        volume of 30 MiB of its own."""
+        s = Scenario(name)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=30m", "tmpfs", s.inst],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("a volume of 30 MiB cannot be mounted here (needs root)")
+        try:
+            case(s, *args)
+        finally:
+            DRIVER.call("kill")
+            DRIVER.call("unlock")
+            subprocess.run(["umount", s.inst], check=True)
+
+    @staticmethod
+    def fill(path):
+        """Another program fills the volume holding path to the last byte."""
+        with open(path, "wb", buffering=0) as fp:
+            for chunk in (MIB, 4096, 1):
                 try:
-                    self.new_files_on_a_small_volume(s, sizes)
-                finally:
-                    DRIVER.call("kill")
-                    subprocess.run(["umount", s.inst], check=True)
+                    while True:
+                        fp.write(b"\0" * chunk)
+                except OSError:
+                    pass
+
+    # The disk fills while a large file is copied: the copy fails, the
+    # installed file stays, its temporary copy goes (which makes room for
+    # the list), and the list names exactly what was installed. Or it is
+    # full when the list is rewritten: that failure is reported, the old
+    # list stays.
+    def test_disk_filling_during_the_run(self):
+        for when in ("copy", "list"):
+            with self.subTest(when=when):
+                self.on_small_volume("disk-fills-" + when, self.disk_fills, when)
+
+    def disk_fills(self, s, when):
+        big = pattern(20 * MIB, 6)
+        s.data("a.txt", b"new a")
+        s.data("big.bin", big)
+        s.data("c.txt", b"new c")
+        records = [record("a.txt", 5), record("big.bin", len(big)), record("c.txt", 5)]
+        s.update(records)
+        original = uninstall_info([record("big.bin", 7)], 1, 7)
+        s.uninstall(original)
+        s.installed("big.bin", b"old big")
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        filler = os.path.join(s.inst, "filler.bin")
+        if when == "copy":
+            progress = s.find("progress", shot=False)
+            DRIVER.ok("hold", progress.hwnd, "1002", "big.binをコピー中...", windows(s.inst), str(4 * MIB), TIMEOUT_MS)
+            try:
+                self.fill(filler)
+            finally:
+                DRIVER.ok("resume")
+            box = s.expect_box(self, FAILED, self.default_caption)
+            self.assertEqual([], [n for n in os.listdir(s.inst) if n.lower().endswith(".tmp")])
+            s.close_box(box)
+            expected, done = merge(original, records[:1]), b"new a"
+        else:
+            box = s.expect_box(self, COMPLETED, "完了")
+            self.fill(filler)
+            s.close_box(box)
+            s.close_box(s.expect_box(self, CANNOT_WRITE, self.default_caption))
+            expected, done = original, b"new a"
+        s.finish(self)
+        os.remove(filler)
+        after = tree(s.inst)
+        self.assertEqual(done, after["a.txt"])
+        self.assertEqual(big if when == "list" else b"old big", after["big.bin"])
+        self.assertEqual(expected, after["Uninstallinf.dat"])
 
     def new_files_on_a_small_volume(self, s, sizes):
         records = []
