@@ -1,6 +1,5 @@
 #include "precheck.h"
 
-#include "file/cfile.h"
 #include "file/path.h"
 #include "messages.h"
 #include "platform/platform.h"
@@ -37,9 +36,10 @@ DWORD FindFaultyRecord(const UpdateContext* pContext, const char* lpszInstallDir
         } else {
             char lpszSrcFile[MAX_PATH];
             snprintf(lpszSrcFile, sizeof(lpszSrcFile), "%s%s", lpszSrcFileName, pRecord->szPath);
-            CFile clSrcFile;
-            if (!clSrcFile.Open(lpszSrcFile, 0))
+            HANDLE hSrcFile = PlatOpenFile(lpszSrcFile, 0);
+            if (!hSrcFile)
                 *pnFault = FAULT_SOURCE;
+            PlatCloseFile(hSrcFile);
         }
         if (*pnFault != FAULT_NONE)
             return i;
@@ -55,10 +55,10 @@ DWORD CountFilesInUse(const UpdateContext* pContext, const char* lpszInstallDire
         const FileRecord* pRecord = &pContext->pUpdateRecords[i];
         if (IsFolderRecord(pRecord))
             continue;
+        // A missing destination answers -1: nothing to replace. No record
+        // is a file where a folder is (FindFaultyRecord).
         snprintf(lpszDestFile, sizeof(lpszDestFile), "%s%s", lpszInstallDirectory, pRecord->szPath);
-        DWORD dwAttributes = PlatGetFileAttributes(lpszDestFile);
-        if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            PlatIsFileInUse(lpszDestFile) == 0)
+        if (PlatIsFileInUse(lpszDestFile) != 1)
             continue;
         if (dwCount++ == 0)
             *pdwFirst = i;

@@ -25,8 +25,9 @@ enum RecordFault {
 DWORD FindFaultyRecord(const UpdateContext* pContext, const char* lpszInstallDirectory,
                        const char* lpszSrcFileName, int* pnFault);
 
-// How many destinations of file records exist and cannot be replaced now
-// (PlatIsFileInUse), in list order; *pdwFirst is the first one's record.
+// How many destinations of file records exist and are held by another
+// program (PlatIsFileInUse answers 1), in list order; *pdwFirst is the
+// first one's record. Call it after FindFaultyRecord found nothing.
 DWORD CountFilesInUse(const UpdateContext* pContext, const char* lpszInstallDirectory, DWORD* pdwFirst);
 
 // The files-in-use text for the first such record path and the count
