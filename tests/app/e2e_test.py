@@ -9,6 +9,7 @@ for byte afterwards, and saves a screenshot of every dialog and message
 box it meets.
 """
 import argparse
+import json
 import os
 import re
 import shutil
@@ -768,13 +769,13 @@ class UpdateRun(unittest.TestCase):
             with self.subTest(case=name):
                 self.on_small_volume("small-volume-" + name, self.new_files_on_a_small_volume, sizes)
 
-    def on_small_volume(self, name, case, *args):
+    def on_small_volume(self, name, case, *args, mib=30):
         """Runs case(s, *args) with the scenario's install folder on a
-        volume of 30 MiB of its own."""
+        volume of mib MiB of its own."""
         s = Scenario(name)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=30m", "tmpfs", s.inst],
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % mib, "tmpfs", s.inst],
                           stderr=subprocess.DEVNULL).returncode != 0:
-            self.skipTest("a volume of 30 MiB cannot be mounted here (needs root)")
+            self.skipTest("a volume of %d MiB cannot be mounted here (needs root)" % mib)
         try:
             case(s, *args)
         finally:
@@ -801,10 +802,11 @@ class UpdateRun(unittest.TestCase):
     def test_disk_filling_during_the_run(self):
         for when in ("copy", "list"):
             with self.subTest(when=when):
-                self.on_small_volume("disk-fills-" + when, self.disk_fills, when)
+                self.on_small_volume("disk-fills-" + when, self.disk_fills, when, mib=128)
 
     def disk_fills(self, s, when):
-        big = pattern(20 * MIB, 6)
+        # Large enough that the driver holds the program far from its end.
+        big = pattern(100 * MIB, 6)
         s.data("a.txt", b"new a")
         s.data("big.bin", big)
         s.data("c.txt", b"new c")
@@ -974,6 +976,10 @@ class UpdateRun(unittest.TestCase):
                     self.assertEqual(["ABC アップデート"], DRIVER.ok("windows"), "the progress dialog was shown")
                     self.assertEqual(("再試行(&R)", "キャンセル"), (s.text(box, 4), s.text(box, 2)))
                     self.assertEqual(tree(s.inst), s.before, "something was copied before the answer")
+                    # The authoring tool reports the same, in the same words.
+                    check = subprocess.run([ARGS.run, ARGS.updatelist, "check", "--json", windows(s.pkg),
+                                            windows(s.inst)], capture_output=True, timeout=60)
+                    self.assertEqual(box.text, json.loads(check.stdout.decode("utf-8"))["refused"]["message"])
                     if how == "cancel":
                         s.click(box, 2)
                         DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
@@ -1068,7 +1074,7 @@ class UpdateRun(unittest.TestCase):
 def main():
     global ARGS, DRIVER, DISPLAY
     parser = argparse.ArgumentParser()
-    for name in ("run", "update", "driver", "planted", "work", "artifacts"):
+    for name in ("run", "update", "driver", "planted", "updatelist", "work", "artifacts"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
     display_file = os.path.join(os.path.dirname(ARGS.run), "display")
