@@ -148,21 +148,24 @@ static BOOL CALLBACK FindOwnerWindow(HWND hWnd, LPARAM lParam)
     return FALSE;
 }
 
+enum GameLock { LOCK_HELD_ELSEWHERE, LOCK_HELD, LOCK_NONE };
+
 // One updater at a time per game: two would copy over each other and both
 // rewrite Uninstallinf.dat, the later losing the other's entries. Returns
-// 1 when this run holds the game's lock until it ends (a lock left by a
-// killed run is taken over). Otherwise the running one's window comes to
-// the front: its process id, left beside the lock, names it, and of its
-// windows the topmost one that takes input is the one the user must
-// answer. Updates of different games lock different names.
-static int LockGame()
+// LOCK_HELD when this run holds the game's lock until it ends (a lock left
+// by a killed run is taken over); LOCK_NONE when no lock could be made,
+// and the update goes ahead as it did before there was one. Otherwise the
+// running one's window comes to the front: its process id, left beside the
+// lock, names it, and of its windows the topmost one that takes input is
+// the one the user must answer. Updates of different games lock different
+// names.
+static GameLock LockGame()
 {
     char lpszName[64];
     MakeLockName(lpszName, sizeof(lpszName), "");
     HANDLE hLock = CreateMutexA(NULL, FALSE, lpszName);
-    // Without a lock the update goes ahead, as it did before there was one.
     if (!hLock)
-        return 1;
+        return LOCK_NONE;
     DWORD dwWait = WaitForSingleObject(hLock, 0);
     MakeLockName(lpszName, sizeof(lpszName), "-owner");
     if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED) {
@@ -171,7 +174,7 @@ static int LockGame()
         if (pdwOwner)
             *pdwOwner = GetCurrentProcessId();
         // Both handles stay open until the process ends, which releases them.
-        return 1;
+        return LOCK_HELD;
     }
     OwnerSearch search = { 0, NULL };
     HANDLE hOwner = OpenFileMappingA(FILE_MAP_READ, FALSE, lpszName);
@@ -187,7 +190,7 @@ static int LockGame()
             ShowWindow(search.hWnd, SW_RESTORE);
         SetForegroundWindow(search.hWnd);
     }
-    return 0;
+    return LOCK_HELD_ELSEWHERE;
 }
 
 static void RunUpdate(HINSTANCE hInstance)
@@ -203,7 +206,8 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
     }
     // Another updater for this game runs: it has the user's attention.
-    if (!LockGame())
+    GameLock nLock = LockGame();
+    if (nLock == LOCK_HELD_ELSEWHERE)
         return;
 
     CRegistry clRegistry;
@@ -251,8 +255,10 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
 
     AddBackslash(lpszInstallDirectory);
-    // What a killed run left would count against the free space.
-    RemoveLeftTemporaryFiles(&g_Context, lpszInstallDirectory);
+    // What a killed run left would count against the free space. Without
+    // the lock they could be another run's copies in progress.
+    if (nLock == LOCK_HELD)
+        RemoveLeftTemporaryFiles(&g_Context, lpszInstallDirectory);
     // Uninstallinf.dat stays as it is: nothing was installed.
     if (!ReadyToCopy(lpszInstallDirectory, lpszSrcFileName))
         return;

@@ -623,7 +623,7 @@ class UpdateRun(unittest.TestCase):
                        [("upd*.tmp", n * MIB) for n in (1, 8, 16, 24, 32, 39)] +
                        [(n, 6) for n in late])
         list_points = [("Uninstallinf.tmp", n) for n in (0, 2 * MIB, 5 * MIB, len(expected_list))]
-        for i, (name, size) in enumerate(copy_points + list_points):
+        for name, size in copy_points + list_points:
             with self.subTest(at=name, size=size):
                 s = Scenario("killed")
                 for n in small + late:

@@ -9,9 +9,8 @@
 //
 //   start EXE CWD [NAME=VALUE...]
 //                            start the program, with these variables set in
-//                            its environment (%NAME% expanded); answers its
-//                            process id.
-//                            A program started before stays driven in the
+//                            its environment; answers its process id. A
+//                            program started before stays driven in the
 //                            background (see use)
 //   use PID                  drive that program again
 //   foreground               the handle of the foreground window
@@ -266,13 +265,11 @@ std::string Run(const std::vector<std::string>& a)
     if (cmd == "start" && need(2)) {
         std::wstring exe = Wide(a[1]), cwd = Wide(a[2]);
         // The environment block: this program's, each variable named in
-        // the additions replaced by them (%NAME% in a value is expanded).
+        // the additions replaced by them.
         std::wstring env;
         std::set<std::wstring> names;
         for (size_t i = 3; i < a.size(); i++) {
-            wchar_t buf[8192];
-            ExpandEnvironmentStringsW(Wide(a[i]).c_str(), buf, 8192);
-            env += std::wstring(buf) + L'\0';
+            env += Wide(a[i]) + L'\0';
             names.insert(Wide(a[i].substr(0, a[i].find('=') + 1)));
         }
         wchar_t* pEnv = GetEnvironmentStringsW();
