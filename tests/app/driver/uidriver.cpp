@@ -326,15 +326,18 @@ std::string Run(const std::vector<std::string>& a)
         if (!g_hProcess || !hThread)
             return "err no program";
         // Looked at only while the program stands still, so that it ends
-        // exactly in the state seen.
-        bool bSeen = Poll(atoi(a[3].c_str()), [&] {
+        // exactly in the state seen; and looked at again at once, so that
+        // the program moves on only a little between two looks and no
+        // state that lasts a moment is missed.
+        DWORD dwStart = GetTickCount(), dwTimeout = atoi(a[3].c_str());
+        bool bSeen = false;
+        while (!bSeen && GetTickCount() - dwStart <= dwTimeout) {
             if (!SuspendAndWait(hThread))
-                return false;
-            if (LargestFile(pattern) >= nBytes)
-                return true;
-            ResumeThread(hThread);
-            return false;
-        });
+                break;
+            bSeen = LargestFile(pattern) >= nBytes;
+            if (!bSeen)
+                ResumeThread(hThread);
+        }
         if (bSeen) {
             TerminateProcess(g_hProcess, 99);
             WaitForSingleObject(g_hProcess, 10000);
