@@ -619,10 +619,10 @@ class UpdateRun(unittest.TestCase):
         original = uninstall_info([record("old\\%05d.dat" % i, i) for i in range(40000)] +
                                   [record("big.bin", 7), record("late0.txt", 3)], 40002, 0)
         expected_list = merge(original, records)
-        copy_points = ([(host("d", n[2:]), 0) for n in small[0:12:2]] +
+        copy_points = ([(host("d", small[i][2:]), 0) for i in (0, 2, 4, 6, 8, 10, 11)] +
                        [("upd*.tmp", n * MIB) for n in (1, 4, 7, 10, 13, 15)] +
                        [(n, 6) for n in late])
-        list_points = [("Uninstallinf.tmp", n) for n in (0, 2 * MIB, 5 * MIB, len(expected_list))]
+        list_points = [("Uninstallinf.tmp", n) for n in (0, MIB, 3 * MIB, 5 * MIB, 8 * MIB, len(expected_list))]
         for name, size in copy_points + list_points:
             with self.subTest(at=name, size=size):
                 s = Scenario("killed")
