@@ -29,9 +29,9 @@ struct NameInfo {
     bool bRefused;        // not a name a file on Windows can have
 };
 
-// A and a fold together, and so do the second bytes 0x41 and 0x61 of
-// the two katakana; 0x5C is the second byte of the last one, not a
-// separator.
+// A and a fold together; the two katakana differ only in a second byte
+// (0x41, 0x61), which is compared as it is. 0x5C is the second byte of
+// the last one, not a separator.
 const NameInfo NAMES[] = {
     { "a.bin", "a.bin", false },
     { "A.BIN", "A.BIN", false },
@@ -58,34 +58,39 @@ const unsigned NAME_COUNT = sizeof(NAMES) / sizeof(NAMES[0]);
 const char* const FOLDERS[] = { "src", "src/s1", "src/s1/s2", "src/.h" };
 const unsigned FOLDER_COUNT = 4;
 
+bool IsLead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// Names compared as the catalogue does: A to Z folded in single-byte
+// characters only, a second byte taken as it is. nLess < 0 orders too.
+int FoldCompare(const std::string& a, const std::string& b)
+{
+    bool bTrail = false;
+    for (size_t i = 0;; i++) {
+        unsigned char x = i < a.size() ? a[i] : 0, y = i < b.size() ? b[i] : 0;
+        if (!bTrail) {
+            if (x >= 'a' && x <= 'z')
+                x -= 0x20;
+            if (y >= 'a' && y <= 'z')
+                y -= 0x20;
+        }
+        if (x != y || x == 0)
+            return x < y ? -1 : x > y ? 1 : 0;
+        bTrail = !bTrail && IsLead(x);
+    }
+}
+
 bool FoldEqual(const std::string& a, const std::string& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x += 0x20;
-        if (y >= 'A' && y <= 'Z')
-            y += 0x20;
-        if (x != y)
-            return false;
-    }
-    return true;
+    return FoldCompare(a, b) == 0;
 }
 
 // The order a folder walk meets its entries: by name, letter case ignored.
 bool WalkLess(const std::string& a, const std::string& b)
 {
-    for (size_t i = 0;; i++) {
-        unsigned char x = i < a.size() ? a[i] : 0, y = i < b.size() ? b[i] : 0;
-        if (x >= 'a' && x <= 'z')
-            x -= 0x20;
-        if (y >= 'a' && y <= 'z')
-            y -= 0x20;
-        if (x != y || x == 0)
-            return x < y;
-    }
+    return FoldCompare(a, b) < 0;
 }
 
 struct Member {
