@@ -99,7 +99,9 @@ def main():
 
     for tool in ("updatelist.exe", "packtool.exe"):
         r = wine(args, folder, tool, "--help")
-        check(r.returncode == 0 and b"Usage: " in r.stdout, tool + " --help")
+        ok = r.returncode == 0 and b"Usage: " in r.stdout
+        check(ok, tool + " --help" + ("" if ok else " (exit %d, stdout %r, stderr %r)" %
+                                      (r.returncode, r.stdout[:200], r.stderr[-400:])))
 
     update_alone(args, folder)
 
