@@ -33,6 +33,20 @@ void StoreDword(BYTE* p, DWORD dw)
     p[3] = (BYTE)(dw >> 24);
 }
 
+// Copies dwSize bytes a block at a time: a stored member of any size costs
+// one block of memory.
+bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize)
+{
+    const DWORD BLOCK = 1 << 20;
+    for (DWORD dwLeft = dwSize; dwLeft;) {
+        DWORD dwBlock = dwLeft < BLOCK ? dwLeft : BLOCK;
+        if (pDest->CopyFrom(pSource, dwBlock) != dwBlock)
+            return false;
+        dwLeft -= dwBlock;
+    }
+    return true;
+}
+
 } // namespace
 
 QWORD CPack::EncodeRoom(int nMethod, DWORD dwSize)
@@ -91,9 +105,10 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         goto done;
 
     for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
-        // A loose file is read whole as it is now; anything else (a member
-        // of an archive file or resource, a preloaded block) through its
-        // own record, decoded, since names may repeat.
+        // A loose file is read as it is now (copied in blocks when stored,
+        // whole when coded); anything else (a member of an archive file or
+        // resource, a preloaded block) through its own record, decoded,
+        // since names may repeat.
         bool bLoose = !p->lpData && p->nMethod == PACK_STORE && p->szPackPath[0] && p->dwOffset == 0 &&
                       !p->szResName[0];
         CFile clSource;
@@ -112,22 +127,30 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         if (lpfnProgress)
             lpfnProgress(&entry, 0, entry.dwOrgSize, 0, lpUserData);
 
-        BYTE* pContent = new (std::nothrow) BYTE[(size_t)entry.dwOrgSize + 1];
-        bool bRead = pContent && (bLoose ? clSource.Read(pContent, entry.dwOrgSize) == entry.dwOrgSize
-                                         : ReadContent(p, &clSource, pContent));
-        BYTE* pBlock = NULL;
-        if (bRead && nMethod != PACK_STORE && entry.dwOrgSize)
-            pBlock = Encode(nMethod, pContent, entry.dwOrgSize, &entry.dwPackSize);
-        else if (bRead && nMethod == PACK_STORE)
+        if (bLoose && nMethod == PACK_STORE) {
             entry.dwPackSize = entry.dwOrgSize;
-        // An empty content gets no block at all, whatever the method.
-        bool bOk = bRead && (pBlock || nMethod == PACK_STORE || entry.dwOrgSize == 0) &&
-                   ArchiveLengthFits(qwOffset + entry.dwPackSize + 4) &&
-                   clArchive.Write(pBlock ? pBlock : pContent, entry.dwPackSize) == entry.dwPackSize;
-        delete[] pBlock;
-        delete[] pContent;
-        if (!bOk)
-            goto done;
+            if (!ArchiveLengthFits(qwOffset + entry.dwPackSize + 4))
+                goto done;
+            if (!CopyInBlocks(&clArchive, &clSource, entry.dwOrgSize))
+                goto done;
+        } else {
+            BYTE* pContent = new (std::nothrow) BYTE[(size_t)entry.dwOrgSize + 1];
+            bool bRead = pContent && (bLoose ? clSource.Read(pContent, entry.dwOrgSize) == entry.dwOrgSize
+                                             : ReadContent(p, &clSource, pContent));
+            BYTE* pBlock = NULL;
+            if (bRead && nMethod != PACK_STORE && entry.dwOrgSize)
+                pBlock = Encode(nMethod, pContent, entry.dwOrgSize, &entry.dwPackSize);
+            else if (bRead && nMethod == PACK_STORE)
+                entry.dwPackSize = entry.dwOrgSize;
+            // An empty content gets no block at all, whatever the method.
+            bool bOk = bRead && (pBlock || nMethod == PACK_STORE || entry.dwOrgSize == 0) &&
+                       ArchiveLengthFits(qwOffset + entry.dwPackSize + 4) &&
+                       clArchive.Write(pBlock ? pBlock : pContent, entry.dwPackSize) == entry.dwPackSize;
+            delete[] pBlock;
+            delete[] pContent;
+            if (!bOk)
+                goto done;
+        }
 
         memcpy(pEntry, entry.szName, PACK_NAME_SIZE);
         StoreDword(pEntry + 64, entry.dwOffset);
