@@ -190,12 +190,13 @@ int PlatIsLeadByte(unsigned char c);
 
 // --- Command-line programs ----------------------------------------------
 
-// A path as the command line gives it (UTF-8 with slashes on POSIX) as a
-// library path. Returns 0 when it has no code-page-932 form or does not fit.
+// A path as the command line gives it (UTF-8 on every side, with slashes
+// on POSIX) as a library path. Returns 0 when it has no code-page-932 form
+// or does not fit.
 int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize);
 
-// Library text (code page 932) as the console shows it (UTF-8 on POSIX);
-// bytes with no such form become '?'.
+// Library text (code page 932) as the tools print it (UTF-8 on every
+// side); bytes with no such form become '?'.
 int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize);
 
 // Whether a standard stream (0, 1 or 2) is a terminal.

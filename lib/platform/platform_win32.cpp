@@ -376,24 +376,39 @@ void PlatFreeResource(HGLOBAL hResData)
     FreeResource(hResData);
 }
 
-// The console and the command line already speak the ANSI code page.
-static int CopyText(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
-{
-    size_t nLen = strlen(lpszText);
-    if (nLen + 1 > dwBufSize)
-        return 0;
-    memcpy(lpszBuf, lpszText, nLen + 1);
-    return 1;
-}
-
+// The command line and the console are UTF-8 to the tools on every side
+// (their Windows start takes the wide command line in UTF-8).
 int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
 {
-    return CopyText(lpszNative, lpszBuf, dwBufSize);
+    int nLen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpszNative, -1, NULL, 0);
+    if (nLen <= 0)
+        return 0;
+    std::wstring wide(nLen, L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpszNative, -1, &wide[0], nLen);
+    std::string path;
+    if (!PlatNarrow(wide.c_str(), (size_t)nLen - 1, &path) || path.size() + 1 > dwBufSize)
+        return 0;
+    memcpy(lpszBuf, path.c_str(), path.size() + 1);
+    return 1;
 }
 
 int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
 {
-    return CopyText(lpszText, lpszBuf, dwBufSize);
+    // Character by character, so that one unconvertible byte costs one '?'.
+    std::string out;
+    for (size_t i = 0; lpszText[i];) {
+        size_t n = PlatIsLeadByte((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
+        WCHAR wc[2];
+        int nWide = MultiByteToWideChar(CP_LIBRARY, MB_ERR_INVALID_CHARS, lpszText + i, (int)n, wc, 2);
+        char utf8[8];
+        int nUtf8 = nWide > 0 ? WideCharToMultiByte(CP_UTF8, 0, wc, nWide, utf8, sizeof(utf8), NULL, NULL) : 0;
+        out.append(nUtf8 > 0 ? utf8 : "?", nUtf8 > 0 ? nUtf8 : 1);
+        i += n;
+    }
+    if (out.size() + 1 > dwBufSize)
+        return 0;
+    memcpy(lpszBuf, out.c_str(), out.size() + 1);
+    return 1;
 }
 
 int PlatIsTerminal(int nStream)
