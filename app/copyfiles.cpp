@@ -128,7 +128,7 @@ static int CopyOneFile(HWND hDlg, const char* lpszSrcFile, const char* lpszDestF
     CutFileName(lpszFolder, lpszDestFile);
     // Creates the file under a name no other file has; fails when the
     // folder does not exist.
-    if (!GetTempFileNameA(lpszFolder, "upd", 0, lpszTempFile))
+    if (!GetTempFileNameA(lpszFolder, g_szTempPrefix, 0, lpszTempFile))
         return 0;
 
     CopyCallbacks callbacks = { SetPercent, KeepCopying, hDlg };

@@ -15,11 +15,15 @@ extern const char g_szFmtConfirmCaption[];
 extern const char g_szFmtConfirmText[];
 extern const char g_szFmtCopying[];
 extern const char g_szFmtNoSpace[];
+extern const char g_szFmtFilesInUse[];
+extern const char g_szFmtMoreFiles[];
 
 // The name whose presence in the install folder marks the other edition.
 extern const char g_szEditionMarker[];
 extern const char g_szUpdateInfoName[];
 extern const char g_szUninstallInfoName[];
 extern const char g_szSourceFolderName[];
+// The prefix of the copy pass's temporary files, in lower case.
+extern const char g_szTempPrefix[];
 
 #endif

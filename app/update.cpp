@@ -7,6 +7,7 @@
 #include "file/directory.h"
 #include "file/path.h"
 #include "messages.h"
+#include "precheck.h"
 #include "resource.h"
 #include "system/registry.h"
 #include "system/shelldlg.h"
@@ -83,6 +84,115 @@ static int HasRoomForUpdate(const char* lpszInstallDirectory, const char* lpszSr
     return 0;
 }
 
+// After OK and before the progress dialog, so that a reason the update
+// would stop for half-way, which can be seen now, stops it whole: a source
+// that cannot be read or a path of the wrong type fails the update, a
+// destination held by another program (the game still running) asks for
+// it to be closed. Returns 1 when the copy may begin.
+static int ReadyToCopy(const char* lpszInstallDirectory, const char* lpszSrcFileName)
+{
+    int nFault;
+    if (FindFaultyRecord(&g_Context, lpszInstallDirectory, lpszSrcFileName, &nFault) < g_Context.update.dwCount) {
+        ShowMessage(g_szMsgFailed, NULL);
+        return 0;
+    }
+    if (!HasRoomForUpdate(lpszInstallDirectory, lpszSrcFileName))
+        return 0;
+    char lpszCaption[128], lpszText[512];
+    snprintf(lpszCaption, sizeof(lpszCaption), g_szFmtConfirmCaption, g_Context.update.szTitle);
+    for (;;) {
+        DWORD dwFirst = 0;
+        DWORD dwInUse = CountFilesInUse(&g_Context, lpszInstallDirectory, &dwFirst);
+        if (dwInUse == 0)
+            return 1;
+        FormatFilesInUseMessage(lpszText, sizeof(lpszText), g_Context.pUpdateRecords[dwFirst].szPath, dwInUse);
+        if (MessageBoxA(NULL, lpszText, lpszCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+            return 0;
+    }
+}
+
+// The name of one game's updater lock, and of the place its holder leaves
+// its process id: the registry key and value that name the install
+// folder, letters folded as the registry folds them, hashed to fit an
+// object name (which takes no backslash).
+static void MakeLockName(char* lpszBuf, size_t nSize, const char* lpszSuffix)
+{
+    char lpszKey[sizeof(g_Context.update.szRegKey) + sizeof(g_Context.update.szRegValue) + 1];
+    snprintf(lpszKey, sizeof(lpszKey), "%s\\%s", g_Context.update.szRegKey, g_Context.update.szRegValue);
+    WCHAR wszKey[sizeof(lpszKey)];
+    int nLen = MultiByteToWideChar(932, 0, lpszKey, -1, wszKey, (int)(sizeof(lpszKey)));
+    if (nLen <= 0)
+        nLen = 0;
+    CharUpperBuffW(wszKey, (DWORD)nLen);
+    unsigned long long qwHash = 0xcbf29ce484222325ULL;
+    for (int i = 0; i < nLen; i++) {
+        qwHash = (qwHash ^ (wszKey[i] & 0xFF)) * 0x100000001b3ULL;
+        qwHash = (qwHash ^ (wszKey[i] >> 8)) * 0x100000001b3ULL;
+    }
+    snprintf(lpszBuf, nSize, "Local\\GamepatchUpdate-%016llx%s", qwHash, lpszSuffix);
+}
+
+struct OwnerSearch {
+    DWORD dwProcessId;
+    HWND hWnd;
+};
+
+static BOOL CALLBACK FindOwnerWindow(HWND hWnd, LPARAM lParam)
+{
+    OwnerSearch* pSearch = (OwnerSearch*)lParam;
+    DWORD dwProcessId = 0;
+    GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId != pSearch->dwProcessId || !IsWindowVisible(hWnd) || !IsWindowEnabled(hWnd))
+        return TRUE;
+    pSearch->hWnd = hWnd;
+    return FALSE;
+}
+
+enum GameLock { LOCK_HELD_ELSEWHERE, LOCK_HELD, LOCK_NONE };
+
+// One updater at a time per game: two would copy over each other and both
+// rewrite Uninstallinf.dat, the later losing the other's entries. Returns
+// LOCK_HELD when this run holds the game's lock until it ends (a lock left
+// by a killed run is taken over); LOCK_NONE when no lock could be made,
+// and the update goes ahead as it did before there was one. Otherwise the
+// running one's window comes to the front: its process id, left beside the
+// lock, names it, and of its windows the topmost one that takes input is
+// the one the user must answer. Updates of different games lock different
+// names.
+static GameLock LockGame()
+{
+    char lpszName[64];
+    MakeLockName(lpszName, sizeof(lpszName), "");
+    HANDLE hLock = CreateMutexA(NULL, FALSE, lpszName);
+    if (!hLock)
+        return LOCK_NONE;
+    DWORD dwWait = WaitForSingleObject(hLock, 0);
+    MakeLockName(lpszName, sizeof(lpszName), "-owner");
+    if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED) {
+        HANDLE hOwner = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof(DWORD), lpszName);
+        DWORD* pdwOwner = hOwner ? (DWORD*)MapViewOfFile(hOwner, FILE_MAP_WRITE, 0, 0, sizeof(DWORD)) : NULL;
+        if (pdwOwner)
+            *pdwOwner = GetCurrentProcessId();
+        // Both handles stay open until the process ends, which releases them.
+        return LOCK_HELD;
+    }
+    OwnerSearch search = { 0, NULL };
+    HANDLE hOwner = OpenFileMappingA(FILE_MAP_READ, FALSE, lpszName);
+    DWORD* pdwOwner = hOwner ? (DWORD*)MapViewOfFile(hOwner, FILE_MAP_READ, 0, 0, sizeof(DWORD)) : NULL;
+    if (pdwOwner) {
+        search.dwProcessId = *pdwOwner;
+        UnmapViewOfFile(pdwOwner);
+    }
+    if (search.dwProcessId)
+        EnumWindows(FindOwnerWindow, (LPARAM)&search);
+    if (search.hWnd) {
+        if (IsIconic(search.hWnd))
+            ShowWindow(search.hWnd, SW_RESTORE);
+        SetForegroundWindow(search.hWnd);
+    }
+    return LOCK_HELD_ELSEWHERE;
+}
+
 static void RunUpdate(HINSTANCE hInstance)
 {
     char lpszFileName[MAX_PATH];
@@ -95,6 +205,10 @@ static void RunUpdate(HINSTANCE hInstance)
         ShowMessage(g_szMsgCannotOpenUpdateInfo, NULL);
         return;
     }
+    // Another updater for this game runs: it has the user's attention.
+    GameLock nLock = LockGame();
+    if (nLock == LOCK_HELD_ELSEWHERE)
+        return;
 
     CRegistry clRegistry;
     // The title was cut to 60 bytes, which this buffer holds with the text.
@@ -141,8 +255,12 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
 
     AddBackslash(lpszInstallDirectory);
+    // What a killed run left would count against the free space. Without
+    // the lock they could be another run's copies in progress.
+    if (nLock == LOCK_HELD)
+        RemoveLeftTemporaryFiles(&g_Context, lpszInstallDirectory);
     // Uninstallinf.dat stays as it is: nothing was installed.
-    if (!HasRoomForUpdate(lpszInstallDirectory, lpszSrcFileName))
+    if (!ReadyToCopy(lpszInstallDirectory, lpszSrcFileName))
         return;
 
     int bDone = 0;
@@ -162,11 +280,40 @@ static void RunUpdate(HINSTANCE hInstance)
         ShowMessage(g_szMsgCannotWriteUninstallInfo, NULL);
 }
 
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+// The program runs from a download folder with the rights it asks for, so
+// a DLL placed beside it must never be loaded. Every DLL it imports at
+// load time is one the system only ever takes from its own folder; the
+// others (the common controls, and whatever system DLLs load on its
+// behalf) come later, and from now on only from the system folder. Where
+// that call is missing (an old system without its update), at least the
+// current folder leaves the search.
+static void LoadOnlyFromSystemFolder()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    SetDefaultDllDirectoriesFn pfnSet = (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (!pfnSet || !pfnSet(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        SetDllDirectoryA("");
+        return;
+    }
+    // Some system DLLs load others through a search of their own that this
+    // setting does not reach (Wine's themes do so for msimg32). Loaded
+    // from the system folder now, those are found already loaded later.
+    static const char* const s_apszPreloaded[] = { "version.dll", "uxtheme.dll", "msimg32.dll" };
+    for (const char* lpszDll : s_apszPreloaded)
+        LoadLibraryExA(lpszDll, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdLine, int nCmdShow)
 {
     (void)hPrevInstance;
     (void)lpszCmdLine;
     (void)nCmdShow;
+    LoadOnlyFromSystemFolder();
     // The progress bar's class must be registered before dialog 102 is made.
     INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_PROGRESS_CLASS };
     InitCommonControlsEx(&icc);

@@ -200,9 +200,29 @@ int IsUpdaterFileRecord(const char* szPath)
     char lpszName[MAX_PATH], lpszTemp[MAX_PATH];
     memcpy(lpszName, szPath, nLen);
     lpszName[nLen] = 0;
+    // A copy's temporary name, in any folder: a later run removes those.
+    char lpszLast[MAX_PATH];
+    if (IsUpdaterTempName(GetFileName(lpszLast, lpszName)))
+        return 1;
     // The temporary name WriteUninstallInfo makes.
     ChangeExtension(lpszTemp, g_szUninstallInfoName, "tmp");
     return CompareNoCase(lpszName, g_szUninstallInfoName) == 0 || CompareNoCase(lpszName, lpszTemp) == 0;
+}
+
+int IsUpdaterTempName(const char* lpszName)
+{
+    size_t nLen = strlen(lpszName);
+    if (nLen < 8 || nLen > 11 || CompareNoCase(lpszName + nLen - 4, ".tmp") != 0)
+        return 0;
+    for (size_t i = 0; i < 3; i++) {
+        if ((lpszName[i] | 0x20) != g_szTempPrefix[i])
+            return 0;
+    }
+    for (size_t i = 3; i < nLen - 4; i++) {
+        if (!strchr("0123456789abcdefABCDEF", lpszName[i]))
+            return 0;
+    }
+    return 1;
 }
 
 int RecordFitsBehind(const char* lpszRoot, const char* szPath)

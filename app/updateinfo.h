@@ -117,12 +117,20 @@ int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName);
 // here because the OS treats them as such.
 int IsSafeRecordPath(const char* szPath);
 
-// Whether a record names one of the updater's own files directly in the
-// install folder, Uninstallinf.dat or its temporary Uninstallinf.tmp, as a
-// file or a folder, in any letter case and with any trailing dots and
-// spaces (which the OS drops). The rewrite of the list would overwrite
-// such a file, or fail on such a folder. LoadUpdateInfo refuses them.
+// Whether a record names one of the updater's own files: directly in the
+// install folder Uninstallinf.dat or its temporary Uninstallinf.tmp, and
+// in any folder a name IsUpdaterTempName takes for a copy's temporary
+// file; as a file or a folder, in any letter case and with any trailing
+// dots and spaces (which the OS drops). The rewrite of the list would
+// overwrite such a file, and a later run would delete a temporary name.
+// LoadUpdateInfo refuses them.
 int IsUpdaterFileRecord(const char* szPath);
+
+// Whether a file name (no folder) is one the copy pass gives its
+// temporary copies: g_szTempPrefix, one to four hexadecimal digits and
+// ".tmp", letters in any case, as the OS makes unique temporary names. A
+// run that was killed leaves such files behind; the next run removes them.
+int IsUpdaterTempName(const char* lpszName);
 
 // Whether lpszRoot followed by szPath (and, for a file, a temporary name
 // in the file's folder) stays below MAX_PATH bytes with its terminator.

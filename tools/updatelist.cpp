@@ -327,7 +327,8 @@ bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* 
             if (IsUpdaterFileRecord(record.szPath)) {
                 *pReason = RecordReason(i, &record,
                                         "the updater refuses this path: it names the updater's own uninstall "
-                                        "list, which its rewrite would overwrite");
+                                        "list, which its rewrite would overwrite, or a name of its "
+                                        "temporary copies (upd, 1-4 hex digits, .tmp), which it deletes");
                 break;
             }
         }

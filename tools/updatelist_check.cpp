@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "nativetext.h"
 #include "platform/platform.h"
+#include "precheck.h"
 #include "updatespace.h"
 
 #include <stdio.h>
@@ -290,8 +291,21 @@ void MakePlan(UpdateContext* pContext, const char* lpszPatch, const char* lpszIn
                           g_szMsgCannotOpenUpdateInfo);
     }
 
-    // update.exe asks first and then, before copying anything, refuses an
-    // update that does not fit; when either number is unknown it goes on.
+    // update.exe asks first and then, before copying anything, fails an
+    // update with a record it could not handle, refuses one that does not
+    // fit (when either number is unknown it goes on) and asks for
+    // installed files in use to be let go.
+    int nFault;
+    DWORD dwFault = FindFaultyRecord(pContext, install.c_str(), source.c_str(), &nFault);
+    if (dwFault < pContext->update.dwCount) {
+        static const char* const s_apszFaults[] = {
+            "", "its source cannot be opened for reading", "it is a folder record and a file of that name is there",
+            "it is a file record and a folder of that name is there" };
+        return Refuse(pPlan,
+                      Format("after OK, before copying: %s ", pContext->pUpdateRecords[dwFault].szPath) +
+                          s_apszFaults[nFault],
+                      g_szMsgFailed);
+    }
     pPlan->bFree = GetVolumeSpace(install.c_str(), &pPlan->qwFree, &pPlan->dwCluster);
     pPlan->bSpace = pPlan->bFree && GetUpdateSpaceNeeded(pContext, install.c_str(), source.c_str(),
                                                          pPlan->dwCluster, &pPlan->qwSpace) != 0;
@@ -302,6 +316,17 @@ void MakePlan(UpdateContext* pContext, const char* lpszPatch, const char* lpszIn
         char message[256];
         FormatNoSpaceMessage(message, sizeof(message), pPlan->qwSpace, pPlan->qwFree);
         return Refuse(pPlan, std::string("not enough free space on the install folder's volume after OK: ") + buf,
+                      message);
+    }
+    DWORD dwFirst = 0;
+    DWORD dwInUse = CountFilesInUse(pContext, install.c_str(), &dwFirst);
+    if (dwInUse) {
+        char message[512];
+        FormatFilesInUseMessage(message, sizeof(message), pContext->pUpdateRecords[dwFirst].szPath, dwInUse);
+        return Refuse(pPlan,
+                      Format("after OK, before copying: installed files are in use by another program, the "
+                             "first %s (update.exe asks to close it and retry)",
+                             pContext->pUpdateRecords[dwFirst].szPath),
                       message);
     }
     Simulation(pContext, install, source, pPlan).Run();

@@ -220,7 +220,8 @@ private:
         }
         if (IsUpdaterFileRecord(path.c_str())) {
             Error(Where(path) + ": the name of the updater's own uninstall list (" + g_szUninstallInfoName +
-                  " or its temporary file) in the install folder; the updater refuses it");
+                  " or its temporary file) in the install folder, or a name of the updater's temporary copies (upd, "
+                  "1-4 hex digits, .tmp) in any folder; the updater refuses it");
             return false;
         }
         int nRoot = LongestRootFor(path.c_str());

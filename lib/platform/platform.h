@@ -63,6 +63,14 @@ void PlatRemoveTempFilesOnInterrupt(void);
 // whatever it points to, and whether that exists.
 int PlatIsLink(const char* lpszPath);
 
+// Whether an existing file is held open by another program so that it
+// could not be replaced now: it is opened with no sharing at all and
+// closed again. Returns 1 when another handle's sharing refuses that, 0
+// when the open succeeds, -1 when it fails for another reason (missing,
+// no access). Systems without sharing modes always answer 0 for a file
+// that exists.
+int PlatIsFileInUse(const char* lpszName);
+
 // Closes a handle from PlatOpenFile. A null handle is ignored.
 void PlatCloseFile(HANDLE hFile);
 

@@ -389,6 +389,13 @@ int PlatIsLink(const char* lpszPath)
     return ToHostPath(lpszPath, &host) && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+int PlatIsFileInUse(const char* lpszName)
+{
+    std::string host;
+    struct stat st;
+    return ToHostPath(lpszName, &host) && stat(host.c_str(), &st) == 0 ? 0 : -1;
+}
+
 void PlatCloseFile(HANDLE hFile)
 {
     if (hFile)

@@ -133,6 +133,19 @@ int PlatIsLink(const char* lpszPath)
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
 }
 
+int PlatIsFileInUse(const char* lpszName)
+{
+    // Read access only: a read-only file is no obstacle to its replacement.
+    HANDLE hFile = CreateFileW(PlatWide(lpszName).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(hFile);
+        return 0;
+    }
+    DWORD dwError = GetLastError();
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION ? 1 : -1;
+}
+
 void PlatCloseFile(HANDLE hFile)
 {
     if (hFile)

@@ -9,6 +9,7 @@ for byte afterwards, and saves a screenshot of every dialog and message
 box it meets.
 """
 import argparse
+import json
 import os
 import re
 import shutil
@@ -25,6 +26,7 @@ CANNOT_OPEN = "アップデート情報ファイルが開けませんでした"
 WRONG_EDITION = "このアップデートファイルは「Velmora」通常版用です。初回版には適用できません。"
 COMPLETED = "アップデートが完了しました"
 FAILED = "アップデートに失敗しました"
+IN_USE = "次のファイルが使用中のため、アップデートできません。\nゲームを終了してから［再試行］を押してください。\n\n"
 CANNOT_WRITE = "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります"
 
 
@@ -275,11 +277,11 @@ class Scenario:
         with open(path, "wb") as fp:
             fp.write(content)
 
-    def start(self):
+    def start(self, *env):
         # A run left behind by a failed case must not fail the next one.
         DRIVER.call("kill")
         self.before = tree(self.inst)
-        DRIVER.ok("start", windows(os.path.join(self.pkg, "update.exe")), windows(self.root))
+        return DRIVER.ok("start", windows(os.path.join(self.pkg, "update.exe")), windows(self.root), *env)[0]
 
     def find(self, kind, shot=True):
         w = Window(DRIVER.ok("find", kind, TIMEOUT_MS))
@@ -309,7 +311,7 @@ class Scenario:
         left open."""
         code = DRIVER.ok("exit", TIMEOUT_MS)[0]
         tc.assertEqual("0", code)
-        tc.assertEqual([], [n for n in tree(self.inst) if n.endswith(".tmp")], "temporary files left")
+        tc.assertEqual([], [n for n in tree(self.inst) if n.lower().endswith(".tmp")], "temporary files left")
 
     def expect_box(self, tc, text, caption):
         box = self.find("msgbox")
@@ -550,6 +552,106 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual([host("", n) for n in names[:len(copied)]], copied)
         self.assertEqual(merge(original, records[:1 + len(copied)]), after["Uninstallinf.dat"])
 
+    # --- no planted DLL ------------------------------------------------------------
+
+    # Windows' known DLLs and what they load: Windows takes them from its
+    # own folder only, whatever a program does (Wine does not).
+    KNOWN_DLLS = {
+        "advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
+        "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi", "rpcrt4",
+        "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32",
+        "ntdll", "kernelbase", "win32u", "gdi32full", "ucrtbase", "msvcp_win", "bcryptprimitives",
+    }
+
+    def succeed(self, s, *env):
+        s.start(*env)
+        s.click(s.find("confirm", shot=False), 1)
+        s.close_box(s.expect_box(self, COMPLETED, "完了"))
+        s.finish(self)
+
+    # The DLLs a whole successful run loads, from Wine's loader trace,
+    # each planted beside update.exe and preferred by Wine to its own: the
+    # run loads none of them.
+    def test_no_planted_dll_is_loaded(self):
+        s = self.basic("dlls-listed")
+        DRIVER.log.flush()
+        with open(DRIVER.log.name, "rb") as fp:
+            fp.seek(0, 2)
+            self.succeed(s, "WINEDEBUG=+loaddll")
+            trace = fp.read().decode("utf-8", "replace")
+        loaded = set(n.lower() for n in re.findall(r'Loaded L"[^"]*\\\\([^"\\\\]+)\.dll"', trace))
+        planted = sorted(loaded - self.KNOWN_DLLS)
+        self.assertIn("comctl32", planted, "no trace of the DLLs loaded")
+        s = self.basic("dlls-planted")
+        overrides = "Software\\Wine\\AppDefaults\\update.exe\\DllOverrides"
+        try:
+            for name in planted:
+                shutil.copy(ARGS.planted, os.path.join(s.pkg, name + ".dll"))
+                DRIVER.ok("regset", overrides, name, "native,builtin")
+            # A planted DLL that is loaded may end the run early (it lacks
+            # the functions asked for): the markers are the finding.
+            failure = None
+            try:
+                self.succeed(s)
+            except AssertionError as e:
+                failure = e
+        finally:
+            DRIVER.ok("regdel", "Software\\Wine\\AppDefaults\\update.exe")
+        self.assertEqual([], sorted(n for n in os.listdir(s.pkg) if n.endswith(".loaded")), planted)
+        if failure:
+            raise failure
+
+    # --- killed at any moment ----------------------------------------------------
+
+    # The program is ended (as TerminateProcess does) at points spread over
+    # a run: between records, inside a large file, during the rewrite of a
+    # long Uninstallinf.dat. Each point is a file seen at a size while the
+    # program stands still, so it ends exactly there. After each kill every
+    # file is whole, old or new, and the list is the old one or the new one;
+    # a run after it ends as a clean run does, with no temporary file left.
+    def test_killed_at_any_moment_then_run_again(self):
+        big = pattern(16 * MIB, 5)
+        small = ["d\\f%02d.txt" % i for i in range(12)]
+        late = ["late%d.txt" % i for i in range(3)]
+        records = ([record("d\\", 0)] + [record(n, 6) for n in small] + [record("big.bin", len(big))] +
+                   [record(n, 6) for n in late])
+        # Long enough for its rewrite to be caught half-way.
+        original = uninstall_info([record("old\\%05d.dat" % i, i) for i in range(40000)] +
+                                  [record("big.bin", 7), record("late0.txt", 3)], 40002, 0)
+        expected_list = merge(original, records)
+        copy_points = ([(host("d", small[i][2:]), 0) for i in (0, 2, 4, 6, 8, 10, 11)] +
+                       [("upd*.tmp", n * MIB) for n in (1, 4, 7, 10, 13, 15)] +
+                       [(n, 6) for n in late])
+        list_points = [("Uninstallinf.tmp", n) for n in (0, MIB, 3 * MIB, 5 * MIB, 8 * MIB, len(expected_list))]
+        for name, size in copy_points + list_points:
+            with self.subTest(at=name, size=size):
+                s = Scenario("killed")
+                for n in small + late:
+                    s.data(n, b"new %s" % n[-6:].encode())
+                s.data("big.bin", big)
+                s.update(records)
+                s.uninstall(original)
+                s.installed("big.bin", b"old big")
+                s.installed("late0.txt", b"old")
+                s.register()
+                s.start()
+                s.click(s.find("confirm", shot=False), 1)
+                if (name, size) in list_points:
+                    s.click(s.expect_box(self, COMPLETED, "完了"), 1)
+                DRIVER.ok("killwhen", windows(os.path.join(s.inst, name)), str(size), TIMEOUT_MS)
+                now = tree(s.inst)
+                for n in small + late + ["big.bin"]:
+                    new = big if n == "big.bin" else b"new %s" % n[-6:].encode()
+                    self.assertIn(now.get(host("", n)), (s.before.get(host("", n)), new), n)
+                self.assertIn(now["Uninstallinf.dat"], (original, expected_list), "a torn list")
+                self.succeed(s)
+                after = tree(s.inst)
+                self.assertEqual(expected_list, after.pop("Uninstallinf.dat"))
+                clean = {host("", n): b"new %s" % n[-6:].encode() for n in small + late}
+                clean.update({"d": None, "big.bin": big})
+                self.assertEqual(sorted(clean), sorted(after))
+                self.assertEqual(clean, after)
+
     # --- the other edition ------------------------------------------------------
 
     def test_edition_marker_as_file_or_folder(self):
@@ -598,6 +700,9 @@ class UpdateRun(unittest.TestCase):
             # rewrite of the list would overwrite.
             "own-list": lambda s: update_info("ABC", s.key, "InstallDir", good + [record("UNINSTALLINF.dat", 5)]),
             "own-temporary": lambda s: update_info("ABC", s.key, "InstallDir", [record("Uninstallinf.tmp.", 5)]),
+            # A name the copies' temporary files take, which a later run
+            # would delete as a leftover.
+            "copy-temporary": lambda s: update_info("ABC", s.key, "InstallDir", good + [record("d\\UPD1a.TMP", 5)]),
             "too-long-behind-folder": lambda s: update_info("ABC", s.key, "InstallDir",
                                                             [record("d" * 200 + "\\" + "f" * 50, 5)]),
         }
@@ -662,15 +767,81 @@ class UpdateRun(unittest.TestCase):
     def test_new_files_on_a_small_volume(self):
         for name, sizes in (("fits", [20 * MIB]), ("too-large", [16 * MIB, 16 * MIB])):
             with self.subTest(case=name):
-                s = Scenario("small-volume-" + name)
-                if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=30m", "tmpfs", s.inst],
-                                  stderr=subprocess.DEVNULL).returncode != 0:
-                    self.skipTest("a volume of 30 MiB cannot be mounted here (needs root)")
+                self.on_small_volume("small-volume-" + name, self.new_files_on_a_small_volume, sizes)
+
+    def on_small_volume(self, name, case, *args, mib=30):
+        """Runs case(s, *args) with the scenario's install folder on a
+        volume of mib MiB of its own."""
+        s = Scenario(name)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % mib, "tmpfs", s.inst],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("a volume of %d MiB cannot be mounted here (needs root)" % mib)
+        try:
+            case(s, *args)
+        finally:
+            DRIVER.call("kill")
+            DRIVER.call("unlock")
+            subprocess.run(["umount", s.inst], check=True)
+
+    @staticmethod
+    def fill(path):
+        """Another program fills the volume holding path to the last byte."""
+        with open(path, "wb", buffering=0) as fp:
+            for chunk in (MIB, 4096, 1):
                 try:
-                    self.new_files_on_a_small_volume(s, sizes)
-                finally:
-                    DRIVER.call("kill")
-                    subprocess.run(["umount", s.inst], check=True)
+                    while True:
+                        fp.write(b"\0" * chunk)
+                except OSError:
+                    pass
+
+    # The disk fills while a large file is copied: the copy fails, the
+    # installed file stays, its temporary copy goes (which makes room for
+    # the list), and the list names exactly what was installed. Or it is
+    # full when the list is rewritten: that failure is reported, the old
+    # list stays.
+    def test_disk_filling_during_the_run(self):
+        for when in ("copy", "list"):
+            with self.subTest(when=when):
+                self.on_small_volume("disk-fills-" + when, self.disk_fills, when, mib=128)
+
+    def disk_fills(self, s, when):
+        # Large enough that the driver holds the program far from its end.
+        big = pattern(100 * MIB, 6)
+        s.data("a.txt", b"new a")
+        s.data("big.bin", big)
+        s.data("c.txt", b"new c")
+        records = [record("a.txt", 5), record("big.bin", len(big)), record("c.txt", 5)]
+        s.update(records)
+        original = uninstall_info([record("big.bin", 7)], 1, 7)
+        s.uninstall(original)
+        s.installed("big.bin", b"old big")
+        s.register()
+        s.start()
+        s.click(s.find("confirm", shot=False), 1)
+        filler = os.path.join(s.inst, "filler.bin")
+        if when == "copy":
+            progress = s.find("progress", shot=False)
+            DRIVER.ok("hold", progress.hwnd, "1002", "big.binをコピー中...", windows(s.inst), str(4 * MIB), TIMEOUT_MS)
+            try:
+                self.fill(filler)
+            finally:
+                DRIVER.ok("resume")
+            box = s.expect_box(self, FAILED, self.default_caption)
+            self.assertEqual([], [n for n in os.listdir(s.inst) if n.lower().endswith(".tmp")])
+            s.close_box(box)
+            expected, done = merge(original, records[:1]), b"new a"
+        else:
+            box = s.expect_box(self, COMPLETED, "完了")
+            self.fill(filler)
+            s.close_box(box)
+            s.close_box(s.expect_box(self, CANNOT_WRITE, self.default_caption))
+            expected, done = original, b"new a"
+        s.finish(self)
+        os.remove(filler)
+        after = tree(s.inst)
+        self.assertEqual(done, after["a.txt"])
+        self.assertEqual(big if when == "list" else b"old big", after["big.bin"])
+        self.assertEqual(expected, after["Uninstallinf.dat"])
 
     def new_files_on_a_small_volume(self, s, sizes):
         records = []
@@ -746,25 +917,123 @@ class UpdateRun(unittest.TestCase):
 
     # --- failures during the copy --------------------------------------------------
 
-    def test_missing_source_in_the_middle(self):
-        s = Scenario("missing-source")
-        s.data("a.txt", b"new a")
-        s.data("c.txt", b"new c")
-        records = [record("a.txt", 5), record("b.txt", 5), record("c.txt", 5)]
-        s.update(records)
-        original = uninstall_info([record("b.txt", 5)], 1, 5)
-        s.uninstall(original)
-        s.installed("b.txt", b"old b")
-        s.register()
-        s.start()
-        s.click(s.find("confirm", shot=False), 1)
-        s.close_box(s.expect_box(self, FAILED, self.default_caption))
-        s.finish(self)
-        after = tree(s.inst)
-        self.assertEqual(b"new a", after["a.txt"])
-        self.assertEqual(b"old b", after["b.txt"], "the installed file was touched")
-        self.assertNotIn("c.txt", after)
-        self.assertEqual(merge(original, records[:1]), after["Uninstallinf.dat"])
+    # --- checked before anything is copied -------------------------------------
+
+    # A record in the middle of the list that the pass could not handle:
+    # the failure is shown after OK and before the progress dialog, and
+    # nothing is copied, not even the records before it.
+    def test_fault_found_before_copying(self):
+        cases = {
+            "missing-source": lambda s: os.remove(host(os.path.join(s.pkg, "data"), "b.txt")),
+            # Held open with no sharing by another program: not readable.
+            "unreadable-source": lambda s: DRIVER.ok("lock", windows(host(os.path.join(s.pkg, "data"), "b.txt"))),
+            "file-where-a-folder-goes": lambda s: s.installed("d", b"a file"),
+            "folder-where-a-file-goes": lambda s: os.makedirs(host(s.inst, "b.txt")),
+        }
+        for name, spoil in cases.items():
+            with self.subTest(case=name):
+                s = Scenario("fault-" + name)
+                for n in ("a.txt", "b.txt", "c.txt"):
+                    s.data(n, b"new " + n.encode())
+                s.update([record("a.txt", 9), record("b.txt", 9), record("d\\", 0), record("c.txt", 9)])
+                s.uninstall(uninstall_info([record("b.txt", 5)], 1, 5))
+                s.installed("a.txt", b"old a")
+                spoil(s)
+                s.register()
+                try:
+                    s.start()
+                    s.click(s.find("confirm", shot=False), 1)
+                    box = s.expect_box(self, FAILED, self.default_caption)
+                    self.assertEqual([self.default_caption], DRIVER.ok("windows"), "the progress dialog was shown")
+                    s.close_box(box)
+                    s.finish(self)
+                finally:
+                    DRIVER.ok("unlock")
+                s.unchanged(self)
+
+    # Installed files the update replaces are held open by the game: a box
+    # names the first and counts the others; Retry looks again, and once
+    # the game let go the update runs; Cancel ends it with nothing done.
+    def test_files_in_use_retry_or_cancel(self):
+        for how in ("retry", "cancel"):
+            with self.subTest(how=how):
+                s = Scenario("in-use-" + how)
+                names = ["a.txt", "ソフト\\表.dat", "c.txt", "ro.txt"]
+                for n in names:
+                    s.data(n, b"new")
+                    s.installed(n, b"old", readonly=n == "ro.txt")
+                records = [record("ソフト\\", 0)] + [record(n, 3) for n in names]
+                s.update(records)
+                original = uninstall_info([], 0, 0)
+                s.uninstall(original)
+                s.register()
+                try:
+                    for n in names[1:3]:
+                        DRIVER.ok("lock", windows(host(s.inst, n)))
+                    s.start()
+                    s.click(s.find("confirm", shot=False), 1)
+                    box = s.expect_box(self, IN_USE + "ソフト\\表.dat ほか1件", "ABC アップデート")
+                    self.assertEqual(["ABC アップデート"], DRIVER.ok("windows"), "the progress dialog was shown")
+                    self.assertEqual(("再試行(&R)", "キャンセル"), (s.text(box, 4), s.text(box, 2)))
+                    self.assertEqual(tree(s.inst), s.before, "something was copied before the answer")
+                    # The authoring tool reports the same, in the same words.
+                    check = subprocess.run([ARGS.run, ARGS.updatelist, "check", "--json", windows(s.pkg),
+                                            windows(s.inst)], capture_output=True, timeout=60)
+                    self.assertEqual(box.text, json.loads(check.stdout.decode("utf-8"))["refused"]["message"])
+                    if how == "cancel":
+                        s.click(box, 2)
+                        DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
+                        s.finish(self)
+                        s.unchanged(self)
+                        continue
+                    # Still held: the box comes again, now for the one left.
+                    DRIVER.ok("unlock")
+                    DRIVER.ok("lock", windows(host(s.inst, "c.txt")))
+                    s.click(box, 4)
+                    DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
+                    box = s.expect_box(self, IN_USE + "c.txt", "ABC アップデート")
+                    DRIVER.ok("unlock")
+                    s.click(box, 4)
+                    DRIVER.ok("gone", box.hwnd, TIMEOUT_MS)
+                    s.close_box(s.expect_box(self, COMPLETED, "完了"))
+                    s.finish(self)
+                finally:
+                    DRIVER.ok("unlock")
+                after = tree(s.inst)
+                self.assertEqual([b"new"] * len(names), [after[host("", n)] for n in names])
+                self.assertEqual(merge(original, records), after["Uninstallinf.dat"])
+
+    # --- one updater at a time per game ---------------------------------------------
+
+    # The same game's updater started again while it asks (a double
+    # double-click) brings the first one's dialog to the front, shows
+    # nothing and ends; another game's update runs beside it. The lock's
+    # name folds letter case as the registry does.
+    def test_one_updater_per_game(self):
+        a, b = self.basic("lock-a"), self.basic("lock-b")
+        pid_a = DRIVER.ok("start", windows(os.path.join(a.pkg, "update.exe")), windows(a.root))[0]
+        confirm_a = a.find("confirm", shot=False)
+        a.before = tree(a.inst)
+        b.before = tree(b.inst)
+        again = Scenario("lock-a-again")
+        again.update(a.records)
+        with open(os.path.join(again.pkg, "Updateinf.dat"), "r+b") as fp:
+            fp.seek(128)
+            fp.write(field(a.key.upper(), 128))
+        pid_b = DRIVER.ok("start", windows(os.path.join(b.pkg, "update.exe")), windows(b.root))[0]
+        confirm_b = b.find("confirm", shot=False)
+        self.assertEqual([confirm_b.hwnd], DRIVER.ok("foreground"))
+        DRIVER.ok("start", windows(os.path.join(again.pkg, "update.exe")), windows(again.root))
+        self.assertEqual(["0"], DRIVER.ok("exit", TIMEOUT_MS), "the second updater of a game did not end")
+        self.assertEqual([confirm_a.hwnd], DRIVER.ok("foreground"))
+        for s, pid, confirm in ((a, pid_a, confirm_a), (b, pid_b, confirm_b)):
+            DRIVER.ok("use", pid)
+            s.click(confirm, 1)
+            s.close_box(s.expect_box(self, COMPLETED, "完了"))
+            s.finish(self)
+            after = tree(s.inst)
+            self.assertEqual(b"new a", after["a.txt"])
+            self.assertEqual(merge(uninstall_info([record("old.txt", 3)], 1, 3), s.records), after["Uninstallinf.dat"])
 
     def test_empty_list_completes_and_rewrites_the_same_file(self):
         s = Scenario("empty-list")
@@ -805,7 +1074,7 @@ class UpdateRun(unittest.TestCase):
 def main():
     global ARGS, DRIVER, DISPLAY
     parser = argparse.ArgumentParser()
-    for name in ("run", "update", "driver", "work", "artifacts"):
+    for name in ("run", "update", "driver", "planted", "updatelist", "work", "artifacts"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
     display_file = os.path.join(os.path.dirname(ARGS.run), "display")

@@ -189,6 +189,17 @@ TEST(RecordPath, PathsThatLeaveTheFolderOrAreMalformedAreRefused)
     EXPECT_EQ(0, IsSafeRecordPath(szFull)) << "no terminator in the field";
 }
 
+// The copies' temporary names, in any folder, are the updater's; names
+// near them are the game's.
+TEST(RecordPath, TemporaryCopyNamesAreTheUpdatersOwn)
+{
+    for (const char* p : { "upd1.tmp", "UPDab12.TMP", "d\\upd0.tmp", "d\\UpdFFFF.tmp. ", "d\\upd1f.tmp\\" })
+        EXPECT_EQ(1, IsUpdaterFileRecord(p)) << p;
+    for (const char* p : { "upd.tmp", "upd12345.tmp", "updg1.tmp", "upd1.tmp.bak", "xupd1.tmp", "upd1.tm",
+                           "upd1.tmp\\a.txt", "update.tmp" })
+        EXPECT_EQ(0, IsUpdaterFileRecord(p)) << p;
+}
+
 TEST(RecordPath, FitsBehindChecksTheWholePathAndTheTemporaryName)
 {
     std::string root = std::string(200, 'r') + "\\";

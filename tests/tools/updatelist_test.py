@@ -171,6 +171,7 @@ class Make(Case):
             "own-list": (["uninstallINF.DAT", os.path.join("sub", "Uninstallinf.dat")], ["T", "K", "V"],
                          "uninstall list"),
             "own-temporary": ([os.path.join("UNINSTALLINF.TMP", "x")], ["T", "K", "V"], "uninstall list"),
+            "copy-temporary": ([os.path.join("sub", "Upd9F.tmp")], ["T", "K", "V"], "temporary copies"),
             "too-long": ([os.path.join(long_folder + "d", "x")], ["T", "K", "V"], "too long"),
             "too-long-for-install-dir": ([os.path.join(long_folder, "x")],
                                          ["--install-dir", "C:\\" + "g" * 100, "T", "K", "V"], "install"),
@@ -388,24 +389,23 @@ class Check(Case):
         st = os.statvfs(self.dir)
         self.assertLess(abs(plan["free_space"] - st.f_bavail * st.f_frsize), 256 << 20)
 
-    def test_failures_stop_where_the_copy_would(self):
+    def test_failures_found_before_copying_or_where_the_copy_would_stop(self):
         records = [("a.txt", 1), ("gone.txt", 3), ("sized.txt", 10), ("new\\b.txt", 1), ("blocked\\", 0)]
         patch, inst = self.lay_out(records, {"a.txt": b"a", "sized.txt": b"12345", "new\\b.txt": b"b"},
                                    {"blocked": b"file"}, [])
+        # A missing source, then a file where a folder record goes: the
+        # updater fails before copying anything.
+        failed = "アップデートに失敗しました"
+        for reason in ("gone.txt its source cannot be opened for reading",
+                       "blocked\\ it is a folder record and a file of that name is there"):
+            plan = run_json("check", "--json", patch, inst, code=1)
+            self.assertEqual({"reason": "after OK, before copying: " + reason, "message": failed}, plan["refused"])
+            write(os.path.join(patch, "data", "gone.txt"), b"ggg")
+        os.remove(os.path.join(inst, "blocked"))
+        # The next stop is a file whose folder no record creates.
         plan = run_json("check", "--json", patch, inst, code=1)
-        self.assertEqual((2, "gone.txt"), (plan["stops_at"]["record"], plan["stops_at"]["path"]))
-        self.assertEqual(["a.txt"], [a["path"] for a in plan["appended"]])
-        self.assertEqual([("gone.txt", "missing"), ("sized.txt", "size")],
-                         [(p["path"], p["problem"]) for p in plan["source_problems"]])
-        # Without the missing file: the next stop is a file whose folder no
-        # record creates; a file in the way of a folder is reported.
-        write(os.path.join(patch, "data", "gone.txt"), b"ggg")
-        plan = run_json("check", "--json", patch, inst, code=1)
-        self.assertEqual("new\\b.txt", plan["stops_at"]["path"])
-        del records[3]
-        write(os.path.join(patch, "Updateinf.dat"), update_info("T", "K", "V", [record(*r) for r in records]))
-        plan = run_json("check", "--json", patch, inst, code=1)
-        self.assertEqual((None, ["blocked\\"]), (plan["stops_at"], plan["blocked_folders"]))
+        self.assertEqual((None, "new\\b.txt"), (plan["refused"], plan["stops_at"]["path"]))
+        self.assertEqual([("sized.txt", "size")], [(p["path"], p["problem"]) for p in plan["source_problems"]])
 
 
 class Careless(Case):

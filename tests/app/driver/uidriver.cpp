@@ -7,7 +7,13 @@
 // UTF-8; each is answered with one line, "ok" and tab-separated fields,
 // or "err" and a reason. Every wait polls with a timeout in milliseconds.
 //
-//   start EXE CWD            start the program; answers its process id
+//   start EXE CWD [NAME=VALUE...]
+//                            start the program, with these variables set in
+//                            its environment; answers its process id. A
+//                            program started before stays driven in the
+//                            background (see use)
+//   use PID                  drive that program again
+//   foreground               the handle of the foreground window
 //   find KIND TIMEOUT        wait for a visible, painted top-level window of
 //                            the program: confirm, progress or msgbox (an
 //                            ownerless message box); answers handle,
@@ -31,11 +37,17 @@
 //   resume                   resume the suspended thread
 //   windows                  captions of the program's visible windows
 //   exit TIMEOUT             wait for the program to end; its exit code
-//   kill                     end the program if it still runs
+//   kill                     end every program started that still runs
+//   killwhen PATTERN BYTES TIMEOUT
+//                            suspend the program's main thread until a file
+//                            matching PATTERN (wildcards in its last part)
+//                            holds at least BYTES bytes, seen while it is
+//                            suspended, and end the program there
 //   regset KEY VALUE DATA    a string value under HKEY_CURRENT_USER
 //   regdel KEY               delete a key and everything below it
 //   regdelvalue KEY VALUE
-//   lock PATH / unlock       hold a file open with no sharing
+//   lock PATH / unlock       hold files open with no sharing; unlock
+//                            closes them all
 //   attr PATH [VALUE]        set a file's attributes to VALUE (hex) when
 //                            given; answers them (hex)
 //   defcaption               the caption of a message box given none
@@ -53,8 +65,16 @@ namespace {
 
 HANDLE g_hProcess = NULL;
 DWORD g_dwProcessId = 0;
+DWORD g_dwMainThreadId = 0;
+struct Program {
+    HANDLE hProcess;
+    DWORD dwProcessId;
+    DWORD dwMainThreadId;
+};
+// Programs started before the one driven now.
+std::vector<Program> g_background;
 HANDLE g_hSuspended = NULL;
-HANDLE g_hLocked = INVALID_HANDLE_VALUE;
+std::vector<HANDLE> g_locked;
 // The dialogs found so far: while one is being destroyed it may briefly
 // look like a message box (its other controls gone first).
 std::set<HWND> g_dialogs;
@@ -168,11 +188,11 @@ DWORD ThreadOf(HWND hWnd)
     return GetWindowThreadProcessId(hWnd, NULL);
 }
 
-// The size of the largest temporary copy in a folder; -1 when there is none.
-long long LargestTempFile(const std::wstring& folder)
+// The size of the largest file matching a pattern; -1 when there is none.
+long long LargestFile(const std::wstring& pattern)
 {
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW((folder + L"\\upd*.tmp").c_str(), &fd);
+    HANDLE hFind = FindFirstFileW(pattern.c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE)
         return -1;
     long long nLargest = -1;
@@ -244,20 +264,90 @@ std::string Run(const std::vector<std::string>& a)
 
     if (cmd == "start" && need(2)) {
         std::wstring exe = Wide(a[1]), cwd = Wide(a[2]);
+        // The environment block: this program's, each variable named in
+        // the additions replaced by them.
+        std::wstring env;
+        std::set<std::wstring> names;
+        for (size_t i = 3; i < a.size(); i++) {
+            env += Wide(a[i]) + L'\0';
+            names.insert(Wide(a[i].substr(0, a[i].find('=') + 1)));
+        }
+        wchar_t* pEnv = GetEnvironmentStringsW();
+        for (const wchar_t* p = pEnv; *p; p += wcslen(p) + 1) {
+            std::wstring var = p;
+            if (!names.count(var.substr(0, var.find(L'=', 1) + 1)))
+                env += var + L'\0';
+        }
+        FreeEnvironmentStringsW(pEnv);
+        env += L'\0';
         std::wstring cmdline = L"\"" + exe + L"\"";
         STARTUPINFOW si;
         ZeroMemory(&si, sizeof(si));
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi;
-        if (g_hProcess)
-            return "err a program is still being driven";
-        if (!CreateProcessW(exe.c_str(), &cmdline[0], NULL, NULL, FALSE, 0, NULL, cwd.c_str(), &si, &pi))
+        if (!CreateProcessW(exe.c_str(), &cmdline[0], NULL, NULL, FALSE, CREATE_UNICODE_ENVIRONMENT, &env[0],
+                            cwd.c_str(), &si, &pi))
             return "err CreateProcess " + std::to_string(GetLastError());
         CloseHandle(pi.hThread);
-        g_dialogs.clear();
+        if (!g_hProcess && g_background.empty())
+            g_dialogs.clear();
+        if (g_hProcess)
+            g_background.push_back({ g_hProcess, g_dwProcessId, g_dwMainThreadId });
         g_hProcess = pi.hProcess;
         g_dwProcessId = pi.dwProcessId;
+        g_dwMainThreadId = pi.dwThreadId;
         return Reply({ std::to_string(pi.dwProcessId) });
+    }
+    if (cmd == "use" && need(1)) {
+        DWORD dwPid = strtoul(a[1].c_str(), NULL, 10);
+        for (size_t i = 0; i < g_background.size(); i++) {
+            if (g_background[i].dwProcessId != dwPid)
+                continue;
+            Program now = g_background[i];
+            g_background.erase(g_background.begin() + i);
+            if (g_hProcess)
+                g_background.push_back({ g_hProcess, g_dwProcessId, g_dwMainThreadId });
+            g_hProcess = now.hProcess;
+            g_dwProcessId = now.dwProcessId;
+            g_dwMainThreadId = now.dwMainThreadId;
+            return "ok";
+        }
+        return "err no such program";
+    }
+    if (cmd == "foreground") {
+        char szHwnd[32];
+        snprintf(szHwnd, sizeof(szHwnd), "%llx", (unsigned long long)(uintptr_t)GetForegroundWindow());
+        return Reply({ szHwnd });
+    }
+    if (cmd == "killwhen" && need(3)) {
+        std::wstring pattern = Wide(a[1]);
+        long long nBytes = atoll(a[2].c_str());
+        HANDLE hThread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, g_dwMainThreadId);
+        if (!g_hProcess || !hThread)
+            return "err no program";
+        // Looked at only while the program stands still, so that it ends
+        // exactly in the state seen; and looked at again at once, so that
+        // the program moves on only a little between two looks and no
+        // state that lasts a moment is missed.
+        DWORD dwStart = GetTickCount(), dwTimeout = atoi(a[3].c_str());
+        bool bSeen = false;
+        while (!bSeen && GetTickCount() - dwStart <= dwTimeout) {
+            if (!SuspendAndWait(hThread))
+                break;
+            bSeen = LargestFile(pattern) >= nBytes;
+            if (!bSeen)
+                ResumeThread(hThread);
+        }
+        if (bSeen) {
+            TerminateProcess(g_hProcess, 99);
+            WaitForSingleObject(g_hProcess, 10000);
+        }
+        CloseHandle(hThread);
+        if (!bSeen)
+            return "err never seen; largest: " + std::to_string(LargestFile(pattern));
+        CloseHandle(g_hProcess);
+        g_hProcess = NULL;
+        return "ok";
     }
     if (cmd == "find" && need(2)) {
         FindState st = { a[1], NULL };
@@ -344,7 +434,7 @@ std::string Run(const std::vector<std::string>& a)
         HWND hItem = GetDlgItem(ParseHwnd(a[1]), atoi(a[2].c_str()));
         if (!hItem)
             return "err no such control";
-        std::wstring folder = Wide(a[4]);
+        std::wstring pattern = Wide(a[4]) + L"\\upd*.tmp";
         long long nBytes = atoll(a[5].c_str());
         DWORD dwTimeout = atoi(a[6].c_str());
         if (!Poll(dwTimeout, [&] { return WindowText(hItem) == a[3]; }))
@@ -361,7 +451,7 @@ std::string Run(const std::vector<std::string>& a)
         bool bHeld = Poll(dwTimeout, [&] {
             if (!SuspendAndWait(hThread))
                 return false;
-            if (WindowText(hItem) == a[3] && LargestTempFile(folder) >= nBytes)
+            if (WindowText(hItem) == a[3] && LargestFile(pattern) >= nBytes)
                 return true;
             ResumeThread(hThread);
             return false;
@@ -369,7 +459,7 @@ std::string Run(const std::vector<std::string>& a)
         if (!bHeld) {
             CloseHandle(hThread);
             return "err never held there; label: " + WindowText(hItem) +
-                   ", temporary copy: " + std::to_string(LargestTempFile(folder));
+                   ", temporary copy: " + std::to_string(LargestFile(pattern));
         }
         g_hSuspended = hThread;
         return "ok";
@@ -401,12 +491,15 @@ std::string Run(const std::vector<std::string>& a)
     if (cmd == "kill") {
         if (g_hSuspended)
             Run({ "resume" });
-        if (g_hProcess) {
-            TerminateProcess(g_hProcess, 99);
-            WaitForSingleObject(g_hProcess, 10000);
-            CloseHandle(g_hProcess);
-            g_hProcess = NULL;
+        if (g_hProcess)
+            g_background.push_back({ g_hProcess, g_dwProcessId, g_dwMainThreadId });
+        for (const Program& p : g_background) {
+            TerminateProcess(p.hProcess, 99);
+            WaitForSingleObject(p.hProcess, 10000);
+            CloseHandle(p.hProcess);
         }
+        g_background.clear();
+        g_hProcess = NULL;
         return "ok";
     }
     if (cmd == "regset" && need(3)) {
@@ -434,13 +527,16 @@ std::string Run(const std::vector<std::string>& a)
         return r ? "err RegDeleteValue" : "ok";
     }
     if (cmd == "lock" && need(1)) {
-        g_hLocked = CreateFileW(Wide(a[1]).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-        return g_hLocked == INVALID_HANDLE_VALUE ? "err CreateFile " + std::to_string(GetLastError()) : "ok";
+        HANDLE hLocked = CreateFileW(Wide(a[1]).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (hLocked == INVALID_HANDLE_VALUE)
+            return "err CreateFile " + std::to_string(GetLastError());
+        g_locked.push_back(hLocked);
+        return "ok";
     }
     if (cmd == "unlock") {
-        if (g_hLocked != INVALID_HANDLE_VALUE)
-            CloseHandle(g_hLocked);
-        g_hLocked = INVALID_HANDLE_VALUE;
+        for (HANDLE h : g_locked)
+            CloseHandle(h);
+        g_locked.clear();
         return "ok";
     }
     if (cmd == "attr" && need(1)) {
