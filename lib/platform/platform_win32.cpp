@@ -45,7 +45,9 @@ bool PlatNarrow(const wchar_t* lpszWide, size_t nLen, std::string* pOut)
     // A character without a form came out as '?' (or, should the flag be
     // ignored, as a look-alike such as 0x8160 for U+301C, which reads back
     // as U+FF5E): only a text that reads back as itself is its own form.
-    return PlatWide(pOut->c_str()) == std::wstring(lpszWide, nLen);
+    std::wstring back(nLen, L'\0');
+    return MultiByteToWideChar(CP_LIBRARY, 0, pOut->data(), nBytes, &back[0], (int)nLen) == (int)nLen &&
+           back.compare(0, nLen, lpszWide, nLen) == 0;
 }
 
 DWORD PlatNarrowTo(const wchar_t* lpszWide, char* lpszBuf, DWORD dwBufSize)

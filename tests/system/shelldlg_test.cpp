@@ -147,17 +147,8 @@ BOOL CALLBACK FindEdit(HWND hWnd, LPARAM lParam)
     return FALSE;
 }
 
-// Types a name into the file dialog's name box and presses its OK button.
-void Enter(HWND hDlg, const std::string& name)
-{
-    HWND hEdit = NULL;
-    EnumChildWindows(GetDlgItem(hDlg, kFileNameBox), FindEdit, (LPARAM)&hEdit);
-    ASSERT_TRUE(hEdit != NULL);
-    SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)name.c_str());
-    Click(hDlg, IDOK);
-}
-
-// The same with a name typed in UTF-16, as a user on any system types it.
+// Types a name into the file dialog's name box, in UTF-16 as a user on
+// any system types it, and presses its OK button.
 void Enter(HWND hDlg, const std::wstring& name)
 {
     HWND hEdit = NULL;
@@ -165,6 +156,12 @@ void Enter(HWND hDlg, const std::wstring& name)
     ASSERT_TRUE(hEdit != NULL);
     SendMessageW(hEdit, WM_SETTEXT, 0, (LPARAM)name.c_str());
     Click(hDlg, IDOK);
+}
+
+// An ASCII name.
+void Enter(HWND hDlg, const std::string& name)
+{
+    Enter(hDlg, std::wstring(name.begin(), name.end()));
 }
 
 const char kFilter[] = "Text\0*.txt\0All\0*.*\0";
