@@ -6,6 +6,8 @@
 #include "file/path.h"
 #include "heldbar.h"
 #include "messages.h"
+#include "platform/platform.h"
+#include "platform/wide.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -18,16 +20,16 @@
 static void PumpMessages(HWND hDlg)
 {
     MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             // Not ours to consume: leave it for whoever loops next.
             PostQuitMessage((int)msg.wParam);
             return;
         }
-        if (IsDialogMessageA(hDlg, &msg))
+        if (IsDialogMessageW(hDlg, &msg))
             continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 
@@ -90,16 +92,17 @@ static int KeepCopying(void* pParam)
 // attributes back when the second try fails too.
 static int MoveOver(const char* lpszTempFile, const char* lpszDestFile)
 {
-    if (MoveFileExA(lpszTempFile, lpszDestFile, MOVEFILE_REPLACE_EXISTING))
+    std::wstring temp = PlatWide(lpszTempFile), dest = PlatWide(lpszDestFile);
+    if (MoveFileExW(temp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
         return 1;
-    DWORD dwAttributes = GetFileAttributesA(lpszDestFile);
+    DWORD dwAttributes = GetFileAttributesW(dest.c_str());
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         !(dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ||
-        !SetFileAttributesA(lpszDestFile, FILE_ATTRIBUTE_NORMAL))
+        !SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL))
         return 0;
-    if (MoveFileExA(lpszTempFile, lpszDestFile, MOVEFILE_REPLACE_EXISTING))
+    if (MoveFileExW(temp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
         return 1;
-    SetFileAttributesA(lpszDestFile, dwAttributes);
+    SetFileAttributesW(dest.c_str(), dwAttributes);
     return 0;
 }
 
@@ -109,10 +112,10 @@ static int MoveOver(const char* lpszTempFile, const char* lpszDestFile)
 static void KeepHiddenAndSystem(const char* lpszTempFile, const char* lpszDestFile)
 {
     const DWORD dwKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    DWORD dwAttributes = GetFileAttributesA(lpszDestFile);
+    DWORD dwAttributes = PlatGetFileAttributes(lpszDestFile);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
         (dwAttributes & dwKept))
-        SetFileAttributesA(lpszTempFile, dwAttributes & dwKept);
+        PlatSetFileAttributes(lpszTempFile, dwAttributes & dwKept);
 }
 
 // Copies one file. The source is opened first, so a missing replacement
@@ -128,8 +131,14 @@ static int CopyOneFile(HWND hDlg, const char* lpszSrcFile, const char* lpszDestF
     CutFileName(lpszFolder, lpszDestFile);
     // Creates the file under a name no other file has; fails when the
     // folder does not exist.
-    if (!GetTempFileNameA(lpszFolder, g_szTempPrefix, 0, lpszTempFile))
+    WCHAR wszTempFile[MAX_PATH];
+    if (!GetTempFileNameW(PlatWide(lpszFolder).c_str(), PlatWide(g_szTempPrefix).c_str(), 0, wszTempFile))
         return 0;
+    // In the install folder, whose name has a code-page-932 form.
+    if (!PlatNarrowTo(wszTempFile, lpszTempFile, MAX_PATH)) {
+        DeleteFileW(wszTempFile);
+        return 0;
+    }
 
     CopyCallbacks callbacks = { SetPercent, KeepCopying, hDlg };
     int bOk;
@@ -144,7 +153,7 @@ static int CopyOneFile(HWND hDlg, const char* lpszSrcFile, const char* lpszDestF
         bOk = MoveOver(lpszTempFile, lpszDestFile);
     }
     if (!bOk)
-        DeleteFileA(lpszTempFile);
+        PlatDeleteFile(lpszTempFile);
     return bOk;
 }
 
@@ -168,7 +177,7 @@ static int CopyRecords(HWND hDlg, const char* lpszInstallDirectory, const char* 
         }
         snprintf(lpszSrcFile, sizeof(lpszSrcFile), "%s%s", lpszSrcFileName, pRecord->szPath);
         snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtCopying, pRecord->szPath);
-        SetWindowTextA(s_hLabel, lpszBuf);
+        SetWindowTextW(s_hLabel, PlatWide(lpszBuf).c_str());
         if (!CopyOneFile(hDlg, lpszSrcFile, lpszDestFile))
             return 0;
         MergeRecord(&g_Context, pRecord);

@@ -1,6 +1,7 @@
 #include "update.h"
 
 #include "messages.h"
+#include "platform/wide.h"
 #include "resource.h"
 
 #include <stdio.h>
@@ -13,9 +14,9 @@ INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPar
     switch (uMsg) {
     case WM_INITDIALOG:
         snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmCaption, g_Context.update.szTitle);
-        SetWindowTextA(hDlg, lpszBuf);
+        SetWindowTextW(hDlg, PlatWide(lpszBuf).c_str());
         snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmText, g_Context.update.szTitle);
-        SetDlgItemTextA(hDlg, IDC_CONFIRM_TEXT, lpszBuf);
+        SetDlgItemTextW(hDlg, IDC_CONFIRM_TEXT, PlatWide(lpszBuf).c_str());
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)

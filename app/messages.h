@@ -17,6 +17,8 @@ extern const char g_szFmtCopying[];
 extern const char g_szFmtNoSpace[];
 extern const char g_szFmtFilesInUse[];
 extern const char g_szFmtMoreFiles[];
+// Takes the install folder as the registry holds it.
+extern const char g_szFmtUnusableInstallFolder[];
 
 // The name whose presence in the install folder marks the other edition.
 extern const char g_szEditionMarker[];

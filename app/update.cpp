@@ -13,30 +13,53 @@
 #include "system/shelldlg.h"
 #include "updatespace.h"
 
+#include "platform/wide.h"
+
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 UpdateContext g_Context;
+
+// Texts are code page 932 and shown in UTF-16, converted with that code
+// page named, so they read the same on every system.
+static int ShowBox(const std::wstring& text, const char* lpszCaption, UINT uType)
+{
+    return MessageBoxW(NULL, text.c_str(), lpszCaption ? PlatWide(lpszCaption).c_str() : NULL, uType);
+}
 
 static void ShowMessage(const char* lpszText, const char* lpszCaption)
 {
-    MessageBoxA(NULL, lpszText, lpszCaption, MB_OK);
+    ShowBox(PlatWide(lpszText), lpszCaption, MB_OK);
 }
 
-// The running program's folder with a trailing separator, followed by
-// lpszName. Returns 0 when the result would not fit in MAX_PATH bytes.
-static int MakeExePath(char* lpszBuf, const char* lpszName)
+// The program's own folder becomes the current folder, and Updateinf.dat
+// and data\ are reached by relative names from it: the folder is where
+// the player unpacked the download, whose name may have no code-page-932
+// form (the downloads of a player named José), which no library path can
+// spell. Returns 0 when the folder cannot be entered.
+static int EnterOwnFolder()
 {
-    DWORD dwLen = GetModuleFileNameA(NULL, lpszBuf, MAX_PATH);
-    if (dwLen == 0 || dwLen >= MAX_PATH)
+    std::wstring path(32768, L'\0');
+    DWORD dwLen = GetModuleFileNameW(NULL, &path[0], (DWORD)path.size());
+    size_t nSep = dwLen > 0 && dwLen < path.size() ? path.rfind(L'\\', dwLen) : std::wstring::npos;
+    if (nSep == std::wstring::npos)
         return 0;
-    CutFileName(lpszBuf);
-    AddBackslash(lpszBuf);
-    if (strlen(lpszBuf) + strlen(lpszName) >= MAX_PATH)
-        return 0;
-    strcat(lpszBuf, lpszName);
-    return 1;
+    path.resize(nSep + 1);
+    return SetCurrentDirectoryW(path.c_str()) != 0;
+}
+
+// The install folder as the registry holds it, in UTF-16: for the message
+// that says it cannot be used, which must show it as the player knows it.
+static std::wstring StoredInstallFolder(const CRegistry& clRegistry)
+{
+    WCHAR wszFolder[MAX_PATH + 1] = L"";
+    DWORD dwBytes = sizeof(wszFolder) - sizeof(WCHAR);
+    RegQueryValueExW(clRegistry.m_hKey, PlatWide(g_Context.update.szRegValue).c_str(), NULL, NULL,
+                     (BYTE*)wszFolder, &dwBytes);
+    return wszFolder;
 }
 
 // Every record path must fit behind both folders, checked before the user
@@ -60,7 +83,7 @@ static int RecordsFit(const char* lpszInstallDirectory, const char* lpszSrcFileN
 static int GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
 {
     ULARGE_INTEGER liCaller, liTotal, liFree;
-    if (!GetDiskFreeSpaceExA(lpszFolder, &liCaller, &liTotal, &liFree))
+    if (!GetDiskFreeSpaceExW(PlatWide(lpszFolder).c_str(), &liCaller, &liTotal, &liFree))
         return 0;
     *pqwFree = liCaller.QuadPart;
     return 1;
@@ -106,7 +129,7 @@ static int ReadyToCopy(const char* lpszInstallDirectory, const char* lpszSrcFile
         if (dwInUse == 0)
             return 1;
         FormatFilesInUseMessage(lpszText, sizeof(lpszText), g_Context.pUpdateRecords[dwFirst].szPath, dwInUse);
-        if (MessageBoxA(NULL, lpszText, lpszCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+        if (ShowBox(PlatWide(lpszText), lpszCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
             return 0;
     }
 }
@@ -195,13 +218,12 @@ static GameLock LockGame()
 
 static void RunUpdate(HINSTANCE hInstance)
 {
-    char lpszFileName[MAX_PATH];
     char lpszInstallDirectory[MAX_PATH];
     char lpszUninstallInfoFile[MAX_PATH];
     char lpszSrcFileName[MAX_PATH];
     char lpszBuf[128];
 
-    if (!MakeExePath(lpszFileName, g_szUpdateInfoName) || !LoadUpdateInfo(&g_Context, lpszFileName)) {
+    if (!EnterOwnFolder() || !LoadUpdateInfo(&g_Context, g_szUpdateInfoName)) {
         ShowMessage(g_szMsgCannotOpenUpdateInfo, NULL);
         return;
     }
@@ -225,6 +247,14 @@ static void RunUpdate(HINSTANCE hInstance)
         ShowMessage(lpszBuf, NULL);
         return;
     }
+    // A character with no code-page-932 form reads as '?', which no
+    // Windows name holds: no library path can reach that folder.
+    if (strchr(lpszInstallDirectory, '?')) {
+        std::wstring format = PlatWide(g_szFmtUnusableInstallFolder);
+        size_t nAt = format.find(L"%s");
+        ShowBox(format.replace(nAt, 2, StoredInstallFolder(clRegistry)), NULL, MB_OK);
+        return;
+    }
 
     // The value ends in a separator; nothing is inserted.
     snprintf(lpszUninstallInfoFile, MAX_PATH, "%s%s", lpszInstallDirectory, g_szEditionMarker);
@@ -239,8 +269,8 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
     }
 
-    if (!MakeExePath(lpszSrcFileName, g_szSourceFolderName) || !AddBackslash(lpszSrcFileName) ||
-        !RecordsFit(lpszInstallDirectory, lpszSrcFileName)) {
+    snprintf(lpszSrcFileName, MAX_PATH, "%s\\", g_szSourceFolderName);
+    if (!RecordsFit(lpszInstallDirectory, lpszSrcFileName)) {
         ShowMessage(g_szMsgCannotOpenUpdateInfo, NULL);
         return;
     }
@@ -248,7 +278,7 @@ static void RunUpdate(HINSTANCE hInstance)
     // Only OK goes on. A dialog that could not be shown is no consent, and
     // is reported as a progress dialog that could not be shown is:
     // without a word the user would not know the update never ran.
-    INT_PTR nConfirmed = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_UPDATE_CONFIRM), NULL, ConfirmDlgProc, 0);
+    INT_PTR nConfirmed = DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_UPDATE_CONFIRM), NULL, ConfirmDlgProc, 0);
     if (nConfirmed == -1)
         ShowMessage(g_szMsgFailed, NULL);
     if (nConfirmed != 1)
@@ -264,7 +294,7 @@ static void RunUpdate(HINSTANCE hInstance)
         return;
 
     int bDone = 0;
-    HWND hDlg = CreateDialogParamA(hInstance, MAKEINTRESOURCEA(IDD_UPDATE_PROGRESS), NULL, ProgressDlgProc, 0);
+    HWND hDlg = CreateDialogParamW(hInstance, MAKEINTRESOURCEW(IDD_UPDATE_PROGRESS), NULL, ProgressDlgProc, 0);
     if (hDlg) {
         ShowWindow(hDlg, SW_SHOW);
         bDone = CopyFiles(hDlg, lpszInstallDirectory, lpszSrcFileName);

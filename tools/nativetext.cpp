@@ -2,8 +2,17 @@
 
 #ifdef _WIN32
 
+#include "platform/wide.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
 #include <windows.h>
 #include <shellapi.h>
+
+// On Windows too the tools speak UTF-8: arguments come from the wide
+// command line, whatever code page the system runs in, and output goes to
+// a console as UTF-16 and to a file or pipe as UTF-8.
 
 namespace {
 
@@ -20,73 +29,156 @@ bool ToWide(UINT nCodePage, const std::string& in, std::wstring* pOut)
     return MultiByteToWideChar(nCodePage, MB_ERR_INVALID_CHARS, in.data(), (int)in.size(), &(*pOut)[0], n) == n;
 }
 
-std::string FromWide(UINT nCodePage, const std::wstring& in)
+std::string ToUtf8(const wchar_t* lpszWide, size_t nLen)
 {
-    int n = WideCharToMultiByte(nCodePage, 0, in.data(), (int)in.size(), NULL, 0, NULL, NULL);
+    int n = WideCharToMultiByte(CP_UTF8, 0, lpszWide, (int)nLen, NULL, 0, NULL, NULL);
     std::string out(n > 0 ? n : 0, '\0');
     if (n > 0)
-        WideCharToMultiByte(nCodePage, 0, in.data(), (int)in.size(), &out[0], n, NULL, NULL);
+        WideCharToMultiByte(CP_UTF8, 0, lpszWide, (int)nLen, &out[0], n, NULL, NULL);
     return out;
 }
 
-// One character of code page 932 (one or two bytes) as UTF-8.
 bool CharToUtf8(const std::string& ch, std::string* pOut)
 {
     std::wstring wide;
     if (!ToWide(932, ch, &wide))
         return false;
-    *pOut = FromWide(CP_UTF8, wide);
+    *pOut = ToUtf8(wide.data(), wide.size());
     return true;
 }
 
-// The runtime built argv in the system code page, with '?' for what it
-// lacks; the wide command line still holds those characters. A text that
-// is not a whole argument is taken as it is.
-bool WideArgument(const char* lpszNative, std::wstring* pOut)
+// A console's stream: what the tool prints (UTF-8) comes through a pipe
+// to a thread that shows it with WriteConsoleW, so the console shows the
+// characters whatever its code page.
+struct ConsoleRelay {
+    int nFd;
+    HANDLE hConsole;
+    HANDLE hRead;
+    HANDLE hThread;
+};
+ConsoleRelay g_aRelays[2];
+
+DWORD WINAPI RelayMain(LPVOID lpParam)
 {
-    int nArgs = 0;
-    LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
-    bool bFound = false;
-    for (int i = 0; ppArgs && i < nArgs && !bFound; i++) {
-        if (FromWide(CP_ACP, ppArgs[i]) == lpszNative) {
-            *pOut = ppArgs[i];
-            bFound = true;
+    ConsoleRelay* pRelay = (ConsoleRelay*)lpParam;
+    std::string pending;
+    char buf[4096];
+    DWORD dwRead;
+    while (ReadFile(pRelay->hRead, buf, sizeof(buf), &dwRead, NULL) && dwRead > 0) {
+        pending.append(buf, dwRead);
+        // Hold back a character cut at the end of this read.
+        size_t nWhole = pending.size(), nBack = 0;
+        while (nBack < 3 && nBack < nWhole && ((unsigned char)pending[nWhole - 1 - nBack] & 0xC0) == 0x80)
+            nBack++;
+        if (nBack < nWhole) {
+            unsigned char c = (unsigned char)pending[nWhole - 1 - nBack];
+            size_t nNeed = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (nNeed > nBack + 1)
+                nWhole -= nBack + 1;
         }
+        std::wstring wide(nWhole + 1, L'\0');
+        int n = MultiByteToWideChar(CP_UTF8, 0, pending.data(), (int)nWhole, &wide[0], (int)wide.size());
+        DWORD dwWritten;
+        if (n > 0)
+            WriteConsoleW(pRelay->hConsole, wide.data(), (DWORD)n, &dwWritten, NULL);
+        pending.erase(0, nWhole);
     }
-    if (ppArgs)
-        LocalFree(ppArgs);
-    return bFound || ToWide(CP_ACP, lpszNative, pOut);
+    CloseHandle(pRelay->hRead);
+    return 0;
+}
+
+void StartRelay(ConsoleRelay* pRelay, int nFd, DWORD dwStdHandle)
+{
+    // A handle of its own: putting the pipe in the stream's place closes
+    // the stream's console handle.
+    HANDLE hStd = GetStdHandle(dwStdHandle), hConsole, hRead, hWrite;
+    DWORD dwMode;
+    if (hStd == INVALID_HANDLE_VALUE || !GetConsoleMode(hStd, &dwMode) ||
+        !DuplicateHandle(GetCurrentProcess(), hStd, GetCurrentProcess(), &hConsole, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return;
+    if (!CreatePipe(&hRead, &hWrite, NULL, 0)) {
+        CloseHandle(hConsole);
+        return;
+    }
+    int nPipeFd = _open_osfhandle((intptr_t)hWrite, _O_WRONLY | _O_BINARY);
+    if (nPipeFd < 0 || _dup2(nPipeFd, nFd) != 0) {
+        if (nPipeFd >= 0)
+            _close(nPipeFd);
+        else
+            CloseHandle(hWrite);
+        CloseHandle(hRead);
+        CloseHandle(hConsole);
+        return;
+    }
+    _close(nPipeFd);
+    pRelay->nFd = nFd;
+    pRelay->hConsole = hConsole;
+    pRelay->hRead = hRead;
+    pRelay->hThread = CreateThread(NULL, 0, RelayMain, pRelay, 0, NULL);
+}
+
+// At exit: the pipes are closed, so each thread sees the end and has
+// shown everything before the process goes.
+void StopRelays(void)
+{
+    fflush(stdout);
+    fflush(stderr);
+    for (ConsoleRelay& relay : g_aRelays) {
+        if (!relay.hThread)
+            continue;
+        _close(relay.nFd);
+        WaitForSingleObject(relay.hThread, INFINITE);
+    }
 }
 
 } // namespace
 
+void StartNativeText(int* pArgc, char*** pArgv)
+{
+    static std::vector<std::string> s_args;
+    static std::vector<char*> s_argv;
+    int nArgs = 0;
+    LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    if (ppArgs) {
+        for (int i = 0; i < nArgs; i++)
+            s_args.push_back(ToUtf8(ppArgs[i], wcslen(ppArgs[i])));
+        LocalFree(ppArgs);
+        for (std::string& arg : s_args)
+            s_argv.push_back(&arg[0]);
+        s_argv.push_back(NULL);
+        *pArgc = nArgs;
+        *pArgv = s_argv.data();
+    }
+    StartRelay(&g_aRelays[0], 1, STD_OUTPUT_HANDLE);
+    StartRelay(&g_aRelays[1], 2, STD_ERROR_HANDLE);
+    if (g_aRelays[0].hThread || g_aRelays[1].hThread)
+        atexit(StopRelays);
+}
+
 bool TextFromNative(const char* lpszNative, std::string* pOut)
 {
     std::wstring wide;
-    if (!WideArgument(lpszNative, &wide))
-        return false;
-    BOOL bUsedDefault = FALSE;
-    int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), (int)wide.size(), NULL, 0, NULL,
-                                &bUsedDefault);
-    if (bUsedDefault || (n <= 0 && !wide.empty()))
-        return false;
-    pOut->assign(n, '\0');
-    if (n > 0)
-        WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), (int)wide.size(), &(*pOut)[0], n, NULL, NULL);
-    return true;
-}
-
-bool NativeNamesAreCp932()
-{
-    return GetACP() == 932;
+    return ToWide(CP_UTF8, lpszNative, &wide) && PlatNarrow(wide.data(), wide.size(), pOut);
 }
 
 std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder)
 {
-    (void)nativeFolder;
-    return std::vector<std::string>();
+    std::vector<std::string> names;
+    std::wstring folder;
+    WIN32_FIND_DATAW fd;
+    if (!ToWide(CP_UTF8, nativeFolder + "\\*", &folder))
+        return names;
+    HANDLE hFind = FindFirstFileW(folder.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string narrow;
+        if (!PlatNarrow(fd.cFileName, wcslen(fd.cFileName), &narrow))
+            names.push_back(ToUtf8(fd.cFileName, wcslen(fd.cFileName)));
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+    return names;
 }
-
 
 std::vector<SpecialEntry> SpecialEntries(const std::string& nativeFolder)
 {
@@ -98,7 +190,7 @@ std::string NativeCurrentDirectory()
 {
     wchar_t szDir[32768];
     DWORD n = GetCurrentDirectoryW(32768, szDir);
-    return n > 0 && n < 32768 ? FromWide(CP_ACP, std::wstring(szDir, n)) : std::string();
+    return n > 0 && n < 32768 ? ToUtf8(szDir, n) : std::string();
 }
 
 std::string LastSystemError()
@@ -106,10 +198,10 @@ std::string LastSystemError()
     DWORD dwError = GetLastError();
     if (dwError == 0)
         return std::string();
-    char szText[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwError, 0, szText,
-                             sizeof(szText), NULL);
-    std::string text(szText, n);
+    wchar_t szText[512];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwError, 0, szText,
+                             512, NULL);
+    std::string text = ToUtf8(szText, n);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
     return text;
@@ -124,7 +216,7 @@ bool IsInsideFolder(const std::string& nativePath, const std::string& nativeFold
 {
     wchar_t szPath[MAX_PATH * 4], szFolder[MAX_PATH * 4];
     std::wstring path, folder;
-    if (!ToWide(CP_ACP, nativePath, &path) || !ToWide(CP_ACP, nativeFolder, &folder) ||
+    if (!ToWide(CP_UTF8, nativePath, &path) || !ToWide(CP_UTF8, nativeFolder, &folder) ||
         !GetFullPathNameW(path.c_str(), MAX_PATH * 4, szPath, NULL) ||
         !GetFullPathNameW(folder.c_str(), MAX_PATH * 4, szFolder, NULL))
         return false;
@@ -180,9 +272,10 @@ bool TextFromNative(const char* lpszNative, std::string* pOut)
     return Convert("CP932", "UTF-8", lpszNative, pOut);
 }
 
-bool NativeNamesAreCp932()
+void StartNativeText(int* pArgc, char*** pArgv)
 {
-    return true;
+    (void)pArgc;
+    (void)pArgv;
 }
 
 std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder)

@@ -1,9 +1,9 @@
 // Text between the command line and the information files. The files hold
-// code page 932; the command line and the console speak UTF-8 on POSIX and
-// the system code page on Windows. The library's seam converts paths; these
+// code page 932; the command line and the tools' output are UTF-8 on every
+// side (on Windows the arguments come from the wide command line, and a
+// console is written in UTF-16). The library's seam converts paths; these
 // cover what it does not: plain text (a title may hold a slash), UTF-8 for
-// JSON whatever the console speaks, and names the seam's folder listing
-// leaves out because they have no code-page-932 form.
+// JSON, and names the seam's folder listing leaves out.
 #ifndef TOOLS_NATIVETEXT_H
 #define TOOLS_NATIVETEXT_H
 
@@ -28,15 +28,15 @@ std::string TextToUtf8(const char* lpszText);
 // console speaks.
 std::string Json(const char* lpszText);
 
-// Whether the names the OS hands this program are code page 932: always on
-// POSIX (the seam converts), on Windows only when the system code page for
-// programs that are not Unicode is 932.
-bool NativeNamesAreCp932();
+// The first call of a tool's main: on Windows it replaces the arguments
+// with the wide command line's in UTF-8 and sends what standard output
+// and error print to a console there as UTF-16; elsewhere it does nothing.
+void StartNativeText(int* pArgc, char*** pArgv);
 
 // The entries of a folder, given as a command-line path, whose names have
-// no code-page-932 form, as UTF-8. Only POSIX can meet them: the seam's
-// listing skips such names, where Windows hands them out with '?' in place
-// of the characters it cannot convert.
+// no code-page-932 form, as UTF-8: the seam's listing flags them and shows
+// '?' for what they lack, so the tools name them from here and skip the
+// flagged entries.
 std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder);
 
 // Entries of a folder (a command-line path) that are not files or folders

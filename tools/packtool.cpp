@@ -178,15 +178,10 @@ const char NATIVE_SEP[] = "\\";
 const char NATIVE_SEP[] = "/";
 #endif
 
-// The native name of an entry the library listed: what opendir needs on
-// POSIX, the name itself on Windows.
+// The native name (UTF-8) of an entry the library listed.
 std::string NativeName(const char* lpszName)
 {
-#ifdef _WIN32
-    return lpszName;
-#else
     return TextToUtf8(lpszName);
-#endif
 }
 
 // Walks the inputs of create into the catalogue, naming everything it
@@ -218,7 +213,9 @@ public:
         }
         do {
             const char* lpszName = fd.cFileName;
-            if (strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0 || special.count(lpszName))
+            // Names with no code-page-932 form were named above.
+            if (strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0 || special.count(lpszName) ||
+                fd.bNoCp932Name)
                 continue;
             std::string entryLib = lib + "\\" + lpszName, entryShown = shown + NATIVE_SEP + Shown(lpszName);
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -694,6 +691,7 @@ void PrintHelp(const Command* pOnly)
 
 int main(int argc, char** argv)
 {
+    StartNativeText(&argc, &argv);
     PlatRemoveTempFilesOnInterrupt();
     if (argc < 2)
         return Usage("a command is required");

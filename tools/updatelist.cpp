@@ -363,6 +363,7 @@ bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::strin
 
 int main(int argc, char** argv)
 {
+    StartNativeText(&argc, &argv);
     PlatRemoveTempFilesOnInterrupt();
     if (argc < 2)
         return Usage("a command is required");

@@ -15,6 +15,7 @@
 #include <string.h>
 
 #ifdef _WIN32
+#include "platform/wide.h"
 #include "system/shelldlg.h"
 
 #include <windows.h>
@@ -234,7 +235,7 @@ bool GetVolumeSpace(const char* lpszFolder, QWORD* pqwFree, DWORD* pdwCluster)
 {
 #ifdef _WIN32
     ULARGE_INTEGER liCaller, liTotal, liFree;
-    if (!GetDiskFreeSpaceExA(lpszFolder, &liCaller, &liTotal, &liFree) ||
+    if (!GetDiskFreeSpaceExW(PlatWide(lpszFolder).c_str(), &liCaller, &liTotal, &liFree) ||
         !GetDiskClusterBytes(lpszFolder, pdwCluster))
         return false;
     *pqwFree = liCaller.QuadPart;
@@ -482,9 +483,6 @@ int CheckCommand(int argc, char** argv)
     const std::vector<const char*>& args = cli.operands;
     if (args.size() != 2)
         return Usage("check needs the patch folder (with Updateinf.dat and data) and the install folder", "check");
-    if (!NativeNamesAreCp932())
-        return Fail("file names reach this program in another code page than 932 (Japanese); set Windows' "
-                    "language for non-Unicode programs to Japanese, or run the Linux build");
     char lpszPatchFull[MAX_PATH], lpszInstallFull[MAX_PATH];
     if (!LibraryPath(args[0], lpszPatchFull) || !LibraryPath(args[1], lpszInstallFull))
         return 1;

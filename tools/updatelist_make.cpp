@@ -136,7 +136,8 @@ public:
         if (!hFind)
             Error((rel.empty() ? m_dataArg : Where(rel)) + ": the folder cannot be read");
         for (bool bMore = hFind != NULL; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
-            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0 &&
+            // Names with no code-page-932 form were named above.
+            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0 && !fd.bNoCp932Name &&
                 std::find(special.begin(), special.end(), fd.cFileName) == special.end())
                 entries.push_back(fd);
         }
@@ -391,9 +392,6 @@ int MakeCommand(int argc, char** argv)
     const std::vector<const char*>& args = cli.operands;
     if (args.size() != 4)
         return Usage("make needs a data folder, a title, a registry key and a value name", "make");
-    if (!NativeNamesAreCp932())
-        return Fail("file names reach this program in another code page than 932 (Japanese); set Windows' "
-                    "language for non-Unicode programs to Japanese, or run the Linux build");
 
     UpdateHeader header;
     memset(&header, 0, sizeof(header));

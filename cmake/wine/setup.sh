@@ -8,11 +8,15 @@ root=$(dirname "$(readlink -f "$0")")
 log="$root/setup.log"
 mkdir -p "$WINEPREFIX" "$HOME" "$TMPDIR" "$LOCPATH"
 
-if [ ! -d "$LOCPATH/ja_JP.UTF-8" ]; then
-  # localedef warns about the charmap and exits 1 while still writing it.
-  localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8" >>"$log" 2>&1 || true
-  [ -d "$LOCPATH/ja_JP.UTF-8" ] || { echo "cannot generate ja_JP.UTF-8 locale" >&2; exit 1; }
-fi
+# The Japanese system, and the Western and Simplified Chinese ones that
+# the tests also run as (code pages 932, 1252 and 936).
+for locale in ja_JP en_US zh_CN; do
+  if [ ! -d "$LOCPATH/$locale.UTF-8" ]; then
+    # localedef warns about the charmap and exits 1 while still writing it.
+    localedef -i $locale -f UTF-8 "$LOCPATH/$locale.UTF-8" >>"$log" 2>&1 || true
+    [ -d "$LOCPATH/$locale.UTF-8" ] || { echo "cannot generate $locale.UTF-8 locale" >&2; exit 1; }
+  fi
+done
 
 # A private X server for the tests that show windows, started before any
 # Wine process so that Wine's desktop process connects to it. Xvfb picks a

@@ -268,7 +268,9 @@ int CPack::AddFolder(const char* lpszPath)
     int nResult = 1;
     do {
         bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (bFolder && fd.cFileName[0] == '.')
+        // A name with no code-page-932 form can be neither opened through
+        // the library nor looked up: it is no member, as on every system.
+        if ((bFolder && fd.cFileName[0] == '.') || fd.bNoCp932Name)
             continue;
         if (!JoinPath(lpszEntry, lpszPath, fd.cFileName)) {
             nResult = 0;

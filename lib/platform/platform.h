@@ -4,8 +4,13 @@
 // Nothing else in lib/ (apart from the Windows-only lib/system) knows
 // which side it is built for.
 //
-// Names crossing the seam are code-page-932 strings with backslashes, as
-// a Win32 "A" function takes them. Where the POSIX side differs:
+// Names crossing the seam are code-page-932 strings with backslashes,
+// whatever code page the system itself runs in: the Win32 side converts
+// them to UTF-16 with code page 932 named explicitly and calls the "W"
+// functions, so a name means the same file on every Windows. A name the
+// OS holds that has no code-page-932 form is never handed out mangled:
+// find data flag it, and a call that returns one path fails. Where the
+// POSIX side differs:
 //  - Names are converted to UTF-8 and backslashes become slashes, as Wine
 //    does for a Windows program under a Japanese locale. The file system
 //    appears as drive Z: ("Z:\usr" is /usr); a path starting with a
@@ -128,6 +133,12 @@ struct PlatFindData {
     DWORD dwFileAttributes;
     DWORD nFileSizeLow;
     DWORD nFileSizeHigh;
+    // 1 when the entry's name has no code-page-932 form (a character such
+    // as an accented Latin letter or a hangul syllable, or a name longer
+    // than MAX_PATH bytes in code page 932). cFileName then holds the name
+    // with '?' for each such character, cut to fit: something to show,
+    // never a name to open. Callers skip such entries or report them.
+    int bNoCp932Name;
     char cFileName[MAX_PATH];
 };
 
@@ -146,18 +157,20 @@ void PlatFindClose(HANDLE hFind);
 
 // The absolute form of lpszPath, with "." and ".." resolved, in a buffer
 // of dwBufSize bytes; *ppFilePart (when not null) is set to its last
-// component. Returns the length, or 0 on failure (result too long
-// included).
+// component. Returns the length, or 0 on failure (result too long or
+// without a code-page-932 form included).
 DWORD PlatGetFullPathName(const char* lpszPath, DWORD dwBufSize, char* lpszBuf, char** ppFilePart);
 
 // The current folder, without a trailing backslash except at a root.
-// Returns its length, or 0 on failure.
+// Returns its length, or 0 on failure (also when the path has no
+// code-page-932 form).
 DWORD PlatGetCurrentDirectory(DWORD dwBufSize, char* lpszBuf);
 
 // Changes the current folder. Returns 0 when it cannot.
 int PlatSetCurrentDirectory(const char* lpszPath);
 
-// The full path of the running program. Returns its length, 0 on failure.
+// The full path of the running program. Returns its length, 0 on failure
+// (also when the path has no code-page-932 form).
 DWORD PlatGetModuleFileName(char* lpszBuf, DWORD dwBufSize);
 
 // --- Resources of a module (null: the program itself) -------------------
@@ -172,24 +185,26 @@ void PlatFreeResource(HGLOBAL hResData);
 
 enum { PLAT_MBC_SINGLE = 0, PLAT_MBC_LEAD = 1, PLAT_MBC_TRAIL = 2, PLAT_MBC_ILLEGAL = -1 };
 
-// The type of the byte at index nPos of lpszStr in the process's
-// multibyte code page, worked out from the start of the string as the
-// runtime library's _mbsbtype does.
+// The type of the byte at index nPos of lpszStr in code page 932, worked
+// out from the start of the string as the runtime library's _mbsbtype
+// does under that code page; the same on every system, whatever its own
+// code page.
 int PlatMbsByteType(const char* lpszStr, size_t nPos);
 
-// Whether c is a lead byte in the same code page (as _ismbblead says): a
+// Whether c is a lead byte of code page 932 (as _ismbblead says there): a
 // scan that walks a string from its start knows the byte after it is the
 // second byte of the character.
 int PlatIsLeadByte(unsigned char c);
 
 // --- Command-line programs ----------------------------------------------
 
-// A path as the command line gives it (UTF-8 with slashes on POSIX) as a
-// library path. Returns 0 when it has no code-page-932 form or does not fit.
+// A path as the command line gives it (UTF-8 on every side, with slashes
+// on POSIX) as a library path. Returns 0 when it has no code-page-932 form
+// or does not fit.
 int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize);
 
-// Library text (code page 932) as the console shows it (UTF-8 on POSIX);
-// bytes with no such form become '?'.
+// Library text (code page 932) as the tools print it (UTF-8 on every
+// side); bytes with no such form become '?'.
 int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize);
 
 // Whether a standard stream (0, 1 or 2) is a terminal.

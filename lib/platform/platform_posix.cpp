@@ -26,16 +26,6 @@ namespace {
 
 // --- Code page 932 ------------------------------------------------------
 
-bool IsLeadByte(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-bool IsTrailByte(unsigned char c)
-{
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
-
 bool IsSeparatorAt(const std::string& s, size_t i)
 {
     return s[i] == '\\' && PlatMbsByteType(s.c_str(), i) == PLAT_MBC_SINGLE;
@@ -57,6 +47,15 @@ bool Convert(const char* lpszTo, const char* lpszFrom, const std::string& in, st
         return false;
     pOut->assign(out.data(), pOutPos - out.data());
     return true;
+}
+
+// UTF-8 as code page 932. iconv also takes look-alikes one way (U+301C
+// WAVE DASH as 0x8160, which reads back as U+FF5E; U+00A5 YEN SIGN as
+// 0x5C, a backslash): only text that reads back as itself has a form.
+bool ToCp932(const std::string& utf8, std::string* pOut)
+{
+    std::string back;
+    return Convert("CP932", "UTF-8", utf8, pOut) && Convert("UTF-8", "CP932", *pOut, &back) && back == utf8;
 }
 
 // A library name (code page 932, backslashes, drive Z: for the root) as
@@ -88,10 +87,10 @@ bool ToHostPath(const char* lpszPath, std::string* pOut)
 bool FromHostPath(const std::string& host, std::string* pOut)
 {
     std::string s;
-    if (!Convert("CP932", "UTF-8", host, &s))
+    if (!ToCp932(host, &s))
         return false;
     for (size_t i = 0; i < s.size(); i++) {
-        if (IsLeadByte((unsigned char)s[i]) && i + 1 < s.size())
+        if (PlatIsLeadByte((unsigned char)s[i]) && i + 1 < s.size())
             i++;
         else if (s[i] == '/')
             s[i] = '\\';
@@ -138,7 +137,7 @@ std::vector<std::string> SplitChars(const char* lpsz)
 {
     std::vector<std::string> aChars;
     for (size_t i = 0; lpsz[i]; i++) {
-        size_t n = IsLeadByte((unsigned char)lpsz[i]) && lpsz[i + 1] ? 2 : 1;
+        size_t n = PlatIsLeadByte((unsigned char)lpsz[i]) && lpsz[i + 1] ? 2 : 1;
         aChars.emplace_back(lpsz + i, n);
         i += n - 1;
     }
@@ -193,6 +192,25 @@ bool MatchPattern(const char* lpszPattern, const char* lpszName)
     return false;
 }
 
+// A UTF-8 name in code page 932 with '?' for each character that has no
+// form there (and for each byte that is no UTF-8), cut to fit MAX_PATH.
+std::string ShownCp932(const std::string& utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = (unsigned char)utf8[i];
+        size_t n = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        std::string ch;
+        if (!ToCp932(utf8.substr(i, n), &ch))
+            ch = "?";
+        if (out.size() + ch.size() >= MAX_PATH)
+            break;
+        out += ch;
+        i += n;
+    }
+    return out;
+}
+
 bool FillFindData(const std::string& hostPath, const std::string& name, PlatFindData* pData)
 {
     struct stat st;
@@ -226,7 +244,7 @@ bool NoCaseLess(const PlatFindData& a, const PlatFindData& b)
         }
         if (x != y || x == 0)
             return x < y;
-        bAfterLead = !bAfterLead && IsLeadByte(x);
+        bAfterLead = !bAfterLead && PlatIsLeadByte(x);
     }
 }
 
@@ -591,13 +609,18 @@ HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData)
         if (pDir) {
             while (struct dirent* pEntry = readdir(pDir)) {
                 std::string entryName;
-                // A name with no code-page-932 form cannot be handed out.
-                if (!Convert("CP932", "UTF-8", pEntry->d_name, &entryName))
+                // A name with no code-page-932 form is handed out flagged,
+                // with '?' for what it lacks; only "*" patterns can meet
+                // it, as no other pattern could name its characters.
+                bool bExact = ToCp932(pEntry->d_name, &entryName);
+                if (!bExact)
+                    entryName = ShownCp932(pEntry->d_name);
+                if (bExact ? !MatchPattern(name.c_str(), entryName.c_str()) : name != "*" && name != "*.*")
                     continue;
-                if (!MatchPattern(name.c_str(), entryName.c_str()))
-                    continue;
-                if (FillFindData(hostFolder + "/" + pEntry->d_name, entryName, &fd))
+                if (FillFindData(hostFolder + "/" + pEntry->d_name, entryName, &fd)) {
+                    fd.bNoCp932Name = !bExact;
                     pState->aEntries.push_back(fd);
+                }
             }
             closedir(pDir);
         }
@@ -736,7 +759,7 @@ int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
     // Character by character, so that one unconvertible byte costs one '?'.
     std::string out;
     for (size_t i = 0; lpszText[i];) {
-        size_t n = IsLeadByte((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
+        size_t n = PlatIsLeadByte((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
         std::string utf8;
         out += Convert("UTF-8", "CP932", std::string(lpszText + i, n), &utf8) ? utf8 : "?";
         i += n;
@@ -751,34 +774,6 @@ int PlatIsTerminal(int nStream)
 
 void PlatSetStdoutBinary(void)
 {
-}
-
-// --- Code page 932 ------------------------------------------------------
-
-int PlatMbsByteType(const char* lpszStr, size_t nPos)
-{
-    const unsigned char* p = (const unsigned char*)lpszStr;
-    int nType = PLAT_MBC_ILLEGAL;
-    bool bAfterLead = false;
-    for (size_t i = 0; i <= nPos; i++) {
-        if (p[i] == 0)
-            return PLAT_MBC_ILLEGAL;
-        if (bAfterLead) {
-            nType = IsTrailByte(p[i]) ? PLAT_MBC_TRAIL : PLAT_MBC_ILLEGAL;
-            bAfterLead = false;
-        } else if (IsLeadByte(p[i])) {
-            nType = PLAT_MBC_LEAD;
-            bAfterLead = true;
-        } else {
-            nType = PLAT_MBC_SINGLE;
-        }
-    }
-    return nType;
-}
-
-int PlatIsLeadByte(unsigned char c)
-{
-    return IsLeadByte(c) ? 1 : 0;
 }
 
 #endif

@@ -1,24 +1,72 @@
-// The seam on Win32: each function is the Win32 call of the same name,
-// with the result turned into the library's 1/0.
+// The seam on Win32: each function is the Win32 call of the same name in
+// its "W" form, with the result turned into the library's 1/0. Names are
+// converted between code page 932 and UTF-16 here, with the code page
+// named, never through the "A" functions: those read the bytes in the
+// system's own code page, which turns a Japanese name into other
+// characters (or splits it at a second byte 0x5C) on any other system.
 #ifdef _WIN32
 
 #include "platform/platform.h"
+#include "platform/wide.h"
 
 #include <fcntl.h>
 #include <io.h>
-#include <mbctype.h>
-#include <mbstring.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <string>
+
+static const UINT CP_LIBRARY = 932;
+
+std::wstring PlatWide(const char* lpszText)
+{
+    std::wstring wide;
+    int nLen = MultiByteToWideChar(CP_LIBRARY, 0, lpszText, -1, NULL, 0);
+    if (nLen > 1) {
+        wide.resize(nLen);
+        MultiByteToWideChar(CP_LIBRARY, 0, lpszText, -1, &wide[0], nLen);
+        wide.resize(nLen - 1);
+    }
+    return wide;
+}
+
+bool PlatNarrow(const wchar_t* lpszWide, size_t nLen, std::string* pOut)
+{
+    pOut->clear();
+    if (nLen == 0)
+        return true;
+    // No best fit: the shown form of José is "Jos?", never "Jose", a name
+    // that would mean another file.
+    int nBytes = WideCharToMultiByte(CP_LIBRARY, WC_NO_BEST_FIT_CHARS, lpszWide, (int)nLen, NULL, 0, NULL, NULL);
+    if (nBytes <= 0)
+        return false;
+    pOut->resize(nBytes);
+    WideCharToMultiByte(CP_LIBRARY, WC_NO_BEST_FIT_CHARS, lpszWide, (int)nLen, &(*pOut)[0], nBytes, NULL, NULL);
+    // A character without a form came out as '?' (or, should the flag be
+    // ignored, as a look-alike such as 0x8160 for U+301C, which reads back
+    // as U+FF5E): only a text that reads back as itself is its own form.
+    std::wstring back(nLen, L'\0');
+    return MultiByteToWideChar(CP_LIBRARY, 0, pOut->data(), nBytes, &back[0], (int)nLen) == (int)nLen &&
+           back.compare(0, nLen, lpszWide, nLen) == 0;
+}
+
+DWORD PlatNarrowTo(const wchar_t* lpszWide, char* lpszBuf, DWORD dwBufSize)
+{
+    std::string narrow;
+    if (!PlatNarrow(lpszWide, wcslen(lpszWide), &narrow) || narrow.size() + 1 > dwBufSize)
+        return 0;
+    memcpy(lpszBuf, narrow.c_str(), narrow.size() + 1);
+    return (DWORD)narrow.size();
+}
 
 HANDLE PlatOpenFile(const char* lpszName, int bWrite)
 {
     HANDLE hFile;
     if (bWrite)
-        hFile = CreateFileA(lpszName, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
+        hFile = CreateFileW(PlatWide(lpszName).c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, NULL);
     else
-        hFile = CreateFileA(lpszName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+        hFile = CreateFileW(PlatWide(lpszName).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
     return hFile == INVALID_HANDLE_VALUE ? NULL : hFile;
 }
@@ -28,7 +76,7 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
 // name written while it is claimed but not yet live.
 static const int TEMP_SLOTS = 64;
 static volatile LONG g_anTempState[TEMP_SLOTS]; // 0 free, 1 being written, 2 live
-static char g_aszTempNames[TEMP_SLOTS][MAX_PATH];
+static WCHAR g_aszTempNames[TEMP_SLOTS][MAX_PATH];
 
 static BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
 {
@@ -40,7 +88,7 @@ static BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
         for (int nWait = 0; nWait < 200 && InterlockedCompareExchange(&g_anTempState[i], 1, 1) == 1; nWait++)
             Sleep(1);
         if (InterlockedCompareExchange(&g_anTempState[i], 2, 2) == 2)
-            DeleteFileA(g_aszTempNames[i]);
+            DeleteFileW(g_aszTempNames[i]);
     }
     return FALSE; // the default handler then ends the process
 }
@@ -49,15 +97,16 @@ HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
 {
     // The slot is claimed first, so a console event during the creation
     // waits for it; it goes live only once the file is there.
+    std::wstring name = PlatWide(lpszName);
     int nSlot = -1;
-    for (int i = 0; bTemporary && strlen(lpszName) < MAX_PATH && nSlot < 0 && i < TEMP_SLOTS; i++) {
+    for (int i = 0; bTemporary && name.size() < MAX_PATH && nSlot < 0 && i < TEMP_SLOTS; i++) {
         if (InterlockedCompareExchange(&g_anTempState[i], 1, 0) == 0) {
-            strcpy(g_aszTempNames[i], lpszName);
+            wcscpy(g_aszTempNames[i], name.c_str());
             nSlot = i;
         }
     }
     // CREATE_NEW fails for any existing name, a symbolic link included.
-    HANDLE hFile = CreateFileA(lpszName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+    HANDLE hFile = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (nSlot >= 0)
         InterlockedExchange(&g_anTempState[nSlot], hFile == INVALID_HANDLE_VALUE ? 0 : 2);
@@ -66,8 +115,9 @@ HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
 
 void PlatForgetTempFile(const char* lpszName)
 {
+    std::wstring name = PlatWide(lpszName);
     for (int i = 0; i < TEMP_SLOTS; i++) {
-        if (g_anTempState[i] == 2 && strcmp(g_aszTempNames[i], lpszName) == 0) {
+        if (g_anTempState[i] == 2 && name == g_aszTempNames[i]) {
             InterlockedExchange(&g_anTempState[i], 0);
             return;
         }
@@ -81,14 +131,15 @@ void PlatRemoveTempFilesOnInterrupt(void)
 
 int PlatIsLink(const char* lpszPath)
 {
-    DWORD dwAttributes = GetFileAttributesA(lpszPath);
+    DWORD dwAttributes = GetFileAttributesW(PlatWide(lpszPath).c_str());
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
 }
 
 int PlatIsFileInUse(const char* lpszName)
 {
     // Read access only: a read-only file is no obstacle to its replacement.
-    HANDLE hFile = CreateFileA(lpszName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = CreateFileW(PlatWide(lpszName).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile != INVALID_HANDLE_VALUE) {
         CloseHandle(hFile);
         return 0;
@@ -148,30 +199,34 @@ int PlatGetWriteTime(HANDLE hFile, SYSTEMTIME* pTime)
 
 int PlatDeleteFile(const char* lpszName)
 {
-    return DeleteFileA(lpszName) ? 1 : 0;
+    return DeleteFileW(PlatWide(lpszName).c_str()) ? 1 : 0;
 }
 
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
 {
     // Windows refuses to replace a read-only file; some emulations of it
     // do not, so the rule is kept here.
-    DWORD dwAttr = GetFileAttributesA(lpszTo);
+    std::wstring to = PlatWide(lpszTo);
+    DWORD dwAttr = GetFileAttributesW(to.c_str());
     if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY))
         return 0;
-    return MoveFileExA(lpszFrom, lpszTo, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    return MoveFileExW(PlatWide(lpszFrom).c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
 }
 
 int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo)
 {
     // Flushing through any handle writes out every cached byte of the file.
-    HANDLE hFile = CreateFileA(lpszFrom, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    std::wstring from = PlatWide(lpszFrom);
+    HANDLE hFile = CreateFileW(from.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return 0;
     BOOL bFlushed = FlushFileBuffers(hFile);
     CloseHandle(hFile);
     if (!bFlushed)
         return 0;
-    return MoveFileExA(lpszFrom, lpszTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+    return MoveFileExW(from.c_str(), PlatWide(lpszTo).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 1
+               : 0;
 }
 
 int PlatCreateDirectory(const char* lpszPath)
@@ -180,36 +235,50 @@ int PlatCreateDirectory(const char* lpszPath)
     sa.nLength = sizeof(sa);
     sa.lpSecurityDescriptor = NULL;
     sa.bInheritHandle = FALSE;
-    return CreateDirectoryA(lpszPath, &sa) ? 1 : 0;
+    return CreateDirectoryW(PlatWide(lpszPath).c_str(), &sa) ? 1 : 0;
 }
 
 int PlatRemoveDirectory(const char* lpszPath)
 {
-    return RemoveDirectoryA(lpszPath) ? 1 : 0;
+    return RemoveDirectoryW(PlatWide(lpszPath).c_str()) ? 1 : 0;
 }
 
 DWORD PlatGetFileAttributes(const char* lpszPath)
 {
-    return GetFileAttributesA(lpszPath);
+    return GetFileAttributesW(PlatWide(lpszPath).c_str());
 }
 
 int PlatSetFileAttributes(const char* lpszPath, DWORD dwAttributes)
 {
-    return SetFileAttributesA(lpszPath, dwAttributes) ? 1 : 0;
+    return SetFileAttributesW(PlatWide(lpszPath).c_str(), dwAttributes) ? 1 : 0;
 }
 
-static void CopyFindData(PlatFindData* pData, const WIN32_FIND_DATAA* pFound)
+static void CopyFindData(PlatFindData* pData, const WIN32_FIND_DATAW* pFound)
 {
     pData->dwFileAttributes = pFound->dwFileAttributes;
     pData->nFileSizeLow = pFound->nFileSizeLow;
     pData->nFileSizeHigh = pFound->nFileSizeHigh;
-    memcpy(pData->cFileName, pFound->cFileName, MAX_PATH);
+    std::string name;
+    bool bExact = PlatNarrow(pFound->cFileName, wcslen(pFound->cFileName), &name);
+    pData->bNoCp932Name = !bExact || name.size() >= MAX_PATH;
+    // Cut at a character's end, so the shown form stays whole characters.
+    size_t nLen = name.size();
+    if (nLen >= MAX_PATH) {
+        nLen = 0;
+        for (size_t n; nLen < name.size(); nLen += n) {
+            n = PlatIsLeadByte((unsigned char)name[nLen]) ? 2 : 1;
+            if (nLen + n >= MAX_PATH)
+                break;
+        }
+    }
+    memcpy(pData->cFileName, name.c_str(), nLen);
+    pData->cFileName[nLen] = 0;
 }
 
 HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(lpszPattern, &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(PlatWide(lpszPattern).c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE)
         return NULL;
     CopyFindData(pData, &fd);
@@ -218,8 +287,8 @@ HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData)
 
 int PlatFindNext(HANDLE hFind, PlatFindData* pData)
 {
-    WIN32_FIND_DATAA fd;
-    if (!FindNextFileA(hFind, &fd))
+    WIN32_FIND_DATAW fd;
+    if (!FindNextFileW(hFind, &fd))
         return 0;
     CopyFindData(pData, &fd);
     return 1;
@@ -233,32 +302,75 @@ void PlatFindClose(HANDLE hFind)
 
 DWORD PlatGetFullPathName(const char* lpszPath, DWORD dwBufSize, char* lpszBuf, char** ppFilePart)
 {
-    DWORD dwLen = GetFullPathNameA(lpszPath, dwBufSize, lpszBuf, ppFilePart);
-    return dwLen < dwBufSize ? dwLen : 0;
+    std::wstring path = PlatWide(lpszPath);
+    DWORD dwLen = GetFullPathNameW(path.c_str(), 0, NULL, NULL);
+    if (dwLen == 0)
+        return 0;
+    std::wstring full(dwLen, L'\0');
+    WCHAR* pFilePart = NULL;
+    dwLen = GetFullPathNameW(path.c_str(), dwLen, &full[0], &pFilePart);
+    if (dwLen == 0 || dwLen >= full.size())
+        return 0;
+    full.resize(dwLen);
+    DWORD dwBytes = PlatNarrowTo(full.c_str(), lpszBuf, dwBufSize);
+    if (dwBytes == 0)
+        return 0;
+    if (ppFilePart) {
+        // Characters convert one by one, so the folder part's own length in
+        // code page 932 is where the last component starts.
+        std::string folder;
+        *ppFilePart = NULL;
+        if (pFilePart && *pFilePart) {
+            PlatNarrow(full.c_str(), (size_t)(pFilePart - full.c_str()), &folder);
+            *ppFilePart = lpszBuf + folder.size();
+        }
+    }
+    return dwBytes;
 }
 
 DWORD PlatGetCurrentDirectory(DWORD dwBufSize, char* lpszBuf)
 {
-    DWORD dwLen = GetCurrentDirectoryA(dwBufSize, lpszBuf);
-    return dwLen < dwBufSize ? dwLen : 0;
+    DWORD dwLen = GetCurrentDirectoryW(0, NULL);
+    if (dwLen == 0)
+        return 0;
+    std::wstring current(dwLen, L'\0');
+    dwLen = GetCurrentDirectoryW(dwLen, &current[0]);
+    if (dwLen == 0 || dwLen >= current.size())
+        return 0;
+    current.resize(dwLen);
+    return PlatNarrowTo(current.c_str(), lpszBuf, dwBufSize);
 }
 
 int PlatSetCurrentDirectory(const char* lpszPath)
 {
-    return SetCurrentDirectoryA(lpszPath) ? 1 : 0;
+    return SetCurrentDirectoryW(PlatWide(lpszPath).c_str()) ? 1 : 0;
 }
 
 DWORD PlatGetModuleFileName(char* lpszBuf, DWORD dwBufSize)
 {
-    DWORD dwLen = GetModuleFileNameA(NULL, lpszBuf, dwBufSize);
-    return dwLen < dwBufSize ? dwLen : 0;
+    // The longest path Windows has, so no truncated name passes for whole.
+    std::wstring module(32768, L'\0');
+    DWORD dwLen = GetModuleFileNameW(NULL, &module[0], (DWORD)module.size());
+    if (dwLen == 0 || dwLen >= module.size())
+        return 0;
+    module.resize(dwLen);
+    return PlatNarrowTo(module.c_str(), lpszBuf, dwBufSize);
+}
+
+// A resource name or type: an integer identifier passes as it is.
+static const WCHAR* ResourceId(const char* lpszId, std::wstring* pText)
+{
+    if (IS_INTRESOURCE(lpszId))
+        return (const WCHAR*)lpszId;
+    *pText = PlatWide(lpszId);
+    return pText->c_str();
 }
 
 HRSRC PlatFindResource(HMODULE hModule, const char* lpszName, const char* lpszType)
 {
-    return FindResourceA(hModule, lpszName, lpszType);
+    std::wstring name, type;
+    return FindResourceW(hModule, ResourceId(lpszName, &name), ResourceId(lpszType, &type));
 }
-
 HGLOBAL PlatLoadResource(HMODULE hModule, HRSRC hRsrc)
 {
     return LoadResource(hModule, hRsrc);
@@ -279,24 +391,39 @@ void PlatFreeResource(HGLOBAL hResData)
     FreeResource(hResData);
 }
 
-// The console and the command line already speak the ANSI code page.
-static int CopyText(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
-{
-    size_t nLen = strlen(lpszText);
-    if (nLen + 1 > dwBufSize)
-        return 0;
-    memcpy(lpszBuf, lpszText, nLen + 1);
-    return 1;
-}
-
+// The command line and the console are UTF-8 to the tools on every side
+// (their Windows start takes the wide command line in UTF-8).
 int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
 {
-    return CopyText(lpszNative, lpszBuf, dwBufSize);
+    int nLen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpszNative, -1, NULL, 0);
+    if (nLen <= 0)
+        return 0;
+    std::wstring wide(nLen, L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpszNative, -1, &wide[0], nLen);
+    std::string path;
+    if (!PlatNarrow(wide.c_str(), (size_t)nLen - 1, &path) || path.size() + 1 > dwBufSize)
+        return 0;
+    memcpy(lpszBuf, path.c_str(), path.size() + 1);
+    return 1;
 }
 
 int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)
 {
-    return CopyText(lpszText, lpszBuf, dwBufSize);
+    // Character by character, so that one unconvertible byte costs one '?'.
+    std::string out;
+    for (size_t i = 0; lpszText[i];) {
+        size_t n = PlatIsLeadByte((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
+        WCHAR wc[2];
+        int nWide = MultiByteToWideChar(CP_LIBRARY, MB_ERR_INVALID_CHARS, lpszText + i, (int)n, wc, 2);
+        char utf8[8];
+        int nUtf8 = nWide > 0 ? WideCharToMultiByte(CP_UTF8, 0, wc, nWide, utf8, sizeof(utf8), NULL, NULL) : 0;
+        out.append(nUtf8 > 0 ? utf8 : "?", nUtf8 > 0 ? nUtf8 : 1);
+        i += n;
+    }
+    if (out.size() + 1 > dwBufSize)
+        return 0;
+    memcpy(lpszBuf, out.c_str(), out.size() + 1);
+    return 1;
 }
 
 int PlatIsTerminal(int nStream)
@@ -307,16 +434,6 @@ int PlatIsTerminal(int nStream)
 void PlatSetStdoutBinary(void)
 {
     _setmode(_fileno(stdout), _O_BINARY);
-}
-
-int PlatMbsByteType(const char* lpszStr, size_t nPos)
-{
-    return _mbsbtype((const unsigned char*)lpszStr, nPos);
-}
-
-int PlatIsLeadByte(unsigned char c)
-{
-    return _ismbblead(c) ? 1 : 0;
 }
 
 #endif

@@ -3,6 +3,8 @@
 #include "system/diskfree.h"
 #include "system/shelldlg.h"
 
+#include "platform/wide.h"
+
 typedef BOOL(WINAPI* GetDiskFreeSpaceExAProc)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
 static void SetResults(QWORD* pqwFree, QWORD* pqwTotal, QWORD qwFree, QWORD qwTotal)
@@ -49,11 +51,13 @@ int GetDiskFreeBytes(const char* lpszRootPath, QWORD* pqwFree, QWORD* pqwTotal)
 int GetDiskClusterBytes(const char* lpszPath, DWORD* pdwBytes)
 {
     *pdwBytes = 0;
-    // The cluster-based query takes only a volume's root.
-    char lpszRoot[MAX_PATH];
+    // The cluster-based query takes only a volume's root. The path is
+    // any folder of a game, so it is converted from code page 932 here
+    // rather than read in the system's code page.
+    WCHAR lpszRoot[MAX_PATH];
     DWORD dwSectorsPerCluster, dwBytesPerSector, dwFreeClusters, dwClusters;
-    if (!GetVolumePathNameA(lpszPath, lpszRoot, MAX_PATH) ||
-        !GetDiskFreeSpaceA(lpszRoot, &dwSectorsPerCluster, &dwBytesPerSector, &dwFreeClusters, &dwClusters))
+    if (!GetVolumePathNameW(PlatWide(lpszPath).c_str(), lpszRoot, MAX_PATH) ||
+        !GetDiskFreeSpaceW(lpszRoot, &dwSectorsPerCluster, &dwBytesPerSector, &dwFreeClusters, &dwClusters))
         return 0;
     *pdwBytes = dwSectorsPerCluster * dwBytesPerSector;
     return *pdwBytes != 0;

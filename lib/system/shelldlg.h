@@ -21,6 +21,10 @@
 // strings, a description and a pattern, ending in an empty string;
 // dwFilterIndex picks one of them, counted from 1.
 //
+// A chosen file whose name or path has no code-page-932 form cannot be
+// named by the library: the result is then 0, as for Cancel, with both
+// outputs empty.
+//
 // The Open dialog accepts only existing files; the Save dialog asks before
 // a chosen file that exists is overwritten. Read-only choice is hidden.
 // The current folder, which the dialog moves while the user browses, is
@@ -31,8 +35,9 @@ int SelectFileDialog(char* lpszFileName, HWND hWnd, int bSave, const char* lpszI
 // Shows the folder browser, opened with lpszInitialDir selected, where
 // only file-system folders can be chosen. Returns 1 with the chosen
 // folder's path (no trailing backslash except at a drive's root) in
-// lpszPath, which holds at least 260 bytes; 0 when the user cancelled or
-// the shell's allocator is not available, lpszPath then untouched.
+// lpszPath, which holds at least 260 bytes; 0 when the user cancelled,
+// the shell's allocator is not available or the chosen folder's path has
+// no code-page-932 form, lpszPath then untouched.
 // lpszInitialDir null or empty leaves the browser on its own start (the
 // top of the namespace).
 int BrowseFolderDialog(char* lpszPath, HWND hWnd, const char* lpszInitialDir);

@@ -60,16 +60,16 @@ else:
     lines = trace(["sh", "-c", wine, tool] + test_args, {}, cwd=os.path.dirname(os.path.abspath(tests)))
     handles, pending = {}, {}  # handle -> name; thread -> name being opened
     for line in lines:
-        m = re.match(r'(\w+):Call KERNEL32\.CreateFileA\(\w+ "([^"]*)"', line)
+        m = re.match(r'(\w+):Call KERNEL32\.CreateFile[AW]\(\w+ L?"([^"]*)"', line)
         if m:
             pending[m.group(1)] = m.group(2).replace("\\\\", "\\")
-        m = re.match(r'(\w+):Ret  KERNEL32\.CreateFileA\(\) retval=(\w+)', line)
+        m = re.match(r'(\w+):Ret  KERNEL32\.CreateFile[AW]\(\) retval=(\w+)', line)
         if m and m.group(1) in pending:
             handles[int(m.group(2), 16)] = pending.pop(m.group(1))
         m = re.match(r'\w+:Call KERNEL32\.FlushFileBuffers\((\w+)\)', line)
         if m:
             events.append(("sync", handles.get(int(m.group(1), 16), "?")))
-        m = re.match(r'\w+:Call KERNEL32\.MoveFileExA\(\w+ "([^"]*)",\w+ "([^"]*)",(\w+)\)', line)
+        m = re.match(r'\w+:Call KERNEL32\.MoveFileEx[AW]\(\w+ L?"([^"]*)",\w+ L?"([^"]*)",(\w+)\)', line)
         if m:
             events.append(("move", m.group(1).replace("\\\\", "\\"), m.group(2).replace("\\\\", "\\"),
                            bool(int(m.group(3), 16) & MOVEFILE_WRITE_THROUGH)))

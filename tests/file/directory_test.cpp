@@ -6,7 +6,9 @@
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string>
 
 namespace {
@@ -109,6 +111,63 @@ TEST(PathExists, FilesFoldersAndDriveRoot)
     ASSERT_NE(0u, PlatGetFullPathName(dir.Root().c_str(), MAX_PATH, full, NULL));
     GetDriveRoot(root, full);
     EXPECT_EQ(1, PathExists(root)) << root;
+}
+
+#ifdef _WIN32
+// The runs as other systems are worth something only if Wine really gave
+// the process the code page asked for (932 unless the run says otherwise).
+TEST(ForeignNames, RunsInTheCodePageAskedFor)
+{
+    const char* lpszAsked = getenv("GAMEPATCH_EXPECT_ACP");
+    EXPECT_EQ(lpszAsked ? (UINT)atoi(lpszAsked) : 932u, GetACP());
+}
+#endif
+
+// Names with no code-page-932 form, made around the library (UTF-8): an
+// accented letter, and U+301C WAVE DASH, whose best-fit look-alike 0x8160
+// names U+FF5E, another file.
+TEST(ForeignNames, FlaggedInFindDataAndRefusedAsOnePath)
+{
+    ScratchDir dir("foreign");
+    const std::string jose = "scratch_foreign/Jos\xC3\xA9";
+    ASSERT_TRUE(MakeHostEntry("scratch_foreign/caf\xC3\xA9.txt", false));
+    ASSERT_TRUE(MakeHostEntry("scratch_foreign/\xE3\x80\x9C.txt", false));
+    ASSERT_TRUE(MakeHostEntry(jose, true));
+    ASSERT_TRUE(WriteWholeFile(dir.Path("plain.txt"), "x"));
+    ASSERT_EQ(1, PlatCreateDirectory(dir.Path(std::string(SO) + "\x83\x74\x83\x67").c_str()));
+
+    std::map<std::string, int> found;
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst(dir.Path("*").c_str(), &fd);
+    ASSERT_NE(nullptr, hFind);
+    do
+        found[fd.cFileName] = fd.bNoCp932Name;
+    while (PlatFindNext(hFind, &fd));
+    PlatFindClose(hFind);
+    found.erase(".");
+    found.erase("..");
+    std::map<std::string, int> expected = {
+        { "caf?.txt", 1 }, { "?.txt", 1 }, { "Jos?", 1 }, { "plain.txt", 0 }, { "\x83\x5C\x83\x74\x83\x67", 0 },
+    };
+    EXPECT_EQ(expected, found);
+
+    // Inside José the current folder has no library form, yet relative
+    // names work: the way a program in such a folder reaches its files.
+    char buf[MAX_PATH], before[MAX_PATH];
+    ASSERT_NE(0u, PlatGetCurrentDirectory(MAX_PATH, before));
+    ASSERT_TRUE(SetHostCurrentDirectory(jose));
+    EXPECT_EQ(0u, PlatGetCurrentDirectory(MAX_PATH, buf));
+    EXPECT_EQ(0u, PlatGetFullPathName("data", MAX_PATH, buf, NULL));
+    CFile clFile;
+    EXPECT_EQ(1, clFile.Open("here.txt", 1));
+    clFile.Close();
+    EXPECT_EQ(1, PathExists("here.txt"));
+    EXPECT_EQ(1, PlatDeleteFile("here.txt"));
+    ASSERT_EQ(1, PlatSetCurrentDirectory(before));
+
+    RemoveHostEntry("scratch_foreign/caf\xC3\xA9.txt");
+    RemoveHostEntry("scratch_foreign/\xE3\x80\x9C.txt");
+    RemoveHostEntry(jose);
 }
 
 } // namespace

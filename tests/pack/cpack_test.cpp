@@ -391,11 +391,18 @@ TEST(PackOpen, ArchiveFileAndFolderSources)
 {
     ScratchDir dir("open_sources");
     WriteSources(dir, { { "x.txt", "x" }, { "sub\\y.txt", "yy" }, { ".hidden\\z.txt", "z" }, { ".dot", "d" } });
+    // Names with no code-page-932 form (José, café.txt) are no members.
+    ASSERT_TRUE(MakeHostEntry("scratch_open_sources/src/Jos\xC3\xA9", true));
+    ASSERT_TRUE(MakeHostEntry("scratch_open_sources/src/Jos\xC3\xA9/in.txt", false));
+    ASSERT_TRUE(MakeHostEntry("scratch_open_sources/src/caf\xC3\xA9.txt", false));
     CPack clPack;
     // A folder with a trailing backslash: every file below it, depth first,
     // files whose names begin with '.' included, folders beginning with '.'
     // skipped.
     ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    RemoveHostEntry("scratch_open_sources/src/Jos\xC3\xA9/in.txt");
+    RemoveHostEntry("scratch_open_sources/src/Jos\xC3\xA9");
+    RemoveHostEntry("scratch_open_sources/src/caf\xC3\xA9.txt");
     EXPECT_EQ((std::vector<std::string>{ ".dot", "x.txt", "y.txt" }), Sorted(MemberNames(&clPack)));
     PackMember* pMember = clPack.Find("y.txt");
     ASSERT_NE(nullptr, pMember);

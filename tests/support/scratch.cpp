@@ -5,6 +5,65 @@
 
 #include <stdio.h>
 
+#ifdef _WIN32
+static std::wstring HostName(const std::string& utf8)
+{
+    std::wstring wide(utf8.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    for (wchar_t& c : wide)
+        if (c == L'/')
+            c = L'\\';
+    return wide;
+}
+
+bool MakeHostEntry(const std::string& utf8, bool bFolder)
+{
+    std::wstring name = HostName(utf8);
+    if (bFolder)
+        return CreateDirectoryW(name.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
+    HANDLE hFile = CreateFileW(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(hFile);
+    return true;
+}
+
+void RemoveHostEntry(const std::string& utf8)
+{
+    std::wstring name = HostName(utf8);
+    if (!DeleteFileW(name.c_str()))
+        RemoveDirectoryW(name.c_str());
+}
+
+bool SetHostCurrentDirectory(const std::string& utf8)
+{
+    return SetCurrentDirectoryW(HostName(utf8).c_str()) != 0;
+}
+#else
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool MakeHostEntry(const std::string& utf8, bool bFolder)
+{
+    if (bFolder)
+        return mkdir(utf8.c_str(), 0777) == 0 || errno == EEXIST;
+    FILE* fp = fopen(utf8.c_str(), "wb");
+    return fp && fclose(fp) == 0;
+}
+
+void RemoveHostEntry(const std::string& utf8)
+{
+    if (unlink(utf8.c_str()) != 0)
+        rmdir(utf8.c_str());
+}
+
+bool SetHostCurrentDirectory(const std::string& utf8)
+{
+    return chdir(utf8.c_str()) == 0;
+}
+#endif
+
 bool RunningUnderWine()
 {
 #ifdef _WIN32

@@ -27,6 +27,13 @@ void RemoveTree(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& data);
 bool ReadWholeFile(const std::string& path, std::string* pData);
 
+// Names the library cannot spell (no code-page-932 form), made, entered
+// and removed around it. utf8 is relative to the current folder, with
+// slashes. An entry that exists already counts as made.
+bool MakeHostEntry(const std::string& utf8, bool bFolder);
+void RemoveHostEntry(const std::string& utf8);
+bool SetHostCurrentDirectory(const std::string& utf8);
+
 // True for a Windows build running under Wine, where a few behaviours of
 // the real system differ (Wine running as root may write read-only files).
 bool RunningUnderWine();

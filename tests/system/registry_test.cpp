@@ -125,6 +125,36 @@ TEST_F(Registry, StringOfExactlyTheOfferedSizeFitsAndOneByteMoreFails)
     EXPECT_EQ(0, m_reg.ReadString("missing", sz, sizeof(sz)));
 }
 
+// Names and strings are stored as their characters, whatever the
+// system's code page: what the library writes in code page 932 reads back
+// in UTF-16 as katakana, and a character with no code-page-932 form reads
+// as '?', never as a look-alike (an e for the accented e of Jose).
+TEST_F(Registry, NamesAndStringsAreTheirCharacters)
+{
+    const char szKana[] = "\x83\x5C\x83\x74\x83\x67";
+    const std::wstring kana = L"\u30BD\u30D5\u30C8";
+    CRegistry clReg;
+    ASSERT_EQ(1, clReg.Create(HKEY_CURRENT_USER, (m_key + "\\" + szKana).c_str()));
+    ASSERT_EQ(1, clReg.WriteString(szKana, (std::string("C:\\") + szKana + "\\").c_str()));
+    std::wstring key = std::wstring(m_key.begin(), m_key.end()) + L"\\" + kana;
+    HKEY hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_ALL_ACCESS, &hKey));
+    WCHAR szWide[32] = {};
+    DWORD dwBytes = sizeof(szWide);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(hKey, kana.c_str(), NULL, NULL, (BYTE*)szWide, &dwBytes));
+    EXPECT_EQ(L"C:\\" + kana + L"\\", std::wstring(szWide));
+
+    const WCHAR szJose[] = L"C:\\Jos\u00E9\\";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(hKey, L"jose", 0, REG_SZ, (const BYTE*)szJose, sizeof(szJose)));
+    RegCloseKey(hKey);
+    char sz[16] = {};
+    EXPECT_EQ(1, clReg.ReadString("jose", sz, 9)); // sized in code page 932 bytes
+    EXPECT_STREQ("C:\\Jos?\\", sz);
+    EXPECT_EQ(0, clReg.ReadString("jose", sz, 8));
+    clReg.Close();
+    EXPECT_EQ(1, clReg.DeleteKey(HKEY_CURRENT_USER, (m_key + "\\" + szKana).c_str()));
+}
+
 TEST_F(Registry, DeleteValueAndDeleteKey)
 {
     ASSERT_EQ(1, m_reg.WriteDword("d", 1));

@@ -5,6 +5,7 @@
 #include "system/shelldlg.h"
 
 #include "file/directory.h"
+#include "platform/platform.h"
 #include "support/scratch.h"
 
 #include <commctrl.h>
@@ -146,14 +147,21 @@ BOOL CALLBACK FindEdit(HWND hWnd, LPARAM lParam)
     return FALSE;
 }
 
-// Types a name into the file dialog's name box and presses its OK button.
-void Enter(HWND hDlg, const std::string& name)
+// Types a name into the file dialog's name box, in UTF-16 as a user on
+// any system types it, and presses its OK button.
+void Enter(HWND hDlg, const std::wstring& name)
 {
     HWND hEdit = NULL;
     EnumChildWindows(GetDlgItem(hDlg, kFileNameBox), FindEdit, (LPARAM)&hEdit);
     ASSERT_TRUE(hEdit != NULL);
-    SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)name.c_str());
+    SendMessageW(hEdit, WM_SETTEXT, 0, (LPARAM)name.c_str());
     Click(hDlg, IDOK);
+}
+
+// An ASCII name.
+void Enter(HWND hDlg, const std::string& name)
+{
+    Enter(hDlg, std::wstring(name.begin(), name.end()));
 }
 
 const char kFilter[] = "Text\0*.txt\0All\0*.*\0";
@@ -200,6 +208,26 @@ TEST_F(FileDialog, OpenRefusesAMissingNameAndReturnsTheChosenOne)
     EXPECT_STREQ("exists.txt", m_szName);
     EXPECT_EQ(m_root + "\\exists.txt", m_szFull);
     EXPECT_EQ(m_start, CurrentDirectory());
+
+    // Names cross as their characters whatever the system's code page:
+    // "Sofuto" in katakana comes back in code page 932; cafe with an
+    // accent, which has no form there, is no choice.
+    const std::string kana = "\x83\x5C\x83\x74\x83\x67.txt";
+    ASSERT_TRUE(WriteWholeFile(m_dir.Path("k.txt"), "k"));
+    ASSERT_EQ(1, PlatMoveFile(m_dir.Path("k.txt").c_str(), m_dir.Path(kana).c_str()));
+    ASSERT_TRUE(MakeHostEntry("scratch_shelldlg/caf\xC3\xA9.txt", false));
+    for (const wchar_t* lpszTyped : { L"\u30BD\u30D5\u30C8.txt", L"caf\u00E9.txt" }) {
+        DialogThread dlgKana(Call(0));
+        hDlg = dlgKana.WaitDialog(kFileNameBox);
+        ASSERT_TRUE(hDlg);
+        Enter(hDlg, std::wstring(lpszTyped));
+        ASSERT_TRUE(dlgKana.Finished());
+        bool bKana = lpszTyped[0] != L'c';
+        EXPECT_EQ(bKana ? 1 : 0, dlgKana.Result() != 0) << bKana;
+        EXPECT_EQ(bKana ? kana : "", std::string(m_szName));
+        EXPECT_EQ(bKana ? m_root + "\\" + kana : "", std::string(m_szFull));
+    }
+    RemoveHostEntry("scratch_shelldlg/caf\xC3\xA9.txt");
 }
 
 TEST_F(FileDialog, SaveAsksBeforeOverwritingAndAddsTheDefaultExtension)

@@ -66,7 +66,7 @@ def tool(*args, code=0):
     p = subprocess.run([ARGS.run, ARGS.tool] + list(args), capture_output=True, timeout=120)
     if p.returncode != code:
         raise AssertionError("updatelist %s: exit %d\n%s" % (" ".join(args), p.returncode,
-                                                             p.stderr.decode("cp932", "replace")))
+                                                             p.stderr.decode("utf-8", "replace")))
     return p.stdout
 
 

@@ -4,11 +4,13 @@ a folder laid out, one command run in it, its exit status, words of its
 messages and what must hold on disk afterwards.
 
 Usage: packtool_test.py WORK COMMAND... (COMMAND runs the tool; for the
-Windows build it starts with the emulator). Output is decoded as UTF-8,
-else as code page 932, so the checks hold whichever the console speaks.
+Windows build it starts with the emulator). Output to a pipe is UTF-8 on
+every side.
 """
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import stat
@@ -35,11 +37,7 @@ def read(path):
 
 
 def decode(data):
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError:
-        text = data.decode("cp932", "replace")
-    return text.replace("\r\n", "\n")
+    return data.decode("utf-8").replace("\r\n", "\n")
 
 
 def run(cwd, *args, stdout=subprocess.PIPE, timeout=60):
@@ -313,6 +311,32 @@ def output_errors():
     return problems
 
 
+def terminal_output():
+    """On a terminal (a console under Wine) names show as their characters,
+    whatever the system's code page: the Windows build writes the console
+    in UTF-16, and the argument comes from the wide command line."""
+    d = os.path.join(WORK, "terminal")
+    shutil.rmtree(d, ignore_errors=True)
+    os.makedirs(d)
+    packed(d, "\u30bd\u30d5\u30c8.pac", {"\u30bd.txt": b"so"})
+    master, slave = pty.openpty()
+    p = subprocess.Popen(TOOL + ["list", "\u30bd\u30d5\u30c8.pac"], cwd=d, stdin=slave, stdout=slave, stderr=slave)
+    os.close(slave)
+    shown = b""
+    while select.select([master], [], [], 60)[0]:
+        try:
+            data = os.read(master, 4096)
+        except OSError:  # the terminal's other end closed
+            break
+        if not data:
+            break
+        shown += data
+    os.close(master)
+    code = p.wait(timeout=60)
+    text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown).decode("utf-8", "replace")
+    return [] if code == 0 and "\u30bd.txt" in text else ["exit %d, shown %r" % (code, text)]
+
+
 def main():
     global WORK, TOOL, WINDOWS
     WORK = os.path.abspath(sys.argv[1])
@@ -337,7 +361,7 @@ def main():
             print("FAIL %s: %s\n%s" % (name, "; ".join(problems), err))
         else:
             passed += 1
-    extra = [output_errors]
+    extra = [output_errors, terminal_output]
     if not WINDOWS:
         extra += [interrupted_create_leaves_nothing, stored_members_in_blocks, disk_full_reason]
     for test in extra:

@@ -5,8 +5,8 @@ Expected bytes and merges are worked out here from the file formats, not
 by the tool's code.
 
 Usage: updatelist_test.py WORK COMMAND... (COMMAND runs the tool; for the
-Windows build it starts with the emulator, and the tool's text output is
-then code page 932).
+Windows build it starts with the emulator; the tool's output to a pipe is
+UTF-8 on every side).
 """
 import json
 import os
@@ -75,13 +75,8 @@ def snapshot(root):
 
 
 def decode(data):
-    """The tool's text: UTF-8 where it is that, else code page 932 (what a
-    Windows console speaks today)."""
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError:
-        text = data.decode("cp932", "replace")
-    return text.replace("\r\n", "\n")
+    """The tool's text: UTF-8 into a pipe, on every side."""
+    return data.decode("utf-8").replace("\r\n", "\n")
 
 
 def run(*args, code=0, stdout=None):
@@ -183,9 +178,6 @@ class Make(Case):
         }
         for name, (files, args, words) in cases.items():
             with self.subTest(case=name):
-                if WINDOWS and name == "no-cp932-name":
-                    # Wine hands the name over with '?' for the character.
-                    words = "Windows does not allow"
                 data = self.path(name, "data")
                 os.makedirs(data)
                 for f in files:
