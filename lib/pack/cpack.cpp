@@ -6,6 +6,7 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/path.h"
+#include "pack/pack_index.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -13,13 +14,14 @@
 #include <stdio.h>
 #include <string.h>
 
-CPack::CPack() : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
+CPack::CPack() : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Init();
 }
 
-CPack::CPack(const char* lpszPath) : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
+CPack::CPack(const char* lpszPath)
+    : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Open(lpszPath);
@@ -36,7 +38,8 @@ int CPack::Init()
     m_pSlide = new (std::nothrow) CSlide;
     m_pHuffman = new (std::nothrow) CHuffman;
     m_pZlib = new (std::nothrow) CZlib;
-    bool bOk = m_pSlide && m_pHuffman && m_pZlib;
+    m_pIndex = new (std::nothrow) PackIndex;
+    bool bOk = m_pSlide && m_pHuffman && m_pZlib && m_pIndex;
     for (int i = 0; i < PACK_HASH_SIZE && bOk; i++)
         bOk = (m_pHashList[i] = new (std::nothrow) CList) != NULL;
     if (bOk)
@@ -71,6 +74,8 @@ void CPack::Clear()
     m_pHuffman = NULL;
     delete m_pZlib;
     m_pZlib = NULL;
+    delete m_pIndex;
+    m_pIndex = NULL;
 }
 
 int CPack::Hash(const char* lpszName)
@@ -84,38 +89,35 @@ int CPack::Hash(const char* lpszName)
     return h & 0x3FF;
 }
 
+// Both answer what walking the name's bucket would: the first member
+// entered under the name, and the first of them stored without compression.
 PackMember* CPack::Find(const char* lpszName)
 {
-    CList* pBucket = m_pHashList[Hash(lpszName)];
-    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext())
-        if (CompareNoCase(p->szName, lpszName) == 0)
-            return p;
-    return NULL;
+    return m_pIndex->Find(lpszName);
 }
 
 int CPack::GetSourcePath(char* lpszPath, const char* lpszName)
 {
-    CList* pBucket = m_pHashList[Hash(lpszName)];
-    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext()) {
-        if (p->nMethod == PACK_STORE && CompareNoCase(p->szName, lpszName) == 0) {
-            strcpy(lpszPath, p->szPackPath);
-            return 1;
-        }
-    }
-    return 0;
+    PackMember* p = m_pIndex->FindStored(lpszName);
+    if (!p)
+        return 0;
+    strcpy(lpszPath, p->szPackPath);
+    return 1;
 }
 
 int CPack::Enter(const PackMember& member)
 {
-    PackMember* p = new (std::nothrow) PackMember(member);
+    PackMember* p = m_pIndex->Reserve() ? new (std::nothrow) PackMember(member) : NULL;
     if (!p)
         return 0;
     CList* pBucket = m_pHashList[Hash(p->szName)];
     int nBucket = pBucket->GetCount(), nAll = m_pAllList->GetCount();
     pBucket->AddTail(p);
     m_pAllList->AddTail(p);
-    if (pBucket->GetCount() == nBucket + 1 && m_pAllList->GetCount() == nAll + 1)
+    if (pBucket->GetCount() == nBucket + 1 && m_pAllList->GetCount() == nAll + 1) {
+        m_pIndex->Enter(p);
         return 1;
+    }
     // Out of memory for a node: undo whatever half was linked.
     if (pBucket->GetCount() != nBucket)
         pBucket->Remove(p);

@@ -23,8 +23,13 @@
 // can hold, every block inside the data area, a known method, names that
 // are terminated plain file names. A damaged archive adds nothing.
 //
+// Lookups go through an index beside the buckets and cost the same at a
+// million members as at a thousand; the buckets keep their order and are
+// what a caller walking them sees.
+//
 // Results are 1 for success and 0 for failure. A CPack is used by one
-// thread at a time: even lookups move a list cursor.
+// thread at a time; Save and ExtractAll may run worker threads of their
+// own inside the call (SetThreads).
 #ifndef PACK_CPACK_H
 #define PACK_CPACK_H
 
@@ -35,6 +40,7 @@ class CList;
 class CSlide;
 class CHuffman;
 class CZlib;
+class PackIndex;
 
 #define PACK_STORE 0
 #define PACK_SLIDE 1
@@ -143,6 +149,8 @@ public:
     CZlib* m_pZlib;
 
 private:
+    PackIndex* m_pIndex;
+
     // Appends a copy of the record to its bucket and to the list of all
     // members. Returns 0 when memory runs out (nothing entered).
     int Enter(const PackMember& member);

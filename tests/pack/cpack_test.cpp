@@ -12,6 +12,7 @@
 #include "support/scratch.h"
 
 #include <algorithm>
+#include <ctype.h>
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
@@ -446,6 +447,66 @@ TEST(PackOpen, LookupIgnoresLetterCaseAndFindsTheFirstArchive)
     EXPECT_EQ(1, clRead.GetSourcePath(path, "X.BIN"));
     EXPECT_EQ(Full(dir.Path("two.pac")), path);
     EXPECT_EQ(0, clRead.GetSourcePath(path, "abc.txt"));
+}
+
+// What a lookup must answer: the first member of the name's bucket equal
+// to it under the case rule, and for GetSourcePath the first such member
+// that is stored.
+static PackMember* WalkBucket(CPack* pPack, const char* lpszName, bool bStoredOnly)
+{
+    CList* pBucket = pPack->m_pHashList[CPack::Hash(lpszName)];
+    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext())
+        if ((!bStoredOnly || p->nMethod == PACK_STORE) && CompareNoCase(p->szName, lpszName) == 0)
+            return p;
+    return nullptr;
+}
+
+// Random catalogues of many archives, every method, names drawn from a
+// small pool of pieces so that duplicates, letter-case variants and
+// double-byte characters whose trail bytes are letters (ア 83 41 and
+// ヂ 83 61, ソ 83 5C) abound; then every name and case variants of it are
+// looked up both ways.
+TEST(PackOpen, IndexAnswersAsTheBucketWalk)
+{
+    static const char* const PIECES[] = { "a", "A", "b", "B", "z", "\x83\x41", "\x83\x61", "\x83\x5c", "1", "_" };
+    ScratchDir dir("index_walk");
+    unsigned x = 12345;
+    auto Next = [&x](unsigned n) { return (x = x * 1103515245u + 12345u) / 65536 % n; };
+    for (int nRound = 0; nRound < 3; nRound++) {
+        CPack clPack;
+        std::vector<std::string> queries;
+        for (int a = 0; a < 12; a++) {
+            std::vector<RawMember> members;
+            for (int m = 0, nCount = 1 + (int)Next(80); m < nCount; m++) {
+                std::string name;
+                for (int k = 0, nPieces = 1 + (int)Next(3); k < nPieces; k++)
+                    name += PIECES[Next(10)];
+                members.push_back({ name, 0, "" });
+                queries.push_back(name);
+            }
+            std::string path = dir.Path("a" + std::to_string(nRound * 100 + a) + ".pac");
+            ASSERT_TRUE(WriteWholeFile(path, BuildArchive(Next(4), members)));
+            ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
+        }
+        for (size_t i = 0, n = queries.size(); i < n; i++) {
+            std::string variant = queries[i];
+            for (char& c : variant)
+                if (isalpha((unsigned char)c) && Next(2))
+                    c ^= 0x20;
+            queries.push_back(variant);
+            queries.push_back(variant + "b");
+        }
+        for (const std::string& name : queries) {
+            const char* q = name.c_str();
+            ASSERT_EQ(WalkBucket(&clPack, q, false), clPack.Find(q)) << name;
+            PackMember* pStored = WalkBucket(&clPack, q, true);
+            char path[MAX_PATH] = "";
+            ASSERT_EQ(pStored ? 1 : 0, clPack.GetSourcePath(path, q)) << name;
+            if (pStored) {
+                ASSERT_STREQ(pStored->szPackPath, path) << name;
+            }
+        }
+    }
 }
 
 TEST(PackRead, InPlaceOnlyForStoredMembersOfFiles)

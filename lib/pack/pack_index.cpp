@@ -1,0 +1,116 @@
+// The catalogue's name index: open addressing with linear probing over the
+// folded names' hashes.
+#include "pack/pack_index.h"
+
+#include <new>
+#include <string.h>
+
+namespace {
+
+// FNV-1a over the folded bytes, then a final mix so that the low bits that
+// pick the slot depend on every byte.
+DWORD HashFolded(const BYTE* pFolded, int nLen)
+{
+    DWORD h = 2166136261u;
+    for (int i = 0; i < nLen; i++)
+        h = (h ^ pFolded[i]) * 16777619u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return h;
+}
+
+} // namespace
+
+int FoldName(BYTE abFolded[PACK_NAME_SIZE], const char* lpszName)
+{
+    int n = 0;
+    for (const BYTE* p = (const BYTE*)lpszName; *p; p++) {
+        if (n == PACK_NAME_SIZE - 1)
+            return -1;
+        abFolded[n++] = *p >= 'A' && *p <= 'Z' ? (BYTE)(*p + 0x20) : *p;
+    }
+    abFolded[n] = 0;
+    return n;
+}
+
+PackIndex::PackIndex() : m_pSlots(NULL), m_dwMask(0), m_dwUsed(0) {}
+
+PackIndex::~PackIndex()
+{
+    delete[] m_pSlots;
+}
+
+bool PackIndex::Reserve()
+{
+    // At most half full: a hit costs about one and a half probes, a miss two
+    // and a half.
+    if (m_pSlots && (QWORD)(m_dwUsed + 1) * 2 <= (QWORD)m_dwMask + 1)
+        return true;
+    QWORD qwSlots = m_pSlots ? ((QWORD)m_dwMask + 1) * 2 : 64;
+    if (qwSlots > 0x80000000u)
+        return false;
+    Slot* pSlots = new (std::nothrow) Slot[qwSlots];
+    if (!pSlots)
+        return false;
+    memset(pSlots, 0, sizeof(Slot) * qwSlots);
+    DWORD dwMask = (DWORD)qwSlots - 1;
+    for (DWORD i = 0; m_pSlots && i <= m_dwMask; i++) {
+        if (!m_pSlots[i].pFirst)
+            continue;
+        DWORD j = m_pSlots[i].dwHash & dwMask;
+        while (pSlots[j].pFirst)
+            j = (j + 1) & dwMask;
+        pSlots[j] = m_pSlots[i];
+    }
+    delete[] m_pSlots;
+    m_pSlots = pSlots;
+    m_dwMask = dwMask;
+    return true;
+}
+
+PackIndex::Slot* PackIndex::Probe(const char* lpszName, DWORD* pdwHash) const
+{
+    BYTE abKey[PACK_NAME_SIZE], abName[PACK_NAME_SIZE];
+    int nLen = FoldName(abKey, lpszName);
+    if (nLen < 0 || !m_pSlots)
+        return NULL;
+    DWORD dwHash = *pdwHash = HashFolded(abKey, nLen);
+    DWORD j = dwHash & m_dwMask;
+    for (; m_pSlots[j].pFirst; j = (j + 1) & m_dwMask) {
+        const Slot& slot = m_pSlots[j];
+        if (slot.dwHash == dwHash && FoldName(abName, slot.pFirst->szName) == nLen &&
+            memcmp(abName, abKey, nLen) == 0)
+            break;
+    }
+    return &m_pSlots[j];
+}
+
+void PackIndex::Enter(PackMember* pMember)
+{
+    DWORD dwHash;
+    Slot* pSlot = Probe(pMember->szName, &dwHash);
+    if (!pSlot)
+        return; // no member's name is that long
+    if (!pSlot->pFirst) {
+        pSlot->dwHash = dwHash;
+        pSlot->pFirst = pMember;
+        m_dwUsed++;
+    }
+    if (!pSlot->pStored && pMember->nMethod == PACK_STORE)
+        pSlot->pStored = pMember;
+}
+
+PackMember* PackIndex::Find(const char* lpszName) const
+{
+    DWORD dwHash;
+    const Slot* pSlot = Probe(lpszName, &dwHash);
+    return pSlot ? pSlot->pFirst : NULL;
+}
+
+PackMember* PackIndex::FindStored(const char* lpszName) const
+{
+    DWORD dwHash;
+    const Slot* pSlot = Probe(lpszName, &dwHash);
+    return pSlot ? pSlot->pStored : NULL;
+}
