@@ -13,15 +13,20 @@
 #include <new>
 #include <stdio.h>
 #include <string.h>
+#include <thread>
+#include <vector>
 
-CPack::CPack() : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL)
+CPack::CPack()
+    : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
+      m_nThreads(1)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Init();
 }
 
 CPack::CPack(const char* lpszPath)
-    : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL)
+    : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
+      m_nThreads(1)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Open(lpszPath);
@@ -39,7 +44,8 @@ int CPack::Init()
     m_pHuffman = new (std::nothrow) CHuffman;
     m_pZlib = new (std::nothrow) CZlib;
     m_pIndex = new (std::nothrow) PackIndex;
-    bool bOk = m_pSlide && m_pHuffman && m_pZlib && m_pIndex;
+    m_pCodecPool = new (std::nothrow) PackCodecPool;
+    bool bOk = m_pSlide && m_pHuffman && m_pZlib && m_pIndex && m_pCodecPool;
     for (int i = 0; i < PACK_HASH_SIZE && bOk; i++)
         bOk = (m_pHashList[i] = new (std::nothrow) CList) != NULL;
     if (bOk)
@@ -76,6 +82,18 @@ void CPack::Clear()
     m_pZlib = NULL;
     delete m_pIndex;
     m_pIndex = NULL;
+    delete m_pCodecPool;
+    m_pCodecPool = NULL;
+}
+
+void CPack::SetThreads(int nThreads)
+{
+    m_nThreads = nThreads < 0 ? 0 : nThreads;
+}
+
+int CPack::GetThreads() const
+{
+    return m_nThreads;
 }
 
 int CPack::Hash(const char* lpszName)
@@ -150,4 +168,58 @@ bool MakeTempName(char* lpszTemp, const char* lpszTarget)
             return true;
     }
     return false;
+}
+
+PackCodecPool::PackCodecPool() : m_pFree(NULL) {}
+
+PackCodecPool::~PackCodecPool()
+{
+    while (PackCodecs* p = m_pFree) {
+        m_pFree = p->pNext;
+        delete p;
+    }
+}
+
+PackCodecs* PackCodecPool::Take()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (PackCodecs* p = m_pFree) {
+            m_pFree = p->pNext;
+            return p;
+        }
+    }
+    return new (std::nothrow) PackCodecs;
+}
+
+void PackCodecPool::Give(PackCodecs* pCodecs)
+{
+    if (!pCodecs)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    pCodecs->pNext = m_pFree;
+    m_pFree = pCodecs;
+}
+
+int ResolveThreads(int nThreads)
+{
+    if (nThreads >= 1)
+        return nThreads;
+    unsigned nCores = std::thread::hardware_concurrency();
+    return nCores ? (int)nCores : 1;
+}
+
+void RunOnThreads(int nThreads, const std::function<void(int nWorker)>& fnWork)
+{
+    std::vector<std::thread> threads;
+    for (int i = 1; i < ResolveThreads(nThreads); i++) {
+        try {
+            threads.emplace_back(fnWork, i);
+        } catch (const std::exception&) {
+            break; // no thread, or no memory for one: fewer workers
+        }
+    }
+    fnWork(0);
+    for (std::thread& thread : threads)
+        thread.join();
 }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -150,6 +151,7 @@ struct Call {
     std::string name;
     DWORD dwDone, dwTotal, dwPackSize;
     void* pUser;
+    std::thread::id thread = std::this_thread::get_id();
 };
 
 void RecordCall(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal, DWORD dwPackSize, void* pUser)
@@ -287,6 +289,62 @@ TEST(PackSave, DuplicateNamesAreKeptAndTheFirstIsFound)
     std::string data;
     ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("SAME.TXT"), &data));
     EXPECT_EQ("from one", data);
+}
+
+// Many members of every kind Save meets (loose files of many sizes, a
+// source gone, a repeated name, members of an archive file to repack) and
+// more threads than cores: the archive and the progress calls must be the
+// single thread's, the calls made on the caller's thread. A member that
+// cannot be read fails the whole Save and leaves nothing behind.
+TEST(PackSave, ThreadsWriteTheSingleThreadArchive)
+{
+    ScratchDir dir("save_threads");
+    std::vector<Source> sources = Sources();
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; i++)
+        names.push_back("f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin"));
+    for (int i = 0; i < 40; i++)
+        sources.push_back({ names[i].c_str(), i % 3 ? Pattern(i * 997 % 20000, i) : std::string(i * 3001, 'x') });
+    sources.push_back({ "dup\\text.txt", "a second text.txt" });
+    WriteSources(dir, sources);
+    CPack clSource;
+    ASSERT_EQ(1, clSource.AddFolder(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clSource.Save(dir.Path("in.pac").c_str(), PACK_HUFFMAN, NULL, NULL));
+
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.OpenArchive(dir.Path("in.pac").c_str()));
+    ASSERT_EQ(1, clPack.AddFile(dir.Path("src\\f1.txt").c_str()));
+    RemoveTree(dir.Path("src\\f1.txt"));
+    for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
+        std::string archives[2];
+        std::vector<Call> calls[2];
+        for (int k = 0; k < 2; k++) {
+            clPack.SetThreads(k ? 3 : 1);
+            std::string out = dir.Path("out" + std::to_string(k) + ".pac");
+            ASSERT_EQ(1, clPack.Save(out.c_str(), nMethod, RecordCall, &calls[k])) << nMethod;
+            ASSERT_TRUE(ReadWholeFile(out, &archives[k]));
+        }
+        EXPECT_TRUE(archives[0] == archives[1]) << "method " << nMethod;
+        ASSERT_EQ(calls[0].size(), calls[1].size()) << nMethod;
+        for (size_t i = 0; i < calls[0].size(); i++) {
+            const Call &a = calls[0][i], &b = calls[1][i];
+            EXPECT_TRUE(a.name == b.name && a.dwDone == b.dwDone && a.dwTotal == b.dwTotal &&
+                        a.dwPackSize == b.dwPackSize)
+                << "call " << i << " method " << nMethod;
+            EXPECT_EQ(std::this_thread::get_id(), b.thread);
+        }
+    }
+
+    std::vector<RawMember> bad = { { "bad.bin", 100, std::string(10, 'x') } };
+    ASSERT_TRUE(WriteWholeFile(dir.Path("bad.pac"), BuildArchive(PACK_ZLIB, bad)));
+    ASSERT_EQ(1, clPack.OpenArchive(dir.Path("bad.pac").c_str()));
+    clPack.SetThreads(3);
+    EXPECT_EQ(0, clPack.Save(dir.Path("failed.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst(dir.Path("failed.pac*").c_str(), &fd);
+    EXPECT_EQ(nullptr, hFind);
+    PlatFindClose(hFind);
 }
 
 TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
