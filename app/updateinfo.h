@@ -131,9 +131,9 @@ int RecordFitsBehind(const char* lpszRoot, const char* szPath);
 // A folder record: the last byte of its path is a backslash.
 int IsFolderRecord(const FileRecord* pRecord);
 
-// The first uninstall record whose path equals szPath with the letters
-// A to Z taken as a to z (every byte, second bytes of double-byte
-// characters included); null when there is none.
+// The first uninstall record whose path equals szPath under
+// CompareNoCase (letters A to Z of single-byte characters taken as a to
+// z); null when there is none.
 FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath);
 
 // Merges an installed update record into the uninstall list: a new entry

@@ -10,17 +10,39 @@ int IsSeparatorAt(const char* lpszPath, int i)
     return lpszPath[i] == '\\' && PlatMbsByteType(lpszPath, (size_t)i) == PLAT_MBC_SINGLE;
 }
 
+// Folds byte c unless it follows a lead byte. Both callers walk from the
+// start of a string, so bAfterLead tracks the character boundaries; while
+// two strings agree, they agree on those boundaries too.
+static int FoldByte(int c, bool* pbAfterLead)
+{
+    if (*pbAfterLead) {
+        *pbAfterLead = false;
+        return c;
+    }
+    *pbAfterLead = PlatIsLeadByte((unsigned char)c) != 0;
+    return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+}
+
 int CompareNoCase(const char* lpszA, const char* lpszB)
 {
+    bool bAfterLead = false;
     for (;; lpszA++, lpszB++) {
-        int a = (unsigned char)*lpszA, b = (unsigned char)*lpszB;
-        if (a >= 'A' && a <= 'Z')
-            a += 0x20;
-        if (b >= 'A' && b <= 'Z')
-            b += 0x20;
+        bool bAfterLeadB = bAfterLead;
+        int a = FoldByte((unsigned char)*lpszA, &bAfterLead);
+        int b = FoldByte((unsigned char)*lpszB, &bAfterLeadB);
         if (a != b || a == 0)
             return a - b;
     }
+}
+
+char* FoldNameCase(char* lpszDst, const char* lpszSrc)
+{
+    bool bAfterLead = false;
+    size_t i = 0;
+    do
+        lpszDst[i] = (char)FoldByte((unsigned char)lpszSrc[i], &bAfterLead);
+    while (lpszSrc[i++]);
+    return lpszDst;
 }
 
 // The in-place forms run the two-argument form on a scratch copy. The copy

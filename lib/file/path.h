@@ -59,9 +59,18 @@ char* AddComma(char* lpszBuf);
 char* DeleteComma(char* lpszDst, const char* lpszText);
 char* DeleteComma(char* lpszBuf);
 
-// Compares two strings with the letters A to Z taken as a to z, as the
-// runtime's _stricmp does in the C locale: <0, 0 or >0.
+// The one rule for names and paths: compares two code-page-932 strings
+// with the letters A to Z of single-byte characters taken as a to z; the
+// second byte of a double-byte character is compared as it is, so 0x83
+// 0x41 and 0x83 0x61 (two different katakana) stay two names, as they are
+// to Windows. Returns <0, 0 or >0, by the folded bytes.
 int CompareNoCase(const char* lpszA, const char* lpszB);
+
+// lpszSrc with the letters A to Z of single-byte characters made small, the
+// key of a name under CompareNoCase: two strings compare equal exactly when
+// their keys are equal bytes. lpszDst holds strlen(lpszSrc) + 1 bytes and
+// may be lpszSrc itself.
+char* FoldNameCase(char* lpszDst, const char* lpszSrc);
 
 // Whether byte i of lpszPath is a separator: a backslash that is not the
 // second byte of a double-byte character.

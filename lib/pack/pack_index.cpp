@@ -2,6 +2,8 @@
 // folded names' hashes.
 #include "pack/pack_index.h"
 
+#include "file/path.h"
+
 #include <new>
 #include <string.h>
 
@@ -24,14 +26,11 @@ DWORD HashFolded(const BYTE* pFolded, int nLen)
 
 int FoldName(BYTE abFolded[PACK_NAME_SIZE], const char* lpszName)
 {
-    int n = 0;
-    for (const BYTE* p = (const BYTE*)lpszName; *p; p++) {
-        if (n == PACK_NAME_SIZE - 1)
-            return -1;
-        abFolded[n++] = *p >= 'A' && *p <= 'Z' ? (BYTE)(*p + 0x20) : *p;
-    }
-    abFolded[n] = 0;
-    return n;
+    size_t nLen = strlen(lpszName);
+    if (nLen >= PACK_NAME_SIZE)
+        return -1;
+    FoldNameCase((char*)abFolded, lpszName);
+    return (int)nLen;
 }
 
 PackIndex::PackIndex() : m_pSlots(NULL), m_dwMask(0), m_dwUsed(0) {}

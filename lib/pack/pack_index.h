@@ -42,10 +42,9 @@ private:
     DWORD m_dwUsed;
 };
 
-// The name as the case rule compares it: two names are equal under the
-// rule exactly when their folded forms are equal byte for byte. Writes the
-// folded bytes and a NUL into abFolded and returns the length, or -1 for a
-// name longer than any member's.
+// The name's key under the case rule of CompareNoCase (FoldNameCase):
+// written with its NUL into abFolded; returns its length, or -1 for a name
+// longer than any member's.
 int FoldName(BYTE abFolded[PACK_NAME_SIZE], const char* lpszName);
 
 #endif

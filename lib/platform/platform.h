@@ -147,6 +147,11 @@ enum { PLAT_MBC_SINGLE = 0, PLAT_MBC_LEAD = 1, PLAT_MBC_TRAIL = 2, PLAT_MBC_ILLE
 // runtime library's _mbsbtype does.
 int PlatMbsByteType(const char* lpszStr, size_t nPos);
 
+// Whether c is a lead byte in the same code page (as _ismbblead says): a
+// scan that walks a string from its start knows the byte after it is the
+// second byte of the character.
+int PlatIsLeadByte(unsigned char c);
+
 // --- Command-line programs ----------------------------------------------
 
 // A path as the command line gives it (UTF-8 with slashes on POSIX) as a

@@ -208,16 +208,22 @@ bool FillFindData(const std::string& hostPath, const std::string& name, PlatFind
     return true;
 }
 
+// Second bytes of double-byte characters are not letters: they keep their
+// order, so two names that differ only there still sort one way.
 bool NoCaseLess(const PlatFindData& a, const PlatFindData& b)
 {
+    bool bAfterLead = false;
     for (size_t i = 0;; i++) {
         unsigned char x = (unsigned char)a.cFileName[i], y = (unsigned char)b.cFileName[i];
-        if (x >= 'a' && x <= 'z')
-            x -= 0x20;
-        if (y >= 'a' && y <= 'z')
-            y -= 0x20;
+        if (!bAfterLead) {
+            if (x >= 'a' && x <= 'z')
+                x -= 0x20;
+            if (y >= 'a' && y <= 'z')
+                y -= 0x20;
+        }
         if (x != y || x == 0)
             return x < y;
+        bAfterLead = !bAfterLead && IsLeadByte(x);
     }
 }
 
@@ -662,6 +668,11 @@ int PlatMbsByteType(const char* lpszStr, size_t nPos)
         }
     }
     return nType;
+}
+
+int PlatIsLeadByte(unsigned char c)
+{
+    return IsLeadByte(c) ? 1 : 0;
 }
 
 #endif

@@ -240,4 +240,9 @@ int PlatMbsByteType(const char* lpszStr, size_t nPos)
     return _mbsbtype((const unsigned char*)lpszStr, nPos);
 }
 
+int PlatIsLeadByte(unsigned char c)
+{
+    return _ismbblead(c) ? 1 : 0;
+}
+
 #endif

@@ -308,14 +308,15 @@ protected:
     UpdateContext ctx;
 };
 
-TEST_F(Merge, MatchIgnoresAsciiCaseInEveryByteAndTakesTheFirst)
+TEST_F(Merge, MatchIgnoresAsciiCaseOfSingleByteLettersAndTakesTheFirst)
 {
     Add("x\x83\x41", 0, 0);   // katakana a
     Add("Y\x82\x60", 0, 0);   // full-width A
     Add("data\\movie.BIN", 5, 0);
     EXPECT_EQ(&ctx.pUninstallRecords[1], FindUninstallRecord(&ctx, "DATA\\MOVIE.bin"));
-    // A second byte that differs by 0x20 within A to Z still matches.
-    EXPECT_EQ(&ctx.pUninstallRecords[2], FindUninstallRecord(&ctx, "X\x83\x61"));
+    // A second byte is no letter: katakana di (83 61) is not katakana a.
+    EXPECT_EQ(&ctx.pUninstallRecords[2], FindUninstallRecord(&ctx, "X\x83\x41"));
+    EXPECT_EQ(nullptr, FindUninstallRecord(&ctx, "X\x83\x61"));
     // Full-width letters are not folded.
     EXPECT_EQ(nullptr, FindUninstallRecord(&ctx, "y\x82\x81"));
     EXPECT_EQ(nullptr, FindUninstallRecord(&ctx, "Data"));

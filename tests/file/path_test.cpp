@@ -184,12 +184,38 @@ TEST(PathNumbers, AddCommaAndDeleteComma)
     EXPECT_EQ("1234567", Both(DeleteComma, DeleteComma, "1,234,567"));
 }
 
-TEST(PathNumbers, CompareNoCaseFoldsOnlyAsciiLetters)
+TEST(PathNumbers, CompareNoCaseFoldsOnlyLettersOfSingleByteCharacters)
 {
-    EXPECT_EQ(0, CompareNoCase("Data.PAC", "data.pac"));
-    EXPECT_NE(0, CompareNoCase("a", "ab"));
-    EXPECT_LT(CompareNoCase("a", "B"), 0);
-    EXPECT_NE(0, CompareNoCase("[", "{")); // 32 apart, but not letters
+    struct {
+        const char* a;
+        const char* b;
+        int nSign;
+    } aCases[] = {
+        { "Data.PAC", "data.pac", 0 },
+        { "a", "ab", -1 },
+        { "a", "B", -1 },
+        { "[", "{", -1 }, // 32 apart, but not letters
+        // Katakana A (83 41) and DI (83 61): a second byte is no letter.
+        { "\x83\x41.txt", "\x83\x61.txt", -1 },
+        { "X\x83\x41", "x\x83\x41", 0 },
+        // Full-width A and a (82 60, 82 81) are different characters.
+        { "\x82\x60", "\x82\x81", -1 },
+        // After a single-byte katakana (not a lead byte) a letter is folded.
+        { "\xB1" "A", "\xB1" "a", 0 },
+        // The byte after a second byte starts a character again.
+        { "\x83\x41Z", "\x83\x41z", 0 },
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+        int n = CompareNoCase(c.a, c.b), nBack = CompareNoCase(c.b, c.a);
+        EXPECT_EQ(c.nSign, (n > 0) - (n < 0));
+        EXPECT_EQ(-c.nSign, (nBack > 0) - (nBack < 0));
+        // The key agrees with the comparison.
+        char szA[64], szB[64];
+        EXPECT_EQ(c.nSign == 0, strcmp(FoldNameCase(szA, c.a), FoldNameCase(szB, c.b)) == 0);
+    }
+    char szBuf[] = "ABC\x83\x41" "D";
+    EXPECT_STREQ("abc\x83\x41" "d", FoldNameCase(szBuf, szBuf));
 }
 
 } // namespace

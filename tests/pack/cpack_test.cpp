@@ -347,6 +347,28 @@ TEST(PackSave, ThreadsWriteTheSingleThreadArchive)
     PlatFindClose(hFind);
 }
 
+TEST(PackSave, NamesDifferingOnlyInASecondByteAreTwoMembers)
+{
+    // Katakana A (83 41) and DI (83 61): the second bytes are 0x20 apart,
+    // as A and a are, yet they are two characters; both share a bucket.
+    ScratchDir dir("save_kana");
+    WriteSources(dir, { { "a", "a" }, { "di", "di" } }); // its writer takes ASCII names
+    ASSERT_EQ(1, PlatMoveFile(dir.Path("src\\a").c_str(), dir.Path("src\\\x83\x41.txt").c_str()));
+    ASSERT_EQ(1, PlatMoveFile(dir.Path("src\\di").c_str(), dir.Path("src\\\x83\x61.txt").c_str()));
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("kana.pac").c_str(), PACK_STORE, NULL, NULL));
+    CPack clRead;
+    ASSERT_EQ(1, clRead.Open(dir.Path("kana.pac").c_str()));
+    EXPECT_EQ(CPack::Hash("\x83\x41.txt"), CPack::Hash("\x83\x61.txt"));
+    EXPECT_EQ((std::vector<std::string>{ "\x83\x41.txt", "\x83\x61.txt" }), MemberNames(&clRead));
+    std::string a, di;
+    ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("\x83\x41.TXT"), &a));
+    ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("\x83\x61.txt"), &di));
+    EXPECT_EQ("a", a);
+    EXPECT_EQ("di", di);
+}
+
 TEST(PackSave, ReplacesAnExistingFileAndFailsWithoutHarm)
 {
     ScratchDir dir("save_replace");
