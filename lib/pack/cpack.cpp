@@ -158,9 +158,9 @@ bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
     return n > 0 && n < MAX_PATH;
 }
 
-bool MakeTempName(char* lpszTemp, const char* lpszTarget)
+bool MakeTempName(char* lpszTemp, const char* lpszTarget, int nFirst)
 {
-    for (int i = 0; i < 1000; i++) {
+    for (int i = nFirst; i < nFirst + 1000; i++) {
         int n = snprintf(lpszTemp, MAX_PATH, "%s.~%d", lpszTarget, i);
         if (n <= 0 || n >= MAX_PATH)
             return false;

@@ -6,6 +6,7 @@
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
+#include <mutex>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -46,35 +47,98 @@ int CFile::OpenPack(CPack* pPack, const char* lpszName, int nMode)
     return 1;
 }
 
-int CPack::ExtractAll(const char* lpszFolder)
+namespace {
+
+enum ExtractResult { EXTRACT_DONE, EXTRACT_UNREADABLE, EXTRACT_UNWRITABLE };
+
+// Writes one member into the folder under its own name, with the content
+// that a lookup of that name finds.
+ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszFolder, int nWorker)
 {
     char lpszDest[MAX_PATH], lpszTemp[MAX_PATH];
-    int nResult = 1;
-    for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
-        // One separator between folder and name, also for a one-letter folder.
-        if (!JoinPath(lpszDest, lpszFolder, p->szName) || !MakeTempName(lpszTemp, lpszDest))
-            return 0;
-        // By name, as every lookup does: a later member of the same name is
-        // written with the first one's content.
-        CFile clMember;
-        if (!clMember.OpenPack(this, p->szName, 0)) {
-            nResult = 0;
-            continue;
-        }
-        // The destination may be the very file the member is read from (a
-        // loose member extracted into its own folder): the content goes to
-        // a temporary file beside it, moved over it only when complete, so
-        // the source is never cut and a failure leaves no cut file.
-        CFile clDest;
-        if (!clDest.Open(lpszTemp, 1))
-            return 0;
-        bool bOk = clDest.CopyFrom(&clMember, clMember.GetSize()) == clMember.GetSize();
-        clDest.Close();
-        clMember.Close(); // Windows replaces no file that is open
-        if (!bOk || !PlatMoveFile(lpszTemp, lpszDest)) {
-            PlatDeleteFile(lpszTemp);
-            return 0;
-        }
+    // One separator between folder and name, also for a one-letter folder.
+    // Threads draw temporary names from separate ranges.
+    if (!JoinPath(lpszDest, lpszFolder, p->szName) || !MakeTempName(lpszTemp, lpszDest, nWorker * 1000))
+        return EXTRACT_UNWRITABLE;
+    // By name, as every lookup does: a later member of the same name is
+    // written with the first one's content.
+    CFile clMember;
+    if (!clMember.OpenPack(pPack, p->szName, 0))
+        return EXTRACT_UNREADABLE;
+    // The destination may be the very file the member is read from (a
+    // loose member extracted into its own folder): the content goes to a
+    // temporary file beside it, moved over it only when complete, so the
+    // source is never cut and a failure leaves no cut file.
+    CFile clDest;
+    if (!clDest.Open(lpszTemp, 1))
+        return EXTRACT_UNWRITABLE;
+    bool bOk = clDest.CopyFrom(&clMember, clMember.GetSize()) == clMember.GetSize();
+    clDest.Close();
+    clMember.Close(); // Windows replaces no file that is open
+    if (!bOk || !PlatMoveFile(lpszTemp, lpszDest)) {
+        PlatDeleteFile(lpszTemp);
+        return EXTRACT_UNWRITABLE;
     }
-    return nResult;
+    return EXTRACT_DONE;
+}
+
+} // namespace
+
+int CPack::ExtractAll(const char* lpszFolder)
+{
+    int nResult = 1;
+    int nThreads = ResolveThreads(m_nThreads);
+    if (nThreads == 1) {
+        for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
+            ExtractResult nDone = ExtractMember(this, p, lpszFolder, 0);
+            if (nDone == EXTRACT_UNWRITABLE)
+                return 0;
+            if (nDone == EXTRACT_UNREADABLE)
+                nResult = 0;
+        }
+        return nResult;
+    }
+
+    // The first member of each name is extracted on all threads at once:
+    // their destinations differ. A later member of a name goes to the same
+    // destination (or one differing in letter case), so the later ones are
+    // written afterwards on this thread, in catalogue order, as one thread
+    // would order them.
+    DWORD dwMembers = (DWORD)m_pAllList->GetCount(), dwNext = 0;
+    PackMember** ppMembers = new (std::nothrow) PackMember*[dwMembers + 1];
+    if (!ppMembers)
+        return 0;
+    for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext())
+        ppMembers[dwNext++] = p;
+    std::mutex mutex;
+    bool bStop = false;
+    dwNext = 0;
+    RunOnThreads(nThreads, [&](int nWorker) {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (bStop || dwNext >= dwMembers)
+                return;
+            const PackMember* p = ppMembers[dwNext++];
+            lock.unlock();
+            if (Find(p->szName) != p)
+                continue;
+            ExtractResult nDone = ExtractMember(this, p, lpszFolder, nWorker);
+            lock.lock();
+            if (nDone == EXTRACT_UNWRITABLE)
+                bStop = true;
+            if (nDone != EXTRACT_DONE)
+                nResult = 0;
+        }
+    });
+    for (DWORD i = 0; i < dwMembers && !bStop; i++) {
+        if (Find(ppMembers[i]->szName) == ppMembers[i])
+            continue;
+        ExtractResult nDone = ExtractMember(this, ppMembers[i], lpszFolder, 0);
+        if (nDone == EXTRACT_UNWRITABLE)
+            bStop = true;
+        if (nDone != EXTRACT_DONE)
+            nResult = 0;
+    }
+    delete[] ppMembers;
+    return bStop ? 0 : nResult;
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <ctype.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <string.h>
 #include <string>
 #include <thread>
@@ -757,6 +758,57 @@ TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
     CPack clAfter;
     ASSERT_EQ(1, clAfter.Open(dir.Path("src\\").c_str()));
     EXPECT_EQ(sources.size(), (size_t)clAfter.m_pAllList->GetCount());
+}
+
+// The files of a folder and their contents.
+static std::map<std::string, std::string> FolderFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst((folder + "\\*").c_str(), &fd);
+    for (bool bMore = hFind != nullptr; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            EXPECT_TRUE(ReadWholeFile(folder + "\\" + fd.cFileName, &files[fd.cFileName])) << fd.cFileName;
+        }
+    }
+    PlatFindClose(hFind);
+    return files;
+}
+
+// Many members, names repeated exactly and in another letter case, and
+// damaged members: several threads write the files one thread writes and
+// give the same result.
+TEST(PackFile, ExtractAllOnThreadsWritesWhatOneThreadWrites)
+{
+    ScratchDir dir("file_extract_threads");
+    std::vector<Source> sources = Sources();
+    std::vector<std::string> names;
+    for (int i = 0; i < 30; i++)
+        names.push_back("g" + std::to_string(i) + ".dat");
+    for (int i = 0; i < 30; i++)
+        sources.push_back({ names[i].c_str(), Pattern(i * 1777 % 30000, i) });
+    WriteSources(dir, sources);
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("a.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    std::vector<RawMember> later = { { "TEXT.TXT", 4, "TEXT" }, { "g3.dat", 5, "again" }, { "G4.DAT", 3, "new" } };
+    ASSERT_TRUE(WriteWholeFile(dir.Path("b.pac"), BuildArchive(PACK_STORE, later)));
+    std::vector<RawMember> bad = { { "bad.bin", 100, std::string(10, 'x') } };
+    ASSERT_TRUE(WriteWholeFile(dir.Path("c.pac"), BuildArchive(PACK_ZLIB, bad)));
+    for (const char* archive : { "a.pac", "b.pac", "c.pac", "a.pac" })
+        ASSERT_EQ(1, clPack.OpenArchive(dir.Path(archive).c_str()));
+
+    std::map<std::string, std::string> files[2];
+    for (int k = 0; k < 2; k++) {
+        std::string out = dir.Path("out" + std::to_string(k));
+        ASSERT_EQ(1, CreateDirectories(out.c_str()));
+        clPack.SetThreads(k ? 3 : 1);
+        EXPECT_EQ(0, clPack.ExtractAll(out.c_str())) << "bad.bin cannot be read";
+        files[k] = FolderFiles(out);
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+    EXPECT_EQ(0u, files[1].count("bad.bin"));
+    EXPECT_TRUE(files[1]["g3.dat"] == Pattern(3 * 1777, 3)) << "the first g3.dat";
 }
 
 TEST(PackFile, PreloadServesEverythingFromMemory)
