@@ -8,10 +8,13 @@
 #include "file/directory.h"
 #include "file/path.h"
 #include "pack/cpack.h"
+#include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include "nativetext.h"
 
+#include <atomic>
+#include <functional>
 #include <new>
 #include <stdio.h>
 #include <stdlib.h>
@@ -38,10 +41,46 @@ const char USAGE[] =
     "  compress --method slide|huffman|zlib IN OUT\n"
     "  decompress --method slide|huffman|zlib --size N IN OUT\n"
     "\n"
+    "create, test and extract take -j N before their other options: N threads\n"
+    "(default: one per core).\n"
+    "\n"
     "Member names are file names without folders, at most 63 bytes; a folder\n"
     "tree is flattened. Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
 
 const char* const METHOD_NAMES[] = { "store", "slide", "huffman", "zlib" };
+
+// -j N: threads for create, test and extract; 0 is one per core.
+int g_nThreads = 0;
+
+// Takes a leading "-j N" out of the command's arguments. False for a
+// count that is not a number from 1 to 256.
+bool TakeThreads(int* pArgc, char** argv)
+{
+    if (*pArgc < 1 || strcmp(argv[0], "-j") != 0)
+        return true;
+    char* pEnd;
+    long n = *pArgc >= 2 ? strtol(argv[1], &pEnd, 10) : 0;
+    if (*pArgc < 2 || *pEnd || n < 1 || n > 256)
+        return false;
+    g_nThreads = (int)n;
+    *pArgc -= 2;
+    memmove(argv, argv + 2, *pArgc * sizeof(char*));
+    return true;
+}
+
+// Runs fnMember(i, p) for every member p, i its place in the catalogue,
+// on g_nThreads threads at once; the catalogue is only read meanwhile.
+void ForEachMember(CPack* pPack, const std::function<void(size_t, PackMember*)>& fnMember)
+{
+    std::vector<PackMember*> members;
+    for (PackMember* p = (PackMember*)pPack->m_pAllList->GetFirst(); p; p = (PackMember*)pPack->m_pAllList->GetNext())
+        members.push_back(p);
+    std::atomic<size_t> next(0);
+    RunOnThreads(g_nThreads, [&](int) {
+        for (size_t i; (i = next++) < members.size();)
+            fnMember(i, members[i]);
+    });
+}
 
 int Fail(const char* lpszFormat, const char* lpszArg = "")
 {
@@ -154,6 +193,7 @@ int Create(int argc, char** argv)
         if (!bOk)
             return Fail("cannot enter everything below %s (names must be at most 63 bytes, and files Windows could create)", argv[k]);
     }
+    clPack.SetThreads(g_nThreads);
     Progress progress = { 0, 0, PlatIsTerminal(2) != 0 };
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
          p = (PackMember*)clPack.m_pAllList->GetNext()) {
@@ -232,15 +272,22 @@ int Test(int argc, char** argv)
     CPack clPack;
     if (!OpenArchive(&clPack, argv[0]))
         return 1;
-    int nDamaged = 0, nCount = 0;
-    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-         p = (PackMember*)clPack.m_pAllList->GetNext(), nCount++) {
+    // Members are decoded on all threads; damage is reported in catalogue
+    // order afterwards.
+    int nDamaged = 0, nCount = clPack.m_pAllList->GetCount();
+    std::vector<char> damaged(nCount);
+    ForEachMember(&clPack, [&](size_t i, PackMember* p) {
         BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)p->dwOrgSize + 1];
-        if (!pBuffer || !clPack.ReadMember(p, &pBuffer)) {
+        damaged[i] = !pBuffer || !clPack.ReadMember(p, &pBuffer);
+        delete[] pBuffer;
+    });
+    int i = 0;
+    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
+         p = (PackMember*)clPack.m_pAllList->GetNext(), i++) {
+        if (damaged[i]) {
             fprintf(stderr, "packtool: damaged: %s\n", Native(p->szName).c_str());
             nDamaged++;
         }
-        delete[] pBuffer;
     }
     if (nDamaged) {
         fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
@@ -290,13 +337,15 @@ int Extract(int argc, char** argv)
         return Fail("cannot create the folder %s", lpszFolderArg);
     bool bOk = true;
     if (i + 1 == argc) {
-        for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-             p = (PackMember*)clPack.m_pAllList->GetNext()) {
+        std::atomic<bool> bAll(true);
+        ForEachMember(&clPack, [&](size_t, PackMember* p) {
             // The first member of a name is the one lookups find; a later
-            // one of the same name is not written over it.
-            if (clPack.Find(p->szName) == p)
-                bOk = ExtractMember(&clPack, lpszFolder, p->szName) && bOk;
-        }
+            // one of the same name is not written over it, so no two
+            // threads write one file.
+            if (clPack.Find(p->szName) == p && !ExtractMember(&clPack, lpszFolder, p->szName))
+                bAll = false;
+        });
+        bOk = bAll;
     } else {
         for (int k = i + 1; k < argc; k++) {
             char lpszName[MAX_PATH];
@@ -407,6 +456,9 @@ int main(int argc, char** argv)
     }
     argc -= 2;
     argv += 2;
+    bool bThreaded = !strcmp(lpszCommand, "create") || !strcmp(lpszCommand, "test") || !strcmp(lpszCommand, "extract");
+    if (bThreaded && !TakeThreads(&argc, argv))
+        return Usage("-j takes a thread count from 1 to 256");
     if (strcmp(lpszCommand, "create") == 0)
         return Create(argc, argv);
     if (strcmp(lpszCommand, "list") == 0)
