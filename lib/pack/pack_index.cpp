@@ -40,13 +40,15 @@ PackIndex::~PackIndex()
     delete[] m_pSlots;
 }
 
-bool PackIndex::Reserve()
+bool PackIndex::Reserve(DWORD dwMore)
 {
     // At most half full: a hit costs about one and a half probes, a miss two
     // and a half.
-    if (m_pSlots && (QWORD)(m_dwUsed + 1) * 2 <= (QWORD)m_dwMask + 1)
+    QWORD qwNeed = ((QWORD)m_dwUsed + dwMore) * 2, qwSlots = m_pSlots ? (QWORD)m_dwMask + 1 : 0;
+    if (qwNeed <= qwSlots)
         return true;
-    QWORD qwSlots = m_pSlots ? ((QWORD)m_dwMask + 1) * 2 : 64;
+    for (qwSlots = qwSlots ? qwSlots : 64; qwSlots < qwNeed;)
+        qwSlots *= 2;
     if (qwSlots > 0x80000000u)
         return false;
     Slot* pSlots = new (std::nothrow) Slot[qwSlots];

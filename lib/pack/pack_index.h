@@ -18,8 +18,9 @@ public:
     PackIndex();
     ~PackIndex();
 
-    // Makes sure the next Enter needs no memory. False when it runs out.
-    bool Reserve();
+    // Makes sure the next dwMore calls of Enter need no memory. False when
+    // it runs out.
+    bool Reserve(DWORD dwMore = 1);
     // Notes a member just entered into the catalogue (after Reserve).
     void Enter(PackMember* pMember);
     // The first member entered under the name, or null.

@@ -7,6 +7,7 @@
 #include "container/clist.h"
 #include "file/cfile.h"
 #include "file/path.h"
+#include "pack/pack_index.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -98,11 +99,14 @@ bool IsPlainName(const char* lpszName)
     size_t nLen = strlen(lpszName);
     if (!nLen || lpszName[nLen - 1] == '.' || lpszName[nLen - 1] == ' ' || IsDeviceName(lpszName))
         return false;
+    bool bAfterLead = false;
     for (size_t i = 0; i < nLen; i++) {
         BYTE c = (BYTE)lpszName[i];
         // '|' and '\\' may be the second byte of a double-byte character;
-        // the other forbidden bytes lie below every such byte.
-        bool bSingle = PlatMbsByteType(lpszName, i) != PLAT_MBC_TRAIL;
+        // the other forbidden bytes lie below every such byte. One walk
+        // from the start keeps to the characters' boundaries.
+        bool bSingle = !bAfterLead;
+        bAfterLead = bSingle && PlatIsLeadByte(c);
         if (c < 0x20 || strchr("<>:\"/?*", c) || (bSingle && (c == '|' || c == '\\')))
             return false;
     }
@@ -207,6 +211,10 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
         if (!bSizeFits && !(dwMethod == PACK_HUFFMAN && IsSingleLeafTree(pFile, dwOffset, dwPackSize)))
             goto done;
     }
+    // Room in the name index for every member at once, rather than growing
+    // it step by step.
+    if (!m_pIndex->Reserve(dwCount))
+        goto done;
     for (DWORD i = 0; i < dwCount; i++) {
         const BYTE* pRec = pDir + i * DIR_ENTRY_SIZE;
         PackMember member;
