@@ -87,10 +87,65 @@ std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder)
     return std::vector<std::string>();
 }
 
+
+std::vector<SpecialEntry> SpecialEntries(const std::string& nativeFolder)
+{
+    (void)nativeFolder;
+    return std::vector<SpecialEntry>();
+}
+
+std::string NativeCurrentDirectory()
+{
+    wchar_t szDir[32768];
+    DWORD n = GetCurrentDirectoryW(32768, szDir);
+    return n > 0 && n < 32768 ? FromWide(CP_ACP, std::wstring(szDir, n)) : std::string();
+}
+
+std::string LastSystemError()
+{
+    DWORD dwError = GetLastError();
+    if (dwError == 0)
+        return std::string();
+    char szText[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwError, 0, szText,
+                             sizeof(szText), NULL);
+    std::string text(szText, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+void ClearSystemError()
+{
+    SetLastError(0);
+}
+
+bool IsInsideFolder(const std::string& nativePath, const std::string& nativeFolder)
+{
+    wchar_t szPath[MAX_PATH * 4], szFolder[MAX_PATH * 4];
+    std::wstring path, folder;
+    if (!ToWide(CP_ACP, nativePath, &path) || !ToWide(CP_ACP, nativeFolder, &folder) ||
+        !GetFullPathNameW(path.c_str(), MAX_PATH * 4, szPath, NULL) ||
+        !GetFullPathNameW(folder.c_str(), MAX_PATH * 4, szFolder, NULL))
+        return false;
+    std::wstring p = szPath, f = szFolder;
+    if (f.empty() || f.back() != L'\\')
+        f += L'\\';
+    if (p.empty() || p.back() != L'\\')
+        p += L'\\';
+    return p.size() >= f.size() && CompareStringOrdinal(p.c_str(), (int)f.size(), f.c_str(), (int)f.size(), TRUE) == CSTR_EQUAL;
+}
+
 #else
 
 #include <dirent.h>
+#include <errno.h>
 #include <iconv.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,7 +200,71 @@ std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder)
     return names;
 }
 
+
+std::vector<SpecialEntry> SpecialEntries(const std::string& nativeFolder)
+{
+    std::vector<SpecialEntry> entries;
+    DIR* pDir = opendir(nativeFolder.c_str());
+    if (!pDir)
+        return entries;
+    while (struct dirent* pEntry = readdir(pDir)) {
+        std::string path = nativeFolder + "/" + pEntry->d_name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0)
+            entries.push_back({ pEntry->d_name, "a symbolic link that leads nowhere or round in a loop" });
+        else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            entries.push_back({ pEntry->d_name, "not a file but a FIFO, a socket or a device; never opened" });
+    }
+    closedir(pDir);
+    return entries;
+}
+
+std::string NativeCurrentDirectory()
+{
+    char* p = getcwd(NULL, 0);
+    std::string dir = p ? p : "";
+    free(p);
+    return dir;
+}
+
+std::string LastSystemError()
+{
+    return errno ? strerror(errno) : std::string();
+}
+
+void ClearSystemError()
+{
+    errno = 0;
+}
+
+bool IsInsideFolder(const std::string& nativePath, const std::string& nativeFolder)
+{
+    // The path's folder is resolved; its last part is taken as it is
+    // unless it exists (it may itself be a link to the folder).
+    char szResolved[PATH_MAX];
+    std::string path;
+    if (realpath(nativePath.c_str(), szResolved)) {
+        path = szResolved;
+    } else {
+        size_t nSlash = nativePath.find_last_of('/');
+        std::string parent = nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : nativePath.substr(0, nSlash);
+        if (!realpath(parent.c_str(), szResolved))
+            return false;
+        path = std::string(szResolved) + "/" + nativePath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    }
+    if (!realpath(nativeFolder.c_str(), szResolved))
+        return false;
+    std::string folder = szResolved;
+    if (folder.back() != '/')
+        folder += '/';
+    path += '/';
+    return path.compare(0, folder.size(), folder) == 0;
+}
+
 #endif
+
 
 std::string TextToUtf8(const char* lpszText)
 {

@@ -39,4 +39,29 @@ bool NativeNamesAreCp932();
 // of the characters it cannot convert.
 std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder);
 
+// Entries of a folder (a command-line path) that are not files or folders
+// one can read: a symbolic link that leads nowhere or round in a loop, a
+// FIFO, a socket or a device. Names in UTF-8. Only POSIX lists them; the
+// seam's listing leaves dangling links out and shows FIFOs as files.
+struct SpecialEntry {
+    std::string name;
+    const char* lpszWhat;
+};
+std::vector<SpecialEntry> SpecialEntries(const std::string& nativeFolder);
+
+// The current folder as the user spells it (UTF-8 on POSIX), for messages
+// when the library cannot take it; empty when unknown.
+std::string NativeCurrentDirectory();
+
+// The system's reason for the last failed call (errno, GetLastError), as
+// text; empty when none is recorded.
+std::string LastSystemError();
+void ClearSystemError();
+
+// Whether the command-line path lies inside the folder, or is it, after
+// links and "." and ".." are resolved, with the file system's own letter
+// case rule (exact on POSIX, case-blind on Windows). The path itself need
+// not exist yet; its folder must.
+bool IsInsideFolder(const std::string& nativePath, const std::string& nativeFolder);
+
 #endif

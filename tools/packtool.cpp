@@ -7,15 +7,18 @@
 #include "file/cfile.h"
 #include "file/directory.h"
 #include "file/path.h"
+#include "file/tempfile.h"
 #include "pack/cpack.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
+#include "cli.h"
 #include "nativetext.h"
 
 #include <atomic>
 #include <functional>
 #include <new>
+#include <set>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,89 +27,125 @@
 
 namespace {
 
-const char USAGE[] =
-    "Usage: packtool COMMAND [OPTIONS] ARGS\n"
+struct Command {
+    const char* lpszName;
+    int (*pfnRun)(int argc, char** argv);
+    const char* lpszHelp;
+};
+
+const char USAGE_HEAD[] = "Usage: packtool COMMAND [OPTIONS] ARGS\n";
+const char USAGE_TAIL[] =
     "\n"
-    "Archives:\n"
-    "  create [--method M] ARCHIVE PATH...   pack files and folder trees (M: store, slide,\n"
-    "                                        huffman, zlib; default zlib)\n"
-    "  list [--json] ARCHIVE                 members: name, size, stored size, ratio, offset\n"
-    "                                        (--json: the same as JSON, names in UTF-8)\n"
-    "  test ARCHIVE                          decode every member and report damage\n"
-    "  extract [-C DIR] ARCHIVE [MEMBER...]  write all or the named members into DIR\n"
-    "                                        (default: the current folder)\n"
-    "  cat ARCHIVE MEMBER                    write one member to standard output\n"
-    "\n"
-    "Raw codec streams (they carry no length; decompression is told the size):\n"
+    "Member names are file names without folders, at most 63 bytes, compared with\n"
+    "the letters A to Z taken as a to z; where names repeat, lookups, cat and a\n"
+    "named extract take the first member. create, test and extract work on every\n"
+    "core; -j N (--jobs) sets how many threads. Options may follow the operands;\n"
+    "-- ends the options. 'packtool COMMAND --help' shows one command.\n"
+    "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
+
+const char HELP_CREATE[] =
+    "  create [--method M] [-f] [-j N] ARCHIVE PATH...\n"
+    "      Pack files and folder trees, flattened, with one method M: store, slide,\n"
+    "      huffman or zlib (default zlib). Folders whose names begin with a dot are\n"
+    "      skipped, and counted on stderr. A name with no code page 932 form, a link\n"
+    "      that leads nowhere, an unreadable file, a FIFO or a device is left out and\n"
+    "      named on stderr, and the exit status is then 1. The archive is never one\n"
+    "      of its own members. An existing ARCHIVE that is not a pack archive is\n"
+    "      replaced only with -f (--force).\n"
+    "      Memory: a stored member is copied in blocks of 1 MiB; a coded one is held\n"
+    "      whole with room for its coded form, at most about 2.2 times its size\n"
+    "      (slide; about 2 times for huffman and zlib).\n";
+const char HELP_LIST[] =
+    "  list [--json] ARCHIVE\n"
+    "      Members: size, stored size, ratio, offset, name (--json: the same as\n"
+    "      JSON, names in UTF-8).\n";
+const char HELP_TEST[] =
+    "  test [-j N] ARCHIVE\n"
+    "      Check the header and directory and decode every member to its stated\n"
+    "      size. The format has no checksum: changed bytes inside a stored, slide\n"
+    "      or huffman member cannot be found (a zlib member carries its own check).\n";
+const char HELP_EXTRACT[] =
+    "  extract [-C DIR] [-f] [-j N] ARCHIVE [MEMBER...]\n"
+    "      Write all or the named members into DIR (default: the current folder).\n"
+    "      An existing file is replaced only with -f (--force), never when it is\n"
+    "      read-only; without -f nothing is written when one exists. A link at a\n"
+    "      member's name is replaced, never written through. Of members whose names\n"
+    "      are equal, only the first is written; the others are named and the exit\n"
+    "      status is 1.\n";
+const char HELP_CAT[] =
+    "  cat ARCHIVE MEMBER\n"
+    "      Write one member (the first of that name) to standard output.\n";
+const char HELP_CODEC[] =
     "  compress --method slide|huffman|zlib IN OUT\n"
     "  decompress --method slide|huffman|zlib --size N IN OUT\n"
-    "\n"
-    "create, test and extract take -j N before their other options: N threads\n"
-    "(default: one per core).\n"
-    "\n"
-    "Member names are file names without folders, at most 63 bytes; a folder\n"
-    "tree is flattened. Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
+    "      Raw codec streams. They carry no length, so decompression is told the\n"
+    "      size; slide and huffman streams carry no check either, so damage inside\n"
+    "      them is decoded without a word (a zlib stream's own check is tested).\n";
 
 const char* const METHOD_NAMES[] = { "store", "slide", "huffman", "zlib" };
 
-// -j N: threads for create, test and extract; 0 is one per core.
-int g_nThreads = 0;
+// Set when a command meets a problem it reports and goes on past (on any
+// thread).
+std::atomic<int> g_nProblems(0);
 
-// Takes a leading "-j N" out of the command's arguments. False for a
-// count that is not a number from 1 to 256.
-bool TakeThreads(int* pArgc, char** argv)
+const CliOption JOBS_OPTION = { "--jobs", "-j", true };
+
+// The thread count of -j N (1 to 256), or 0, one per core, without it.
+// -1 for a count that is not one.
+int ParseJobs(const CliArgs& args)
 {
-    if (*pArgc < 1 || strcmp(argv[0], "-j") != 0)
-        return true;
+    if (!args.Has("--jobs"))
+        return 0;
     char* pEnd;
-    long n = *pArgc >= 2 ? strtol(argv[1], &pEnd, 10) : 0;
-    if (*pArgc < 2 || *pEnd || n < 1 || n > 256)
-        return false;
-    g_nThreads = (int)n;
-    *pArgc -= 2;
-    memmove(argv, argv + 2, *pArgc * sizeof(char*));
-    return true;
+    long n = strtol(args.Value("--jobs"), &pEnd, 10);
+    return *pEnd || n < 1 || n > 256 ? -1 : (int)n;
 }
 
-// Runs fnMember(i, p) for every member p, i its place in the catalogue,
-// on g_nThreads threads at once; the catalogue is only read meanwhile.
-void ForEachMember(CPack* pPack, const std::function<void(size_t, PackMember*)>& fnMember)
+// Runs fnItem(0) .. fnItem(nItems - 1) on nThreads threads at once.
+void RunItems(int nThreads, size_t nItems, const std::function<void(size_t)>& fnItem)
 {
-    std::vector<PackMember*> members;
-    for (PackMember* p = (PackMember*)pPack->m_pAllList->GetFirst(); p; p = (PackMember*)pPack->m_pAllList->GetNext())
-        members.push_back(p);
     std::atomic<size_t> next(0);
-    RunOnThreads(g_nThreads, [&](int) {
-        for (size_t i; (i = next++) < members.size();)
-            fnMember(i, members[i]);
+    RunOnThreads(nThreads, [&](int) {
+        for (size_t i; (i = next++) < nItems;)
+            fnItem(i);
     });
 }
 
-int Fail(const char* lpszFormat, const char* lpszArg = "")
+int Fail(const std::string& text)
 {
-    fprintf(stderr, "packtool: ");
-    fprintf(stderr, lpszFormat, lpszArg);
-    fprintf(stderr, "\n");
+    fprintf(stderr, "packtool: %s\n", text.c_str());
     return 1;
 }
 
-int Usage(const char* lpszWhat)
+void Problem(const std::string& text)
 {
-    fprintf(stderr, "packtool: %s\nTry 'packtool --help'.\n", lpszWhat);
+    Fail(text);
+    g_nProblems++;
+}
+
+int Usage(const std::string& text, const char* lpszCommand = NULL)
+{
+    fprintf(stderr, "packtool: %s\nTry 'packtool %s--help'.\n", text.c_str(),
+            lpszCommand ? (std::string(lpszCommand) + " ").c_str() : "");
     return 2;
 }
 
-std::string Native(const char* lpszText)
-{
-    char buf[4 * MAX_PATH];
-    return PlatTextToNative(lpszText, buf, sizeof(buf)) ? buf : "?";
-}
-
+// A command-line path as a full library path; reports the failure itself.
 bool LibraryPath(const char* lpszArg, char* lpszPath)
 {
-    if (PlatPathFromNative(lpszArg, lpszPath, MAX_PATH))
+    std::string problem;
+    if (ToLibraryPath(lpszArg, lpszPath, &problem))
         return true;
-    Fail("cannot use the name '%s' (too long, or not representable in code page 932)", lpszArg);
+    Fail("cannot use " + problem);
+    return false;
+}
+
+// A member name as typed (no folder part), in code page 932.
+bool MemberName(const char* lpszArg, std::string* pName)
+{
+    if (TextFromNative(lpszArg, pName))
+        return true;
+    Fail("the member name '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
     return false;
 }
 
@@ -118,29 +157,20 @@ int ParseMethod(const char* lpszName)
     return -1;
 }
 
-// Writes a whole buffer to a new file, through a temporary name, so that a
-// failure leaves neither a cut file nor a damaged old one.
-bool WriteFileAtomically(const char* lpszPath, const void* pData, DWORD dwSize)
+// Whether two full library paths name one file, by the file system's own
+// letter case rule.
+bool SamePath(const char* lpszA, const char* lpszB)
 {
-    char lpszTemp[MAX_PATH];
-    if (snprintf(lpszTemp, MAX_PATH, "%s.~part", lpszPath) >= MAX_PATH)
-        return false;
-    CFile clFile;
-    bool bOk = clFile.Open(lpszTemp, 1) && clFile.Write(pData, dwSize) == dwSize;
-    clFile.Close();
-    if (bOk && PlatMoveFile(lpszTemp, lpszPath))
-        return true;
-    PlatDeleteFile(lpszTemp);
-    return false;
+#ifdef _WIN32
+    return CompareNoCase(lpszA, lpszB) == 0;
+#else
+    return strcmp(lpszA, lpszB) == 0;
+#endif
 }
 
-bool ReadWholeFile(const char* lpszPath, std::vector<BYTE>* pData)
+bool Exists(const char* lpszPath)
 {
-    CFile clFile;
-    if (!clFile.Open(lpszPath, 0) || clFile.m_qwSize > 0x7FFFFFFF)
-        return false;
-    pData->resize(clFile.GetSize());
-    return clFile.Read(pData->data(), clFile.GetSize()) == clFile.GetSize();
+    return PlatGetFileAttributes(lpszPath) != INVALID_FILE_ATTRIBUTES || PlatIsLink(lpszPath);
 }
 
 // --- create ---------------------------------------------------------------
@@ -165,35 +195,171 @@ void ShowProgress(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal, DWORD
     memset(bar, ' ', 30);
     memset(bar, '#', nPercent * 30 / 100);
     bar[30] = 0;
-    fprintf(stderr, "\r[%s] %3d%% %-40.40s", bar, nPercent, Native(pEntry->szName).c_str());
+    fprintf(stderr, "\r[%s] %3d%% %-40.40s", bar, nPercent, Shown(pEntry->szName).c_str());
     fflush(stderr);
+}
+
+// The native name of an entry the library listed: what opendir needs on
+// POSIX, the name itself on Windows.
+std::string NativeName(const char* lpszName)
+{
+#ifdef _WIN32
+    return lpszName;
+#else
+    return TextToUtf8(lpszName);
+#endif
+}
+
+// Walks the inputs of create into the catalogue, naming everything it
+// leaves out. Library paths are full; shown paths are as the user typed
+// them, with the entries below in the console's spelling.
+class Collector {
+public:
+    Collector(CPack* pPack, const char* lpszArchive) : m_pPack(pPack), m_lpszArchive(lpszArchive), m_nDotFolders(0)
+    {
+    }
+
+    void AddFolder(const std::string& lib, const std::string& native, const std::string& shown)
+    {
+        std::set<std::string> special;
+        for (const std::string& name : UnrepresentableNames(native))
+            Problem(shown + "/" + ShownNative(name) + ": left out: the name has no code page 932 form");
+        for (const SpecialEntry& entry : SpecialEntries(native)) {
+            Problem(shown + "/" + ShownNative(entry.name) + ": left out: " + entry.lpszWhat);
+            std::string name;
+            if (TextFromNative(entry.name.c_str(), &name))
+                special.insert(name);
+        }
+        PlatFindData fd;
+        HANDLE hFind = PlatFindFirst((lib + "\\*").c_str(), &fd);
+        if (!hFind) {
+            // A readable folder lists at least "." and "..".
+            Problem(shown + ": left out: the folder cannot be read");
+            return;
+        }
+        do {
+            const char* lpszName = fd.cFileName;
+            if (strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0 || special.count(lpszName))
+                continue;
+            std::string entryLib = lib + "\\" + lpszName, entryShown = shown + "/" + Shown(lpszName);
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                AddFile(entryLib, entryShown);
+            else if (lpszName[0] == '.')
+                m_nDotFolders++;
+            else if (entryLib.size() >= MAX_PATH)
+                Problem(entryShown + ": left out: its path is longer than 259 bytes");
+            else
+                AddFolder(entryLib, native + "/" + NativeName(lpszName), entryShown);
+        } while (PlatFindNext(hFind, &fd));
+        PlatFindClose(hFind);
+    }
+
+    void AddFile(const std::string& lib, const std::string& shown)
+    {
+        if (SamePath(lib.c_str(), m_lpszArchive))
+            return; // the archive being written, from an earlier run
+        char lpszName[MAX_PATH];
+        if (lib.size() >= MAX_PATH) {
+            Problem(shown + ": left out: its path is longer than 259 bytes");
+            return;
+        }
+        ClearSystemError();
+        HANDLE hFile = PlatOpenFile(lib.c_str(), 0);
+        if (!hFile) {
+            std::string reason = LastSystemError();
+            Problem(shown + ": left out: it cannot be read" + (reason.empty() ? "" : " (" + reason + ")"));
+            return;
+        }
+        PlatCloseFile(hFile);
+        if (!m_pPack->AddFile(lib.c_str()))
+            Problem(shown + ": left out: " +
+                    (strlen(GetFileName(lpszName, lib.c_str())) >= PACK_NAME_SIZE
+                         ? "the name is longer than 63 bytes, more than a member name holds"
+                         : "the name is one Windows does not allow for a file (a device name, or a character it "
+                           "forbids)"));
+    }
+
+    int DotFolders() const { return m_nDotFolders; }
+
+private:
+    CPack* m_pPack;
+    const char* m_lpszArchive;
+    int m_nDotFolders;
+};
+
+// An existing target is replaced only when it is a pack archive (one this
+// tool wrote before) or with --force: "create file1 file2" must not
+// destroy file1.
+bool TargetMayBeReplaced(const char* lpszArchive, const char* lpszArg, bool bForce)
+{
+    if (PlatIsLink(lpszArchive) && PlatGetFileAttributes(lpszArchive) == INVALID_FILE_ATTRIBUTES)
+        return true; // a dangling link is replaced, never followed
+    DWORD dwAttributes = PlatGetFileAttributes(lpszArchive);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        Fail(std::string("cannot write ") + ShownNative(lpszArg) + ": a folder of that name is in the way");
+        return false;
+    }
+    CPack clProbe;
+    if (bForce || clProbe.OpenArchive(lpszArchive))
+        return true;
+    Fail(ShownNative(lpszArg) + " exists and is not a pack archive; nothing written (-f replaces it; was the archive name "
+                          "forgotten?)");
+    return false;
 }
 
 int Create(int argc, char** argv)
 {
-    int nMethod = PACK_ZLIB, i = 0;
-    if (i < argc && strcmp(argv[i], "--method") == 0) {
-        if (i + 1 >= argc || (nMethod = ParseMethod(argv[i + 1])) < 0)
-            return Usage("--method takes store, slide, huffman or zlib");
-        i += 2;
-    }
-    if (argc - i < 2)
-        return Usage("create needs an archive name and at least one file or folder");
+    CliArgs args;
+    std::string error =
+        ParseCli(argc, argv, { { "--method", "-m", true }, { "--force", "-f", false }, JOBS_OPTION }, &args);
+    if (!error.empty())
+        return Usage(error, "create");
+    int nThreads = ParseJobs(args);
+    if (nThreads < 0)
+        return Usage("-j takes a thread count from 1 to 256", "create");
+    int nMethod = PACK_ZLIB;
+    if (args.Has("--method") && (nMethod = ParseMethod(args.Value("--method"))) < 0)
+        return Usage("--method takes store, slide, huffman or zlib", "create");
+    if (args.operands.size() < 2)
+        return Usage("create needs an archive name and at least one file or folder", "create");
+    const char* lpszArchiveArg = args.operands[0];
     char lpszArchive[MAX_PATH], lpszPath[MAX_PATH];
-    if (!LibraryPath(argv[i], lpszArchive))
+    if (!LibraryPath(lpszArchiveArg, lpszArchive))
         return 1;
-    CPack clPack;
-    for (int k = i + 1; k < argc; k++) {
-        if (!LibraryPath(argv[k], lpszPath))
+    // Nothing is written when an input is missing or is the archive itself.
+    for (size_t k = 1; k < args.operands.size(); k++) {
+        if (!LibraryPath(args.operands[k], lpszPath))
             return 1;
-        DWORD dwAttr = PlatGetFileAttributes(lpszPath);
-        if (dwAttr == INVALID_FILE_ATTRIBUTES)
-            return Fail("no such file or folder: %s", argv[k]);
-        bool bOk = (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ? clPack.AddFolder(lpszPath) : clPack.AddFile(lpszPath);
-        if (!bOk)
-            return Fail("cannot enter everything below %s (names must be at most 63 bytes, and files Windows could create)", argv[k]);
+        if (!Exists(lpszPath))
+            return Fail("no such file or folder: " + ShownNative(args.operands[k]));
+        if (SamePath(lpszPath, lpszArchive))
+            return Fail(ShownNative(lpszArchiveArg) + " is the archive to write and one of its inputs; nothing written");
     }
-    clPack.SetThreads(g_nThreads);
+    if (!TargetMayBeReplaced(lpszArchive, lpszArchiveArg, args.Has("--force")))
+        return 1;
+
+    CPack clPack;
+    clPack.SetThreads(nThreads);
+    Collector collector(&clPack, lpszArchive);
+    for (size_t k = 1; k < args.operands.size(); k++) {
+        LibraryPath(args.operands[k], lpszPath);
+        std::string shown = ShownNative(args.operands[k]);
+        while (shown.size() > 1 && (shown.back() == '/' || shown.back() == '\\'))
+            shown.pop_back();
+        DWORD dwAttributes = PlatGetFileAttributes(lpszPath);
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+            Problem(shown + ": left out: a symbolic link that leads nowhere or round in a loop");
+        else if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            collector.AddFolder(lpszPath, args.operands[k], shown);
+        else
+            collector.AddFile(lpszPath, shown);
+    }
+    if (collector.DotFolders())
+        fprintf(stderr, "packtool: skipped %d folder%s whose name begins with a dot\n", collector.DotFolders(),
+                collector.DotFolders() == 1 ? "" : "s");
+
     Progress progress = { 0, 0, PlatIsTerminal(2) != 0 };
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
          p = (PackMember*)clPack.m_pAllList->GetNext()) {
@@ -201,14 +367,17 @@ int Create(int argc, char** argv)
         // Folders are flattened: a second file of a name can never be found.
         if (clPack.Find(p->szName) != p)
             fprintf(stderr, "packtool: warning: %s is packed twice; lookups find only the first\n",
-                    Native(p->szName).c_str());
+                    Shown(p->szName).c_str());
     }
+    ClearSystemError();
     int nResult = clPack.Save(lpszArchive, nMethod, ShowProgress, &progress);
     if (progress.bTerminal)
         fprintf(stderr, "\n");
-    if (!nResult)
-        return Fail("cannot write %s", argv[i]);
-    return 0;
+    if (!nResult) {
+        std::string reason = WriteProblem(lpszArchive);
+        return Fail("cannot write " + ShownNative(lpszArchiveArg) + (reason.empty() ? "" : ": " + reason));
+    }
+    return g_nProblems ? 1 : 0;
 }
 
 // --- list, test, extract, cat -------------------------------------------
@@ -219,7 +388,8 @@ bool OpenArchive(CPack* pPack, const char* lpszArg)
     if (!LibraryPath(lpszArg, lpszPath))
         return false;
     if (!pPack->OpenArchive(lpszPath)) {
-        Fail("%s is not a readable pack archive (missing, or damaged)", lpszArg);
+        Fail(ShownNative(lpszArg) + (Exists(lpszPath) ? " is not a readable pack archive (damaged, or another kind of file)"
+                                                : ": no such file"));
         return false;
     }
     return true;
@@ -239,13 +409,16 @@ void ListJson(CPack* pPack)
 
 int List(int argc, char** argv)
 {
-    bool bJson = argc == 2 && strcmp(argv[0], "--json") == 0;
-    if (argc != 1 && !bJson)
-        return Usage("list needs one archive");
+    CliArgs args;
+    std::string error = ParseCli(argc, argv, { { "--json", NULL, false } }, &args);
+    if (!error.empty())
+        return Usage(error, "list");
+    if (args.operands.size() != 1)
+        return Usage("list needs one archive", "list");
     CPack clPack;
-    if (!OpenArchive(&clPack, argv[argc - 1]))
+    if (!OpenArchive(&clPack, args.operands[0]))
         return 1;
-    if (bJson) {
+    if (args.Has("--json")) {
         ListJson(&clPack);
         return 0;
     }
@@ -256,7 +429,7 @@ int List(int argc, char** argv)
     for (PackMember* p = pFirst; p; p = (PackMember*)clPack.m_pAllList->GetNext()) {
         double dRatio = p->dwOrgSize ? 100.0 * p->dwPackSize / p->dwOrgSize : 100.0;
         printf("%12lu %12lu %6.1f%% %10lu  %s\n", (unsigned long)p->dwOrgSize, (unsigned long)p->dwPackSize,
-               dRatio, (unsigned long)p->dwOffset, Native(p->szName).c_str());
+               dRatio, (unsigned long)p->dwOffset, Shown(p->szName).c_str());
         qwOrg += p->dwOrgSize;
         qwPack += p->dwPackSize;
     }
@@ -267,25 +440,32 @@ int List(int argc, char** argv)
 
 int Test(int argc, char** argv)
 {
-    if (argc != 1)
-        return Usage("test needs one archive");
+    CliArgs args;
+    std::string error = ParseCli(argc, argv, { JOBS_OPTION }, &args);
+    if (!error.empty())
+        return Usage(error, "test");
+    int nThreads = ParseJobs(args);
+    if (nThreads < 0)
+        return Usage("-j takes a thread count from 1 to 256", "test");
+    if (args.operands.size() != 1)
+        return Usage("test needs one archive", "test");
     CPack clPack;
-    if (!OpenArchive(&clPack, argv[0]))
+    if (!OpenArchive(&clPack, args.operands[0]))
         return 1;
-    // Members are decoded on all threads; damage is reported in catalogue
-    // order afterwards.
-    int nDamaged = 0, nCount = clPack.m_pAllList->GetCount();
-    std::vector<char> damaged(nCount);
-    ForEachMember(&clPack, [&](size_t i, PackMember* p) {
-        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)p->dwOrgSize + 1];
-        damaged[i] = !pBuffer || !clPack.ReadMember(p, &pBuffer);
+    // Decoded on every thread; the damage is reported in catalogue order.
+    std::vector<PackMember*> members;
+    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p; p = (PackMember*)clPack.m_pAllList->GetNext())
+        members.push_back(p);
+    std::vector<char> damaged(members.size());
+    RunItems(nThreads, members.size(), [&](size_t i) {
+        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)members[i]->dwOrgSize + 1];
+        damaged[i] = !pBuffer || !clPack.ReadMember(members[i], &pBuffer);
         delete[] pBuffer;
     });
-    int i = 0;
-    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-         p = (PackMember*)clPack.m_pAllList->GetNext(), i++) {
+    int nDamaged = 0, nCount = (int)members.size();
+    for (size_t i = 0; i < members.size(); i++) {
         if (damaged[i]) {
-            fprintf(stderr, "packtool: damaged: %s\n", Native(p->szName).c_str());
+            fprintf(stderr, "packtool: damaged: %s\n", Shown(members[i]->szName).c_str());
             nDamaged++;
         }
     }
@@ -293,24 +473,45 @@ int Test(int argc, char** argv)
         fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
         return 1;
     }
-    printf("%d members OK\n", nCount);
+    bool bChecked = nCount && ((PackMember*)clPack.m_pAllList->GetFirst())->nMethod == PACK_ZLIB;
+    printf("%d members OK: the directory is sound and every member decodes to its stated size\n", nCount);
+    printf("(%s)\n", bChecked ? "each zlib member also passed its own check"
+                              : "the format has no checksum: changed bytes inside a member cannot be found");
     return 0;
 }
 
-bool ExtractMember(CPack* pPack, const char* lpszFolder, const char* lpszName)
+struct Extraction {
+    PackMember* pMember;
+    std::string dest; // library path
+    std::string shown;
+};
+
+// Writes one member through a temporary file moved over its destination.
+bool ExtractMember(CPack* pPack, const Extraction& x)
 {
-    char lpszDest[MAX_PATH];
-    CFile clMember;
-    if (!clMember.OpenPack(pPack, lpszName, 0)) {
-        fprintf(stderr, "packtool: %s: %s\n", pPack->Find(lpszName) ? "damaged" : "no such member",
-                Native(lpszName).c_str());
+    CFile clMember, clDest;
+    char lpszTemp[MAX_PATH];
+    if (!clMember.OpenPack(pPack, x.pMember->szName, 0)) {
+        Problem("damaged: " + Shown(x.pMember->szName));
         return false;
     }
-    std::vector<BYTE> data(clMember.GetSize());
-    if (snprintf(lpszDest, MAX_PATH, "%s\\%s", lpszFolder, lpszName) >= MAX_PATH ||
-        clMember.Read(data.data(), (DWORD)data.size()) != data.size() ||
-        !WriteFileAtomically(lpszDest, data.data(), (DWORD)data.size())) {
-        fprintf(stderr, "packtool: cannot write %s\n", Native(lpszDest).c_str());
+    ClearSystemError();
+    if (!CreateTempFile(&clDest, lpszTemp, x.dest.c_str())) {
+        Problem("cannot write " + x.shown + ": " + WriteProblem(x.dest.c_str()));
+        return false;
+    }
+    // In blocks: a stored member is read from the archive as it is copied.
+    bool bOk = true;
+    for (QWORD qwLeft = clMember.GetSize(); bOk && qwLeft;) {
+        DWORD dwBlock = qwLeft < (1u << 20) ? (DWORD)qwLeft : (1u << 20);
+        bOk = clDest.CopyFrom(&clMember, dwBlock) == dwBlock;
+        qwLeft -= dwBlock;
+    }
+    std::string reason = bOk ? std::string() : LastSystemError();
+    clDest.Close();
+    clMember.Close(); // Windows replaces no file that is open
+    if (!FinishTempFile(lpszTemp, x.dest.c_str(), bOk)) {
+        Problem("cannot write " + x.shown + ": " + (bOk ? WriteProblem(x.dest.c_str()) : reason));
         return false;
     }
     return true;
@@ -318,96 +519,151 @@ bool ExtractMember(CPack* pPack, const char* lpszFolder, const char* lpszName)
 
 int Extract(int argc, char** argv)
 {
-    const char* lpszFolderArg = ".";
-    int i = 0;
-    if (i < argc && strcmp(argv[i], "-C") == 0) {
-        if (i + 1 >= argc)
-            return Usage("-C needs a folder");
-        lpszFolderArg = argv[i + 1];
-        i += 2;
-    }
-    if (i >= argc)
-        return Usage("extract needs an archive");
+    CliArgs args;
+    std::string error =
+        ParseCli(argc, argv, { { "--directory", "-C", true }, { "--force", "-f", false }, JOBS_OPTION }, &args);
+    if (!error.empty())
+        return Usage(error, "extract");
+    int nThreads = ParseJobs(args);
+    if (nThreads < 0)
+        return Usage("-j takes a thread count from 1 to 256", "extract");
+    if (args.operands.empty())
+        return Usage("extract needs an archive", "extract");
+    const char* lpszFolderArg = args.Has("--directory") ? args.Value("--directory") : ".";
+    bool bForce = args.Has("--force");
     CPack clPack;
     char lpszFolder[MAX_PATH];
-    if (!OpenArchive(&clPack, argv[i]) || !LibraryPath(lpszFolderArg, lpszFolder))
+    if (!OpenArchive(&clPack, args.operands[0]) || !LibraryPath(lpszFolderArg, lpszFolder))
         return 1;
-    CreateDirectories(lpszFolder);
-    if (!PathExists(lpszFolder))
-        return Fail("cannot create the folder %s", lpszFolderArg);
-    bool bOk = true;
-    if (i + 1 == argc) {
-        std::atomic<bool> bAll(true);
-        ForEachMember(&clPack, [&](size_t, PackMember* p) {
-            // The first member of a name is the one lookups find; a later
-            // one of the same name is not written over it, so no two
-            // threads write one file.
-            if (clPack.Find(p->szName) == p && !ExtractMember(&clPack, lpszFolder, p->szName))
-                bAll = false;
-        });
-        bOk = bAll;
+
+    std::vector<Extraction> plan;
+    std::string shownFolder = ShownNative(lpszFolderArg);
+    auto add = [&](PackMember* p) {
+        std::string dest = std::string(lpszFolder) + (IsSeparatorAt(lpszFolder, (int)strlen(lpszFolder) - 1) ? "" : "\\") +
+                           p->szName;
+        plan.push_back({ p, dest, shownFolder + "/" + Shown(p->szName) });
+    };
+    if (args.operands.size() == 1) {
+        for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
+             p = (PackMember*)clPack.m_pAllList->GetNext()) {
+            PackMember* pFirst = clPack.Find(p->szName);
+            if (pFirst == p)
+                add(p);
+            else
+                Problem("not extracted: " + Shown(p->szName) + " (an earlier member, " + Shown(pFirst->szName) +
+                        ", has the same name)");
+        }
     } else {
-        for (int k = i + 1; k < argc; k++) {
-            char lpszName[MAX_PATH];
-            bOk = LibraryPath(argv[k], lpszName) && ExtractMember(&clPack, lpszFolder, lpszName) && bOk;
+        for (size_t k = 1; k < args.operands.size(); k++) {
+            std::string name;
+            if (!MemberName(args.operands[k], &name))
+                return 1;
+            if (PackMember* p = clPack.Find(name.c_str()))
+                add(p);
+            else
+                Problem("no such member: " + ShownNative(args.operands[k]));
         }
     }
-    return bOk ? 0 : 1;
+    // Every destination is looked at before anything is written.
+    for (size_t i = 0; i < plan.size(); i++) {
+        const char* lpszDest = plan[i].dest.c_str();
+        DWORD dwAttributes = PlatGetFileAttributes(lpszDest);
+        if (plan[i].dest.size() >= MAX_PATH) {
+            Problem("cannot write " + plan[i].shown + ": its path is longer than 259 bytes");
+        } else if (!Exists(lpszDest)) {
+            continue;
+        } else if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            Problem("cannot write " + plan[i].shown + ": a folder of that name is in the way");
+        } else if (!bForce) {
+            return Fail(plan[i].shown + " exists; nothing written (-f replaces existing files)");
+        } else if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY)) {
+            Problem("not replaced: " + plan[i].shown + " is read-only");
+        } else {
+            continue;
+        }
+        plan.erase(plan.begin() + i--);
+    }
+    CreateDirectories(lpszFolder);
+    if (!PathExists(lpszFolder))
+        return Fail("cannot create the folder " + shownFolder);
+    // Every destination of the whole archive is a name of its own (later
+    // members of a name are left out), so they are written on all threads;
+    // named members may repeat and are written one after another.
+    RunItems(args.operands.size() == 1 ? nThreads : 1, plan.size(),
+             [&](size_t i) { ExtractMember(&clPack, plan[i]); });
+    return g_nProblems ? 1 : 0;
 }
 
 int Cat(int argc, char** argv)
 {
-    if (argc != 2)
-        return Usage("cat needs an archive and a member name");
+    CliArgs args;
+    std::string error = ParseCli(argc, argv, {}, &args);
+    if (!error.empty())
+        return Usage(error, "cat");
+    if (args.operands.size() != 2)
+        return Usage("cat needs an archive and a member name", "cat");
     CPack clPack;
-    char lpszName[MAX_PATH];
-    if (!OpenArchive(&clPack, argv[0]) || !LibraryPath(argv[1], lpszName))
+    std::string name;
+    if (!OpenArchive(&clPack, args.operands[0]) || !MemberName(args.operands[1], &name))
         return 1;
     CFile clMember;
-    if (!clMember.OpenPack(&clPack, lpszName, 0))
-        return Fail(clPack.Find(lpszName) ? "damaged member: %s" : "no such member: %s", argv[1]);
+    if (!clMember.OpenPack(&clPack, name.c_str(), 0))
+        return Fail((clPack.Find(name.c_str()) ? "damaged member: " : "no such member: ") + ShownNative(args.operands[1]));
     std::vector<BYTE> data(clMember.GetSize());
     if (clMember.Read(data.data(), (DWORD)data.size()) != data.size())
-        return Fail("cannot read %s", argv[1]);
+        return Fail("cannot read " + ShownNative(args.operands[1]));
     PlatSetStdoutBinary();
-    if (fwrite(data.data(), 1, data.size(), stdout) != data.size() || fflush(stdout) != 0)
-        return Fail("cannot write to standard output");
+    fwrite(data.data(), 1, data.size(), stdout);
     return 0;
 }
 
 // --- compress, decompress ------------------------------------------------
 
+bool ReadWholeFile(const char* lpszPath, std::vector<BYTE>* pData)
+{
+    CFile clFile;
+    if (!clFile.Open(lpszPath, 0) || clFile.m_qwSize > 0x7FFFFFFF)
+        return false;
+    pData->resize(clFile.GetSize());
+    return clFile.Read(pData->data(), clFile.GetSize()) == clFile.GetSize();
+}
+
 int Codec(bool bCompress, int argc, char** argv)
 {
-    int nMethod = -1, i = 0;
+    const char* lpszCommand = bCompress ? "compress" : "decompress";
+    CliArgs args;
+    std::vector<CliOption> options = { { "--method", "-m", true } };
+    if (!bCompress)
+        options.push_back({ "--size", NULL, true });
+    std::string error = ParseCli(argc, argv, options, &args);
+    if (!error.empty())
+        return Usage(error, lpszCommand);
+    int nMethod = args.Has("--method") ? ParseMethod(args.Value("--method")) : -1;
+    if (args.Has("--method") && nMethod <= PACK_STORE)
+        return Usage("--method takes slide, huffman or zlib", lpszCommand);
     long long nSize = -1;
-    while (i < argc && argv[i][0] == '-' && argv[i][1] == '-') {
-        if (strcmp(argv[i], "--method") == 0 && i + 1 < argc) {
-            nMethod = ParseMethod(argv[i + 1]);
-            if (nMethod <= PACK_STORE)
-                return Usage("--method takes slide, huffman or zlib");
-        } else if (strcmp(argv[i], "--size") == 0 && i + 1 < argc && !bCompress) {
-            char* pEnd;
-            nSize = strtoll(argv[i + 1], &pEnd, 10);
-            if (*pEnd || nSize < 0 || nSize > 0x7FFFFFFF)
-                return Usage("--size takes a byte count");
-        } else {
-            return Usage("unknown option");
-        }
-        i += 2;
+    if (args.Has("--size")) {
+        char* pEnd;
+        nSize = strtoll(args.Value("--size"), &pEnd, 10);
+        if (*pEnd || !*args.Value("--size") || nSize < 0 || nSize > 0x7FFFFFFF)
+            return Usage("--size takes a byte count", lpszCommand);
     }
     if (nMethod < 0)
-        return Usage("--method is required");
+        return Usage("--method is required", lpszCommand);
     if (!bCompress && nSize < 0)
-        return Usage("decompress needs --size: the stream does not record it");
-    if (argc - i != 2)
-        return Usage("needs an input and an output file");
+        return Usage("decompress needs --size: the stream does not record it", lpszCommand);
+    if (args.operands.size() != 2)
+        return Usage("needs an input and an output file", lpszCommand);
+    const char* lpszInArg = args.operands[0];
+    const char* lpszOutArg = args.operands[1];
     char lpszIn[MAX_PATH], lpszOut[MAX_PATH];
-    if (!LibraryPath(argv[i], lpszIn) || !LibraryPath(argv[i + 1], lpszOut))
+    if (!LibraryPath(lpszInArg, lpszIn) || !LibraryPath(lpszOutArg, lpszOut))
         return 1;
+    if (SamePath(lpszIn, lpszOut))
+        return Fail("the input and the output are one file: " + ShownNative(lpszInArg));
     std::vector<BYTE> in;
     if (!ReadWholeFile(lpszIn, &in))
-        return Fail("cannot read %s", argv[i]);
+        return Fail("cannot read " + ShownNative(lpszInArg));
     DWORD dwIn = (DWORD)in.size();
 
     std::vector<BYTE> out;
@@ -423,7 +679,7 @@ int Codec(bool bCompress, int argc, char** argv)
         else
             dwOut = CZlib().Compress(out.data(), (DWORD)qwRoom, in.data(), dwIn);
         if (dwOut >= qwRoom)
-            return Fail("cannot compress %s", argv[i]);
+            return Fail("cannot compress " + ShownNative(lpszInArg));
     } else {
         out.resize((size_t)nSize + 1);
         DWORD dwSize = (DWORD)nSize;
@@ -435,43 +691,67 @@ int Codec(bool bCompress, int argc, char** argv)
         else
             bOk = CZlib().DecompressChecked(out.data(), dwSize, in.data(), dwIn) == dwSize;
         if (!bOk)
-            return Fail("%s is damaged, or does not hold that many bytes", argv[i]);
+            return Fail(ShownNative(lpszInArg) + " is damaged, or does not hold that many bytes");
         dwOut = dwSize;
     }
-    if (!WriteFileAtomically(lpszOut, out.data(), dwOut))
-        return Fail("cannot write %s", argv[i + 1]);
+    std::string reason;
+    if (!WriteFileAtomically(lpszOut, out.data(), dwOut, &reason))
+        return Fail("cannot write " + ShownNative(lpszOutArg) + (reason.empty() ? "" : ": " + reason));
+    if (!bCompress && nMethod != PACK_ZLIB)
+        fprintf(stderr, "packtool: note: a %s stream has no check; its bytes were decoded as they are\n",
+                METHOD_NAMES[nMethod]);
     return 0;
+}
+
+int Compress(int argc, char** argv)
+{
+    return Codec(true, argc, argv);
+}
+
+int Decompress(int argc, char** argv)
+{
+    return Codec(false, argc, argv);
+}
+
+const Command COMMANDS[] = {
+    { "create", Create, HELP_CREATE },    { "list", List, HELP_LIST },
+    { "test", Test, HELP_TEST },          { "extract", Extract, HELP_EXTRACT },
+    { "cat", Cat, HELP_CAT },             { "compress", Compress, HELP_CODEC },
+    { "decompress", Decompress, HELP_CODEC },
+};
+
+void PrintHelp(const Command* pOnly)
+{
+    fputs(USAGE_HEAD, stdout);
+    for (const Command& command : COMMANDS) {
+        if ((pOnly && &command != pOnly) || (!pOnly && command.pfnRun == Decompress))
+            continue;
+        fputs("\n", stdout);
+        fputs(command.lpszHelp, stdout);
+    }
+    fputs(USAGE_TAIL, stdout);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    PlatRemoveTempFilesOnInterrupt();
     if (argc < 2)
         return Usage("a command is required");
     const char* lpszCommand = argv[1];
     if (strcmp(lpszCommand, "--help") == 0 || strcmp(lpszCommand, "-h") == 0 || strcmp(lpszCommand, "help") == 0) {
-        fputs(USAGE, stdout);
-        return 0;
+        PrintHelp(NULL);
+        return FinishOutput("packtool", 0);
     }
-    argc -= 2;
-    argv += 2;
-    bool bThreaded = !strcmp(lpszCommand, "create") || !strcmp(lpszCommand, "test") || !strcmp(lpszCommand, "extract");
-    if (bThreaded && !TakeThreads(&argc, argv))
-        return Usage("-j takes a thread count from 1 to 256");
-    if (strcmp(lpszCommand, "create") == 0)
-        return Create(argc, argv);
-    if (strcmp(lpszCommand, "list") == 0)
-        return List(argc, argv);
-    if (strcmp(lpszCommand, "test") == 0)
-        return Test(argc, argv);
-    if (strcmp(lpszCommand, "extract") == 0)
-        return Extract(argc, argv);
-    if (strcmp(lpszCommand, "cat") == 0)
-        return Cat(argc, argv);
-    if (strcmp(lpszCommand, "compress") == 0)
-        return Codec(true, argc, argv);
-    if (strcmp(lpszCommand, "decompress") == 0)
-        return Codec(false, argc, argv);
-    return Usage("unknown command");
+    for (const Command& command : COMMANDS) {
+        if (strcmp(lpszCommand, command.lpszName) != 0)
+            continue;
+        if (AsksForHelp(argc - 2, argv + 2)) {
+            PrintHelp(&command);
+            return FinishOutput("packtool", 0);
+        }
+        return FinishOutput("packtool", command.pfnRun(argc - 2, argv + 2));
+    }
+    return Usage("unknown command: " + ShownNative(lpszCommand));
 }

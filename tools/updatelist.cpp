@@ -12,35 +12,39 @@
 
 namespace {
 
-const char USAGE[] =
-    "Usage: updatelist COMMAND [OPTIONS] ARGS\n"
-    "\n"
+const char USAGE_HEAD[] = "Usage: updatelist COMMAND [OPTIONS] ARGS\n";
+const char MAKE_HELP[] =
     "  make [OPTIONS] DATA TITLE KEY VALUE\n"
     "      Write the update list of the patch whose files are in the folder DATA:\n"
     "      every folder (before the files in it) and every file, sorted. TITLE is\n"
     "      the product title the updater shows (at most 60 bytes in code page 932),\n"
     "      KEY the registry key under HKEY_CURRENT_USER and VALUE the name of its\n"
-    "      string value that holds the game's install folder.\n"
-    "        -o FILE              where to write (default: Updateinf.dat beside DATA)\n"
+    "      string value that holds the game's install folder. Names the updater or\n"
+    "      Windows would refuse, links that lead nowhere, FIFOs and devices are\n"
+    "      named, and nothing is written.\n"
+    "        -o FILE              where to write (default: Updateinf.dat beside DATA);\n"
+    "                             never inside DATA, links resolved\n"
     "        --extra N            the records' extra value (default 0)\n"
     "        --extra PATH=N       the extra value of one record (PATH inside DATA)\n"
     "        --install-dir DIR    also refuse paths too long to install below DIR,\n"
-    "                             a Windows folder such as C:\\Games\\Title\n"
-    "\n"
+    "                             a Windows folder such as C:\\Games\\Title\n";
+const char SHOW_HELP[] =
     "  show [--json] [--type update|uninstall] FILE\n"
     "      Print Updateinf.dat or Uninstallinf.dat: header, counts, total size and\n"
-    "      every record. The type follows from the file name, else from its size.\n"
-    "\n"
+    "      every record. The type follows from the file name, else from its size.\n";
+const char CHECK_HELP[] =
     "  check [--json] PATCH INSTALL\n"
     "      Say what update.exe in the folder PATCH (beside Updateinf.dat and data)\n"
     "      would do to the game installed in INSTALL, without changing anything:\n"
     "      folders to create, files to add or replace, the uninstall entries\n"
     "      appended or changed and the counters after the merge, the free space\n"
     "      needed, and every source file that is missing or not the size its\n"
-    "      record says. Exit status 1 when the update would be refused or fail.\n"
-    "\n"
+    "      record says. Exit status 1 when the update would be refused or fail.\n";
+const char USAGE_TAIL[] =
     "Names are compared as the file system compares them (with letter case on\n"
-    "Linux). Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
+    "Linux). Options may follow the operands; -- ends the options.\n"
+    "'updatelist COMMAND --help' shows one command.\n"
+    "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
 
 const char* const UPDATE_TYPE = "update";
 const char* const UNINSTALL_TYPE = "uninstall";
@@ -208,29 +212,20 @@ const char* GuessType(const char* lpszPath)
 
 int ShowCommand(int argc, char** argv)
 {
-    bool bJson = false;
-    const char* lpszType = NULL;
-    const char* lpszArg = NULL;
-    for (int i = 0; i < argc; i++) {
-        if (strcmp(argv[i], "--json") == 0) {
-            bJson = true;
-        } else if (strcmp(argv[i], "--type") == 0 && i + 1 < argc) {
-            lpszType = argv[++i];
-            if (strcmp(lpszType, UPDATE_TYPE) != 0 && strcmp(lpszType, UNINSTALL_TYPE) != 0)
-                return Usage("--type takes update or uninstall");
-        } else if (argv[i][0] == '-' && argv[i][1] != 0) {
-            return Usage(std::string("unknown option for show: ") + argv[i]);
-        } else if (lpszArg) {
-            return Usage("show takes one file");
-        } else {
-            lpszArg = argv[i];
-        }
-    }
-    if (!lpszArg)
-        return Usage("show needs a file");
+    CliArgs args;
+    std::string error = ParseCli(argc, argv, { { "--json", NULL, false }, { "--type", NULL, true } }, &args);
+    if (!error.empty())
+        return Usage(error, "show");
+    bool bJson = args.Has("--json");
+    const char* lpszType = args.Value("--type");
+    if (lpszType && strcmp(lpszType, UPDATE_TYPE) != 0 && strcmp(lpszType, UNINSTALL_TYPE) != 0)
+        return Usage("--type takes update or uninstall", "show");
+    if (args.operands.size() != 1)
+        return Usage(args.operands.empty() ? "show needs a file" : "show takes one file", "show");
+    const char* lpszArg = args.operands[0];
     // The full path has backslashes only, so its file name can be taken.
-    char lpszNamed[MAX_PATH], lpszPath[MAX_PATH];
-    if (!LibraryPath(lpszArg, lpszNamed) || !FullPath(lpszNamed, lpszArg, lpszPath))
+    char lpszPath[MAX_PATH];
+    if (!LibraryPath(lpszArg, lpszPath))
         return 1;
     DWORD dwAttributes = PlatGetFileAttributes(lpszPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -253,38 +248,20 @@ int Fail(const std::string& text)
     return 1;
 }
 
-int Usage(const std::string& text)
+int Usage(const std::string& text, const char* lpszCommand)
 {
-    fprintf(stderr, "updatelist: %s\nTry 'updatelist --help'.\n", text.c_str());
+    fprintf(stderr, "updatelist: %s\nTry 'updatelist %s--help'.\n", text.c_str(),
+            lpszCommand ? (std::string(lpszCommand) + " ").c_str() : "");
     return 2;
 }
 
-bool LibraryPath(const char* lpszArg, char* lpszPath)
+bool LibraryPath(const char* lpszArg, char* lpszFull)
 {
-    if (PlatPathFromNative(lpszArg, lpszPath, MAX_PATH))
+    std::string problem;
+    if (ToLibraryPath(lpszArg, lpszFull, &problem))
         return true;
-    Fail(std::string("cannot use the name '") + lpszArg + "' (too long, or not representable in code page 932)");
+    Fail("cannot use " + problem);
     return false;
-}
-
-bool FullPath(const char* lpszPath, const char* lpszArg, char* lpszFull)
-{
-    DWORD dwLen = PlatGetFullPathName(lpszPath, MAX_PATH, lpszFull, NULL);
-    if (dwLen > 0 && dwLen < MAX_PATH)
-        return true;
-    Fail(std::string("cannot use the name '") + lpszArg + "' (its full path is too long)");
-    return false;
-}
-
-std::string Shown(const char* lpszText)
-{
-    // Control bytes from a damaged list would steer the terminal.
-    std::string clean = lpszText;
-    for (char& c : clean)
-        if ((unsigned char)c < 0x20)
-            c = '?';
-    std::vector<char> buf(clean.size() * 4 + 1);
-    return PlatTextToNative(clean.c_str(), buf.data(), (DWORD)buf.size()) ? buf.data() : "?";
 }
 
 std::string NativePath(const char* lpszPath)
@@ -299,20 +276,6 @@ std::string NativePath(const char* lpszPath)
             c = '/';
 #endif
     return shown;
-}
-
-bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize)
-{
-    char lpszTemp[MAX_PATH];
-    if (snprintf(lpszTemp, MAX_PATH, "%s.~part", lpszPath) >= MAX_PATH || nSize > 0xFFFFFFFF)
-        return false;
-    CFile clFile;
-    bool bOk = clFile.Open(lpszTemp, 1) && clFile.Write(pData, (DWORD)nSize) == nSize;
-    clFile.Close();
-    if (bOk && PlatMoveFile(lpszTemp, lpszPath))
-        return true;
-    PlatDeleteFile(lpszTemp);
-    return false;
 }
 
 // The loaders only say no. The reason is found again from the raw bytes,
@@ -399,18 +362,29 @@ bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::strin
 
 int main(int argc, char** argv)
 {
+    PlatRemoveTempFilesOnInterrupt();
     if (argc < 2)
         return Usage("a command is required");
     const char* lpszCommand = argv[1];
     if (strcmp(lpszCommand, "--help") == 0 || strcmp(lpszCommand, "-h") == 0 || strcmp(lpszCommand, "help") == 0) {
-        fputs(USAGE, stdout);
-        return 0;
+        printf("%s\n%s\n%s\n%s\n%s", USAGE_HEAD, MAKE_HELP, SHOW_HELP, CHECK_HELP, USAGE_TAIL);
+        return FinishOutput("updatelist", 0);
     }
-    if (strcmp(lpszCommand, "make") == 0)
-        return MakeCommand(argc - 2, argv + 2);
-    if (strcmp(lpszCommand, "show") == 0)
-        return ShowCommand(argc - 2, argv + 2);
-    if (strcmp(lpszCommand, "check") == 0)
-        return CheckCommand(argc - 2, argv + 2);
-    return Usage(std::string("unknown command: ") + lpszCommand);
+    static const struct {
+        const char* lpszName;
+        int (*pfnRun)(int, char**);
+        const char* lpszHelp;
+    } COMMANDS[] = { { "make", MakeCommand, MAKE_HELP },
+                     { "show", ShowCommand, SHOW_HELP },
+                     { "check", CheckCommand, CHECK_HELP } };
+    for (const auto& command : COMMANDS) {
+        if (strcmp(lpszCommand, command.lpszName) != 0)
+            continue;
+        if (AsksForHelp(argc - 2, argv + 2)) {
+            printf("%s\n%s\n%s", USAGE_HEAD, command.lpszHelp, USAGE_TAIL);
+            return FinishOutput("updatelist", 0);
+        }
+        return FinishOutput("updatelist", command.pfnRun(argc - 2, argv + 2));
+    }
+    return Usage("unknown command: " + ShownNative(lpszCommand));
 }

@@ -6,6 +6,7 @@
 #ifndef TOOLS_UPDATELIST_H
 #define TOOLS_UPDATELIST_H
 
+#include "cli.h"
 #include "updateinfo.h"
 
 #include <string>
@@ -19,29 +20,21 @@ int CheckCommand(int argc, char** argv);
 
 // "updatelist: " and the text on stderr; returns 1.
 int Fail(const std::string& text);
-// A usage error on stderr with a pointer to --help; returns 2.
-int Usage(const std::string& text);
+// A usage error on stderr with a pointer to the command's --help; returns 2.
+int Usage(const std::string& text, const char* lpszCommand = NULL);
 
-// A command-line path as a library path (code page 932, backslashes) in a
-// MAX_PATH buffer; reports the failure itself.
-bool LibraryPath(const char* lpszArg, char* lpszPath);
-// The absolute form of a library path; reports the failure itself.
-bool FullPath(const char* lpszPath, const char* lpszArg, char* lpszFull);
+// A command-line path as a full library path (code page 932,
+// backslashes) in a MAX_PATH buffer; reports the failure itself, naming
+// the path or the current folder the library cannot take.
+bool LibraryPath(const char* lpszArg, char* lpszFull);
 
 // A library path as the command line would name it (on POSIX without the
 // drive Z: and with slashes).
 std::string NativePath(const char* lpszPath);
-// Code-page-932 text as the console shows it.
-std::string Shown(const char* lpszText);
 
 // Reads an information file with the updater's loader. On failure the
 // reason, as the updater's checks see it, is put in *pReason.
 bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason);
 bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason);
-
-// Writes a whole buffer under a temporary name beside lpszPath and moves
-// it over lpszPath, so a failure leaves neither a cut file nor a damaged
-// old one.
-bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize);
 
 #endif

@@ -449,24 +449,19 @@ void PrintJson(const Plan& plan)
 
 int CheckCommand(int argc, char** argv)
 {
-    bool bJson = false;
-    std::vector<const char*> args;
-    for (int i = 0; i < argc; i++) {
-        if (strcmp(argv[i], "--json") == 0)
-            bJson = true;
-        else if (argv[i][0] == '-' && argv[i][1] != 0)
-            return Usage(std::string("unknown option for check: ") + argv[i]);
-        else
-            args.push_back(argv[i]);
-    }
+    CliArgs cli;
+    std::string error = ParseCli(argc, argv, { { "--json", NULL, false } }, &cli);
+    if (!error.empty())
+        return Usage(error, "check");
+    bool bJson = cli.Has("--json");
+    const std::vector<const char*>& args = cli.operands;
     if (args.size() != 2)
-        return Usage("check needs the patch folder (with Updateinf.dat and data) and the install folder");
+        return Usage("check needs the patch folder (with Updateinf.dat and data) and the install folder", "check");
     if (!NativeNamesAreCp932())
         return Fail("file names reach this program in another code page than 932 (Japanese); set Windows' "
                     "language for non-Unicode programs to Japanese, or run the Linux build");
-    char lpszPatch[MAX_PATH], lpszPatchFull[MAX_PATH], lpszInstall[MAX_PATH], lpszInstallFull[MAX_PATH];
-    if (!LibraryPath(args[0], lpszPatch) || !FullPath(lpszPatch, args[0], lpszPatchFull) ||
-        !LibraryPath(args[1], lpszInstall) || !FullPath(lpszInstall, args[1], lpszInstallFull))
+    char lpszPatchFull[MAX_PATH], lpszInstallFull[MAX_PATH];
+    if (!LibraryPath(args[0], lpszPatchFull) || !LibraryPath(args[1], lpszInstallFull))
         return 1;
     if (!IsFolder(lpszPatchFull))
         return Fail(std::string("no such folder: ") + args[0] + " (name the folder that holds Updateinf.dat)");

@@ -119,7 +119,14 @@ public:
     {
         std::string native = "." + Native(rel);
         for (const std::string& name : UnrepresentableNames(native))
-            Error(m_dataArg + native.substr(1) + "/" + name + ": the name has no code page 932 form");
+            Error(m_dataArg + native.substr(1) + "/" + ShownNative(name) + ": the name has no code page 932 form");
+        std::vector<std::string> special;
+        for (const SpecialEntry& entry : SpecialEntries(native)) {
+            Error(m_dataArg + native.substr(1) + "/" + ShownNative(entry.name) + ": " + entry.lpszWhat);
+            std::string name;
+            if (TextFromNative(entry.name.c_str(), &name))
+                special.push_back(name);
+        }
 
         std::vector<PlatFindData> entries;
         PlatFindData fd;
@@ -129,7 +136,8 @@ public:
         if (!hFind)
             Error((rel.empty() ? m_dataArg : Where(rel)) + ": the folder cannot be read");
         for (bool bMore = hFind != NULL; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
-            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
+            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0 &&
+                std::find(special.begin(), special.end(), fd.cFileName) == special.end())
                 entries.push_back(fd);
         }
         PlatFindClose(hFind);
@@ -235,6 +243,15 @@ private:
     std::string m_installDir;
 };
 
+// Control bytes are never second bytes in code page 932.
+bool HasControlCharacter(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
 bool CheckTitle(const char* lpszArg, std::string* pTitle)
 {
     if (!TextFromNative(lpszArg, pTitle)) {
@@ -245,11 +262,9 @@ bool CheckTitle(const char* lpszArg, std::string* pTitle)
         Fail("the title is empty: the updater shows it in its dialogs and messages");
         return false;
     }
-    for (unsigned char c : *pTitle) {
-        if (c < 0x20) {
-            Fail("the title holds a control character");
-            return false;
-        }
+    if (HasControlCharacter(*pTitle)) {
+        Fail("the title holds a control character");
+        return false;
     }
     if (pTitle->size() > MAX_TITLE_LENGTH) {
         char buf[128];
@@ -284,7 +299,23 @@ bool CheckRegistryKey(const char* lpszArg, std::string* pKey)
         Fail("the updater reads its key under HKEY_CURRENT_USER only; give the key below it");
         return false;
     }
-    if (pKey->empty() || pKey->front() == '\\' || pKey->back() == '\\' || pKey->find("\\\\") != std::string::npos) {
+    if (HasControlCharacter(*pKey)) {
+        Fail("the registry key holds a control character");
+        return false;
+    }
+    // Split at separators that are characters of their own: 0x5C is also
+    // the second byte of characters such as SO (83 5C) and NOU (94 5C).
+    bool bEmptyPart = pKey->empty();
+    size_t nPartStart = 0;
+    for (size_t i = 0; i < pKey->size(); i++) {
+        if (IsCp932Lead((unsigned char)(*pKey)[i]) && i + 1 < pKey->size()) {
+            i++;
+        } else if ((*pKey)[i] == '\\') {
+            bEmptyPart = bEmptyPart || i == nPartStart;
+            nPartStart = i + 1;
+        }
+    }
+    if (bEmptyPart || nPartStart == pKey->size()) {
         Fail("the registry key must be a path such as Software\\Maker\\Title, with no empty part");
         return false;
     }
@@ -299,6 +330,10 @@ bool CheckValueName(const char* lpszArg, std::string* pValue)
 {
     if (!TextFromNative(lpszArg, pValue)) {
         Fail(std::string("the value name '") + lpszArg + "' has a character with no code page 932 form");
+        return false;
+    }
+    if (HasControlCharacter(*pValue)) {
+        Fail("the value name holds a control character");
         return false;
     }
     if (pValue->size() >= sizeof(((UpdateHeader*)0)->szRegValue)) {
@@ -335,44 +370,26 @@ bool NamesRecord(const std::string& path, const FileRecord& record)
            (IsFolderRecord(&record) && CompareNoCase(record.szPath, (path + "\\").c_str()) == 0);
 }
 
-// Whether lpszPath lies inside the folder lpszFolder (both full paths).
-bool IsInside(const char* lpszPath, const char* lpszFolder)
-{
-    std::string folder = lpszFolder;
-    if (folder.empty() || folder.back() != '\\')
-        folder += '\\';
-    return StartsNoCase(lpszPath, folder.c_str());
-}
-
 } // namespace
 
 int MakeCommand(int argc, char** argv)
 {
-    const char* lpszOutputArg = NULL;
-    const char* lpszInstallArg = NULL;
+    CliArgs cli;
+    std::string error = ParseCli(argc, argv,
+                                 { { "--output", "-o", true }, { "--extra", NULL, true }, { "--install-dir", NULL, true } },
+                                 &cli);
+    if (!error.empty())
+        return Usage(error, "make");
+    const char* lpszOutputArg = cli.Value("--output");
+    const char* lpszInstallArg = cli.Value("--install-dir");
     DWORD dwDefaultExtra = 0;
     std::vector<ExtraValue> extras;
-    std::vector<const char*> args;
-    for (int i = 0; i < argc; i++) {
-        bool bHasValue = i + 1 < argc;
-        if ((strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--output") == 0) && bHasValue) {
-            lpszOutputArg = argv[++i];
-        } else if (strcmp(argv[i], "--extra") == 0 && bHasValue) {
-            if (!ParseExtra(argv[++i], &dwDefaultExtra, &extras))
-                return Usage("--extra takes N or PATH=N, N from 0 to 4294967295 (or 0x0 to 0xFFFFFFFF)");
-        } else if (strcmp(argv[i], "--install-dir") == 0 && bHasValue) {
-            lpszInstallArg = argv[++i];
-        } else if (strcmp(argv[i], "--") == 0) {
-            args.insert(args.end(), argv + i + 1, argv + argc);
-            break;
-        } else if (argv[i][0] == '-' && argv[i][1] != 0) {
-            return Usage(std::string("unknown option for make, or its value missing: ") + argv[i]);
-        } else {
-            args.push_back(argv[i]);
-        }
-    }
+    for (const auto& option : cli.options)
+        if (strcmp(option.first, "--extra") == 0 && !ParseExtra(option.second, &dwDefaultExtra, &extras))
+            return Usage("--extra takes N or PATH=N, N from 0 to 4294967295 (or 0x0 to 0xFFFFFFFF)", "make");
+    const std::vector<const char*>& args = cli.operands;
     if (args.size() != 4)
-        return Usage("make needs a data folder, a title, a registry key and a value name");
+        return Usage("make needs a data folder, a title, a registry key and a value name", "make");
     if (!NativeNamesAreCp932())
         return Fail("file names reach this program in another code page than 932 (Japanese); set Windows' "
                     "language for non-Unicode programs to Japanese, or run the Linux build");
@@ -395,8 +412,8 @@ int MakeCommand(int argc, char** argv)
                         "trailing backslash");
     }
 
-    char lpszData[MAX_PATH], lpszDataFull[MAX_PATH], lpszOutput[MAX_PATH], lpszOutputFull[MAX_PATH];
-    if (!LibraryPath(args[0], lpszData) || !FullPath(lpszData, args[0], lpszDataFull))
+    char lpszDataFull[MAX_PATH], lpszOutputFull[MAX_PATH];
+    if (!LibraryPath(args[0], lpszDataFull))
         return 1;
     // "data/" names the folder itself; the list goes beside it, not in it.
     size_t nData = strlen(lpszDataFull);
@@ -406,7 +423,7 @@ int MakeCommand(int argc, char** argv)
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(std::string("no such folder: ") + args[0]);
     if (lpszOutputArg) {
-        if (!LibraryPath(lpszOutputArg, lpszOutput) || !FullPath(lpszOutput, lpszOutputArg, lpszOutputFull))
+        if (!LibraryPath(lpszOutputArg, lpszOutputFull))
             return 1;
     } else {
         // The layout to ship: update.exe and Updateinf.dat beside data.
@@ -416,8 +433,20 @@ int MakeCommand(int argc, char** argv)
         AddBackslash(lpszOutputFull);
         strcat(lpszOutputFull, g_szUpdateInfoName);
     }
-    if (IsInside(lpszOutputFull, lpszDataFull))
+    // Through links too, by the file system's own letter case rule.
+    std::string outputNative = lpszOutputArg ? lpszOutputArg : NativePath(lpszOutputFull);
+    if (IsInsideFolder(outputNative, args[0]))
         return Fail("the update list must not be written inside the data folder: it would become part of the patch");
+    // The patch folder given for its data folder: update.exe or the list
+    // would be copied into the game as data.
+    for (const char* lpszOwn : { "update.exe", g_szUpdateInfoName }) {
+        char lpszOwnPath[MAX_PATH];
+        if (snprintf(lpszOwnPath, MAX_PATH, "%s\\%s", lpszDataFull, lpszOwn) < MAX_PATH &&
+            PlatGetFileAttributes(lpszOwnPath) != INVALID_FILE_ATTRIBUTES)
+            fprintf(stderr, "updatelist: warning: %s holds %s: is it the patch folder rather than its data folder? "
+                            "Everything in it is installed into the game.\n",
+                    ShownNative(args[0]).c_str(), lpszOwn);
+    }
     if (!PlatSetCurrentDirectory(lpszDataFull))
         return Fail(std::string("cannot enter the folder ") + args[0]);
 
@@ -451,9 +480,9 @@ int MakeCommand(int argc, char** argv)
     memcpy(file.data(), &header, sizeof(header));
     if (!records.empty())
         memcpy(file.data() + sizeof(header), records.data(), records.size() * sizeof(FileRecord));
-    std::string outputShown = lpszOutputArg ? lpszOutputArg : NativePath(lpszOutputFull);
-    if (!WriteFileAtomically(lpszOutputFull, file.data(), file.size()))
-        return Fail("cannot write " + outputShown);
+    std::string outputShown = ShownNative(outputNative), reason;
+    if (!WriteFileAtomically(lpszOutputFull, file.data(), file.size(), &reason))
+        return Fail("cannot write " + outputShown + (reason.empty() ? "" : ": " + reason));
 
     DWORD dwFolders = 0, dwFiles = 0;
     QWORD qwSize = 0;

@@ -31,6 +31,17 @@ CFile::~CFile()
     Close();
 }
 
+int CFile::OpenNew(const char* lpszFileName, int bTemporary)
+{
+    Close();
+    m_hFile = PlatCreateNewFile(lpszFileName, bTemporary);
+    if (!m_hFile)
+        return 0;
+    m_nType = CFILE_HANDLE;
+    m_qwSize = m_qwPos = m_qwStart = m_qwEnd = 0;
+    return 1;
+}
+
 int CFile::Open(const char* lpszFileName, int nMode)
 {
     Close();

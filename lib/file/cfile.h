@@ -40,6 +40,10 @@ public:
     // any other mode creates the file, or truncates an existing one, for
     // writing. Returns 0 and leaves the object closed when the OS refuses.
     int Open(const char* lpszFileName, int nMode);
+    // Creates a new file for writing where nothing of that name exists (not
+    // even a symbolic link), as PlatCreateNewFile does, bTemporary included.
+    // Returns 0 and leaves the object closed when it cannot.
+    int OpenNew(const char* lpszFileName, int bTemporary);
     // Serves the caller's block, which must outlive the object's use of it
     // and is never freed here. dwSize 0 or 0xFFFFFFFF: unbounded (reads
     // and writes are never clipped). nMode has no effect. Always 1.

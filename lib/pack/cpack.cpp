@@ -158,18 +158,6 @@ bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
     return n > 0 && n < MAX_PATH;
 }
 
-bool MakeTempName(char* lpszTemp, const char* lpszTarget, int nFirst)
-{
-    for (int i = nFirst; i < nFirst + 1000; i++) {
-        int n = snprintf(lpszTemp, MAX_PATH, "%s.~%d", lpszTarget, i);
-        if (n <= 0 || n >= MAX_PATH)
-            return false;
-        if (PlatGetFileAttributes(lpszTemp) == INVALID_FILE_ATTRIBUTES)
-            return true;
-    }
-    return false;
-}
-
 PackCodecPool::PackCodecPool() : m_pFree(NULL) {}
 
 PackCodecPool::~PackCodecPool()

@@ -3,6 +3,7 @@
 
 #include "container/clist.h"
 #include "file/cfile.h"
+#include "file/tempfile.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -53,12 +54,11 @@ enum ExtractResult { EXTRACT_DONE, EXTRACT_UNREADABLE, EXTRACT_UNWRITABLE };
 
 // Writes one member into the folder under its own name, with the content
 // that a lookup of that name finds.
-ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszFolder, int nWorker)
+ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszFolder)
 {
     char lpszDest[MAX_PATH], lpszTemp[MAX_PATH];
     // One separator between folder and name, also for a one-letter folder.
-    // Threads draw temporary names from separate ranges.
-    if (!JoinPath(lpszDest, lpszFolder, p->szName) || !MakeTempName(lpszTemp, lpszDest, nWorker * 1000))
+    if (!JoinPath(lpszDest, lpszFolder, p->szName))
         return EXTRACT_UNWRITABLE;
     // By name, as every lookup does: a later member of the same name is
     // written with the first one's content.
@@ -68,17 +68,16 @@ ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszF
     // The destination may be the very file the member is read from (a
     // loose member extracted into its own folder): the content goes to a
     // temporary file beside it, moved over it only when complete, so the
-    // source is never cut and a failure leaves no cut file.
+    // source is never cut and a failure leaves no cut file. Temporary files
+    // are created exclusively, so threads never share one.
     CFile clDest;
-    if (!clDest.Open(lpszTemp, 1))
+    if (!CreateTempFile(&clDest, lpszTemp, lpszDest))
         return EXTRACT_UNWRITABLE;
     bool bOk = clDest.CopyFrom(&clMember, clMember.GetSize()) == clMember.GetSize();
     clDest.Close();
     clMember.Close(); // Windows replaces no file that is open
-    if (!bOk || !PlatMoveFile(lpszTemp, lpszDest)) {
-        PlatDeleteFile(lpszTemp);
+    if (!FinishTempFile(lpszTemp, lpszDest, bOk))
         return EXTRACT_UNWRITABLE;
-    }
     return EXTRACT_DONE;
 }
 
@@ -90,7 +89,7 @@ int CPack::ExtractAll(const char* lpszFolder)
     int nThreads = ResolveThreads(m_nThreads);
     if (nThreads == 1) {
         for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
-            ExtractResult nDone = ExtractMember(this, p, lpszFolder, 0);
+            ExtractResult nDone = ExtractMember(this, p, lpszFolder);
             if (nDone == EXTRACT_UNWRITABLE)
                 return 0;
             if (nDone == EXTRACT_UNREADABLE)
@@ -113,7 +112,7 @@ int CPack::ExtractAll(const char* lpszFolder)
     std::mutex mutex;
     bool bStop = false;
     dwNext = 0;
-    RunOnThreads(nThreads, [&](int nWorker) {
+    RunOnThreads(nThreads, [&](int) {
         for (;;) {
             std::unique_lock<std::mutex> lock(mutex);
             if (bStop || dwNext >= dwMembers)
@@ -122,7 +121,7 @@ int CPack::ExtractAll(const char* lpszFolder)
             lock.unlock();
             if (Find(p->szName) != p)
                 continue;
-            ExtractResult nDone = ExtractMember(this, p, lpszFolder, nWorker);
+            ExtractResult nDone = ExtractMember(this, p, lpszFolder);
             lock.lock();
             if (nDone == EXTRACT_UNWRITABLE)
                 bStop = true;
@@ -133,7 +132,7 @@ int CPack::ExtractAll(const char* lpszFolder)
     for (DWORD i = 0; i < dwMembers && !bStop; i++) {
         if (Find(ppMembers[i]->szName) == ppMembers[i])
             continue;
-        ExtractResult nDone = ExtractMember(this, ppMembers[i], lpszFolder, 0);
+        ExtractResult nDone = ExtractMember(this, ppMembers[i], lpszFolder);
         if (nDone == EXTRACT_UNWRITABLE)
             bStop = true;
         if (nDone != EXTRACT_DONE)

@@ -20,11 +20,6 @@ bool ArchiveLengthFits(QWORD qwLength);
 // fits in MAX_PATH.
 bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName);
 
-// A name beside the target that no file has yet, for a file that is moved
-// over the target once complete: target.~n, n from nFirst on (threads that
-// may share a target draw from separate ranges).
-bool MakeTempName(char* lpszTemp, const char* lpszTarget, int nFirst = 0);
-
 class CFile;
 struct PackMember;
 struct PackCodecs;

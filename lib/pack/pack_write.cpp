@@ -21,6 +21,7 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/cfile.h"
+#include "file/tempfile.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -41,6 +42,20 @@ void StoreDword(BYTE* p, DWORD dw)
     p[1] = (BYTE)(dw >> 8);
     p[2] = (BYTE)(dw >> 16);
     p[3] = (BYTE)(dw >> 24);
+}
+
+// Copies dwSize bytes a block at a time: a stored member of any size costs
+// one block of memory.
+bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize)
+{
+    const DWORD BLOCK = 1 << 20;
+    for (DWORD dwLeft = dwSize; dwLeft;) {
+        DWORD dwBlock = dwLeft < BLOCK ? dwLeft : BLOCK;
+        if (pDest->CopyFrom(pSource, dwBlock) != dwBlock)
+            return false;
+        dwLeft -= dwBlock;
+    }
+    return true;
 }
 
 } // namespace
@@ -97,12 +112,19 @@ struct SaveBlock {
     }
 };
 
-// A loose file is read whole as it is now; anything else (a member of an
-// archive file or resource, a preloaded block) through its own record,
-// decoded, since names may repeat.
+// A loose file is read as it is now (copied in blocks when stored, whole
+// when coded); anything else (a member of an archive file or resource, a
+// preloaded block) through its own record, decoded, since names may repeat.
 bool IsLoose(const PackMember* p)
 {
     return !p->lpData && p->nMethod == PACK_STORE && p->szPackPath[0] && p->dwOffset == 0 && !p->szResName[0];
+}
+
+// A loose file stored as it is goes from its file straight into the
+// archive, a block at a time, so only the writer can handle it.
+bool IsCopied(const PackMember* p, int nMethod)
+{
+    return nMethod == PACK_STORE && IsLoose(p);
 }
 
 // Opens the member's source and starts its record. False when the source
@@ -145,7 +167,7 @@ bool Produce(const PackMember* p, CFile* pSource, int nMethod, PackCodecs* pCode
     return bRead;
 }
 
-enum SlotState { SLOT_EMPTY, SLOT_READY, SLOT_SKIPPED, SLOT_FAILED };
+enum SlotState { SLOT_EMPTY, SLOT_READY, SLOT_SKIPPED, SLOT_FAILED, SLOT_FOR_WRITER };
 
 struct SaveSlot {
     SaveBlock block;
@@ -185,7 +207,9 @@ void SaveWorker(SaveState* s)
         lock.unlock();
         SaveSlot slot = {};
         CFile clSource;
-        if (!OpenSource(s->ppMembers[i], &clSource, &slot.block))
+        if (IsCopied(s->ppMembers[i], s->nMethod))
+            slot.nState = SLOT_FOR_WRITER;
+        else if (!OpenSource(s->ppMembers[i], &clSource, &slot.block))
             slot.nState = SLOT_SKIPPED;
         else
             slot.nState = Produce(s->ppMembers[i], &clSource, s->nMethod, pCodecs, &slot.block) ? SLOT_READY
@@ -198,24 +222,29 @@ void SaveWorker(SaveState* s)
     s->pPool->Give(pCodecs);
 }
 
-// Writes one member's block and its directory record.
-bool Append(CFile* pArchive, SaveBlock* pBlock, BYTE* pDir, DWORD* pdwCount, PackProgressProc lpfnProgress,
-            void* lpUserData)
+// Writes one member's data block, copied from its source or produced.
+bool WriteBlock(CFile* pArchive, CFile* pSource, SaveBlock* pBlock, bool bCopy)
 {
     PackDirEntry& entry = pBlock->entry;
-    const BYTE* pData = pBlock->pBlock ? pBlock->pBlock : pBlock->pContent;
-    if (!ArchiveLengthFits(pArchive->GetPos64() + entry.dwPackSize + 4) ||
-        pArchive->Write(pData, entry.dwPackSize) != entry.dwPackSize)
+    if (bCopy)
+        entry.dwPackSize = entry.dwOrgSize;
+    if (!ArchiveLengthFits(pArchive->GetPos64() + entry.dwPackSize + 4))
         return false;
+    if (bCopy)
+        return CopyInBlocks(pArchive, pSource, entry.dwOrgSize);
+    const BYTE* pData = pBlock->pBlock ? pBlock->pBlock : pBlock->pContent;
+    return pArchive->Write(pData, entry.dwPackSize) == entry.dwPackSize;
+}
+
+// Enters the written member into the directory.
+void Record(const PackDirEntry& entry, BYTE* pDir, DWORD* pdwCount)
+{
     BYTE* pEntry = pDir + (size_t)*pdwCount * DIR_ENTRY_SIZE;
     memcpy(pEntry, entry.szName, PACK_NAME_SIZE);
     StoreDword(pEntry + 64, entry.dwOffset);
     StoreDword(pEntry + 68, entry.dwOrgSize);
     StoreDword(pEntry + 72, entry.dwPackSize);
     ++*pdwCount;
-    if (lpfnProgress)
-        lpfnProgress(&entry, entry.dwOrgSize, entry.dwOrgSize, entry.dwPackSize, lpUserData);
-    return true;
 }
 
 // The writer: every member in catalogue order, from a worker's slot or
@@ -237,20 +266,27 @@ bool WriteMembers(SaveState* s, CFile* pArchive, BYTE* pDir, DWORD* pdwCount, Pa
             s->cvChanged.wait(lock, [pSlot] { return pSlot->nState != SLOT_EMPTY; });
             slot = *pSlot;
             *pSlot = {}; // empty, its buffers now the writer's
+            bOwn = slot.nState == SLOT_FOR_WRITER;
         }
         lock.unlock();
-        if (bOwn && !OpenSource(s->ppMembers[i], &clSource, &slot.block))
+        PackMember* p = s->ppMembers[i];
+        if (bOwn && !OpenSource(p, &clSource, &slot.block))
             slot.nState = SLOT_SKIPPED;
         if (slot.nState != SLOT_SKIPPED) {
-            slot.block.entry.dwOffset = (DWORD)pArchive->GetPos64();
+            PackDirEntry& entry = slot.block.entry;
+            entry.dwOffset = (DWORD)pArchive->GetPos64();
             if (lpfnProgress)
-                lpfnProgress(&slot.block.entry, 0, slot.block.entry.dwOrgSize, 0, lpUserData);
-            if (bOwn)
-                slot.nState = Produce(s->ppMembers[i], &clSource, s->nMethod, pCodecs, &slot.block) ? SLOT_READY
-                                                                                                 : SLOT_FAILED;
-            bOk = slot.nState == SLOT_READY &&
-                  Append(pArchive, &slot.block, pDir, pdwCount, lpfnProgress, lpUserData);
+                lpfnProgress(&entry, 0, entry.dwOrgSize, 0, lpUserData);
+            bool bCopy = bOwn && IsCopied(p, s->nMethod);
+            if (bOwn && !bCopy)
+                slot.nState = Produce(p, &clSource, s->nMethod, pCodecs, &slot.block) ? SLOT_READY : SLOT_FAILED;
+            bOk = (bCopy || slot.nState == SLOT_READY) && WriteBlock(pArchive, &clSource, &slot.block, bCopy);
             slot.block.Free();
+            if (bOk) {
+                Record(entry, pDir, pdwCount);
+                if (lpfnProgress)
+                    lpfnProgress(&entry, entry.dwOrgSize, entry.dwOrgSize, entry.dwPackSize, lpUserData);
+            }
         }
         lock.lock();
         s->dwWritten = i + 1;
@@ -270,7 +306,8 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     if (nMethod < PACK_STORE || nMethod > PACK_ZLIB)
         return 0;
     char lpszTemp[MAX_PATH];
-    if (!MakeTempName(lpszTemp, lpszFileName))
+    CFile clArchive;
+    if (!CreateTempFile(&clArchive, lpszTemp, lpszFileName))
         return 0;
 
     SaveState state;
@@ -287,13 +324,11 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     state.ppMembers = new (std::nothrow) PackMember*[state.dwMembers + 1];
     state.pSlots = new (std::nothrow) SaveSlot[state.dwSlots];
     BYTE* pDir = new (std::nothrow) BYTE[(size_t)state.dwMembers * DIR_ENTRY_SIZE + 1];
-    CFile clArchive;
     DWORD dwCount = 0;
-    bool bWritten = false;
-    int nResult = 0;
+    bool bWritten = false, bComplete = false;
     BYTE abHeader[12] = { 'P', 'A', 'C', 0 };
     StoreDword(abHeader + 8, (DWORD)nMethod);
-    if (!state.ppMembers || !state.pSlots || !pDir || !clArchive.Open(lpszTemp, 1))
+    if (!state.ppMembers || !state.pSlots || !pDir)
         goto done;
     if (clArchive.Write(abHeader, 12) != 12)
         goto done;
@@ -340,14 +375,11 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         if (!bOk)
             goto done;
     }
-    clArchive.Close();
-    nResult = PlatMoveFile(lpszTemp, lpszFileName);
+    bComplete = true;
 done:
     clArchive.Close();
-    if (!nResult)
-        PlatDeleteFile(lpszTemp);
     delete[] pDir;
     delete[] state.ppMembers;
     delete[] state.pSlots;
-    return nResult;
+    return FinishTempFile(lpszTemp, lpszFileName, bComplete) ? 1 : 0;
 }

@@ -33,8 +33,30 @@
 
 // Opens an existing file for reading (bWrite 0; others may read too), or
 // creates or truncates one for writing (bWrite non-zero). Returns the
-// handle, or null when the file cannot be opened.
+// handle, or null when the file cannot be opened. On POSIX a FIFO or a
+// device is never opened (it could block forever): null.
 HANDLE PlatOpenFile(const char* lpszName, int bWrite);
+
+// Creates a file for writing only where nothing of that name exists, not
+// even a symbolic link (dangling or not): it never replaces a file and
+// never writes through a link. With bTemporary the name is also removed
+// if the process is interrupted (see PlatRemoveTempFilesOnInterrupt)
+// until PlatForgetTempFile. Returns the handle, or null.
+HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary);
+
+// Ends the interrupt removal of a name from PlatCreateNewFile, once the
+// file has been moved to its place or deleted.
+void PlatForgetTempFile(const char* lpszName);
+
+// From now on Ctrl+C, a console close (Windows), SIGINT, SIGTERM, SIGHUP
+// and SIGPIPE (POSIX) delete the temporary files still registered before
+// the process ends as it would have. For programs: a library installs no
+// handler by itself.
+void PlatRemoveTempFilesOnInterrupt(void);
+
+// Whether the name itself is a symbolic link (a reparse point on Windows),
+// whatever it points to, and whether that exists.
+int PlatIsLink(const char* lpszPath);
 
 // Closes a handle from PlatOpenFile. A null handle is ignored.
 void PlatCloseFile(HANDLE hFile);

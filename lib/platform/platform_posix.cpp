@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <atomic>
+#include <signal.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -265,11 +267,100 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
         return NULL;
     struct stat st;
     bool bExists = stat(host.c_str(), &st) == 0;
-    if (bExists && (S_ISDIR(st.st_mode) || (bWrite && IsReadOnly(st))))
+    if (bExists && (!S_ISREG(st.st_mode) || (bWrite && IsReadOnly(st))))
         return NULL;
-    int fd = bWrite ? open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
-                    : open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? NULL : HandleOf(fd);
+    // Non-blocking, in case a FIFO took the name since: the open returns
+    // at once and the check below refuses it.
+    int fd = bWrite ? open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666)
+                    : open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return NULL;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return NULL;
+    }
+    return HandleOf(fd);
+}
+
+namespace {
+
+// Temporary files to remove on an interrupt, as host names. A signal
+// handler may only look at them: each slot is claimed and released with
+// an atomic flag, its name written while it is claimed but not yet live.
+const int TEMP_SLOTS = 64;
+struct TempSlot {
+    std::atomic<int> nState; // 0 free, 1 being written, 2 live
+    char szHost[4096];
+};
+TempSlot g_aTempSlots[TEMP_SLOTS];
+
+void RegisterTemp(const std::string& host)
+{
+    if (host.size() >= sizeof(g_aTempSlots[0].szHost))
+        return;
+    for (TempSlot& slot : g_aTempSlots) {
+        int nFree = 0;
+        if (slot.nState.compare_exchange_strong(nFree, 1)) {
+            memcpy(slot.szHost, host.c_str(), host.size() + 1);
+            slot.nState.store(2);
+            return;
+        }
+    }
+}
+
+void OnInterrupt(int nSignal)
+{
+    for (TempSlot& slot : g_aTempSlots)
+        if (slot.nState.load() == 2)
+            (void)unlink(slot.szHost);
+    signal(nSignal, SIG_DFL);
+    raise(nSignal);
+}
+
+} // namespace
+
+HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
+{
+    std::string host;
+    if (!ToHostPath(lpszName, &host))
+        return NULL;
+    // O_EXCL refuses any existing name, a dangling symbolic link included.
+    int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return NULL;
+    if (bTemporary)
+        RegisterTemp(host);
+    return HandleOf(fd);
+}
+
+void PlatForgetTempFile(const char* lpszName)
+{
+    std::string host;
+    if (!ToHostPath(lpszName, &host))
+        return;
+    for (TempSlot& slot : g_aTempSlots) {
+        if (slot.nState.load() == 2 && host == slot.szHost) {
+            slot.nState.store(0);
+            return;
+        }
+    }
+}
+
+void PlatRemoveTempFilesOnInterrupt(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    for (int nSignal : { SIGINT, SIGTERM, SIGHUP, SIGPIPE })
+        sigaction(nSignal, &sa, NULL);
+}
+
+int PlatIsLink(const char* lpszPath)
+{
+    std::string host;
+    struct stat st;
+    return ToHostPath(lpszPath, &host) && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 void PlatCloseFile(HANDLE hFile)

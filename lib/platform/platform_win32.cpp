@@ -23,6 +23,64 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
     return hFile == INVALID_HANDLE_VALUE ? NULL : hFile;
 }
 
+// Temporary files to remove on an interrupt. The console handler runs on
+// a thread of its own: each slot is claimed and released atomically, its
+// name written while it is claimed but not yet live.
+static const int TEMP_SLOTS = 64;
+static volatile LONG g_anTempState[TEMP_SLOTS]; // 0 free, 1 being written, 2 live
+static char g_aszTempNames[TEMP_SLOTS][MAX_PATH];
+
+static BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
+{
+    (void)dwEvent;
+    // Opened with FILE_SHARE_DELETE, so an open file can go too: it is
+    // removed when the process ends and closes it.
+    for (int i = 0; i < TEMP_SLOTS; i++)
+        if (InterlockedCompareExchange(&g_anTempState[i], 2, 2) == 2)
+            DeleteFileA(g_aszTempNames[i]);
+    return FALSE; // the default handler then ends the process
+}
+
+HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
+{
+    // CREATE_NEW fails for any existing name, a symbolic link included.
+    HANDLE hFile = CreateFileA(lpszName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return NULL;
+    if (bTemporary && strlen(lpszName) < MAX_PATH) {
+        for (int i = 0; i < TEMP_SLOTS; i++) {
+            if (InterlockedCompareExchange(&g_anTempState[i], 1, 0) == 0) {
+                strcpy(g_aszTempNames[i], lpszName);
+                InterlockedExchange(&g_anTempState[i], 2);
+                break;
+            }
+        }
+    }
+    return hFile;
+}
+
+void PlatForgetTempFile(const char* lpszName)
+{
+    for (int i = 0; i < TEMP_SLOTS; i++) {
+        if (g_anTempState[i] == 2 && strcmp(g_aszTempNames[i], lpszName) == 0) {
+            InterlockedExchange(&g_anTempState[i], 0);
+            return;
+        }
+    }
+}
+
+void PlatRemoveTempFilesOnInterrupt(void)
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int PlatIsLink(const char* lpszPath)
+{
+    DWORD dwAttributes = GetFileAttributesA(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
+}
+
 void PlatCloseFile(HANDLE hFile)
 {
     if (hFile)

@@ -19,6 +19,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -809,6 +812,53 @@ TEST(PackFile, ExtractAllOnThreadsWritesWhatOneThreadWrites)
     EXPECT_TRUE(files[0] == files[1]);
     EXPECT_EQ(0u, files[1].count("bad.bin"));
     EXPECT_TRUE(files[1]["g3.dat"] == Pattern(3 * 1777, 3)) << "the first g3.dat";
+}
+
+// Host name of a path inside the scratch folder (relative, ASCII).
+std::string HostName(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+TEST(PackFile, TemporaryFilesNeverMeetAnotherFile)
+{
+    // Beside each target: a user's file under the old temporary name and,
+    // where links can be made, a dangling link under the next one that
+    // points out of the folder. Neither may be written to or through.
+    ScratchDir dir("file_temp");
+    WriteSources(dir, { { "a.bin", "member" } });
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, CreateDirectories(dir.Path("out").c_str()));
+    std::vector<std::string> planted;
+    for (const char* target : { "out\\a.bin", "new.pac" }) {
+        ASSERT_TRUE(WriteWholeFile(dir.Path(target) + ".~0", "mine"));
+        planted.push_back(dir.Path(target) + ".~0");
+#ifndef _WIN32
+        std::string link = HostName(dir.Path(target) + ".~1");
+        ASSERT_EQ(0, symlink("../outside", link.c_str()));
+#endif
+    }
+    ASSERT_EQ(1, clPack.Save(dir.Path("new.pac").c_str(), PACK_STORE, NULL, NULL));
+    ASSERT_EQ(1, clPack.ExtractAll(dir.Path("out").c_str()));
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("out\\a.bin"), &data));
+    EXPECT_EQ("member", data);
+    for (const std::string& name : planted) {
+        ASSERT_TRUE(ReadWholeFile(name, &data));
+        EXPECT_EQ("mine", data);
+    }
+    EXPECT_EQ(0, PlatIsLink(dir.Path("out\\a.bin").c_str()));
+    EXPECT_EQ(0, PlatIsLink(dir.Path("new.pac").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, PlatGetFileAttributes(dir.Path("outside").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, PlatGetFileAttributes("outside"));
+#ifndef _WIN32
+    for (const char* target : { "out\\a.bin", "new.pac" })
+        unlink(HostName(dir.Path(target) + ".~1").c_str());
+#endif
 }
 
 TEST(PackFile, PreloadServesEverythingFromMemory)
