@@ -16,7 +16,6 @@
 #include "nativetext.h"
 
 #include <atomic>
-#include <functional>
 #include <new>
 #include <set>
 #include <stdio.h>
@@ -89,6 +88,7 @@ const char* const METHOD_NAMES[] = { "store", "slide", "huffman", "zlib" };
 std::atomic<int> g_nProblems(0);
 
 const CliOption JOBS_OPTION = { "--jobs", "-j", true };
+const char JOBS_USAGE[] = "-j takes a thread count from 1 to 256";
 
 // The thread count of -j N (1 to 256), or 0, one per core, without it.
 // -1 for a count that is not one.
@@ -99,16 +99,6 @@ int ParseJobs(const CliArgs& args)
     char* pEnd;
     long n = strtol(args.Value("--jobs"), &pEnd, 10);
     return *pEnd || n < 1 || n > 256 ? -1 : (int)n;
-}
-
-// Runs fnItem(0) .. fnItem(nItems - 1) on nThreads threads at once.
-void RunItems(int nThreads, size_t nItems, const std::function<void(size_t)>& fnItem)
-{
-    std::atomic<size_t> next(0);
-    RunOnThreads(nThreads, [&](int) {
-        for (size_t i; (i = next++) < nItems;)
-            fnItem(i);
-    });
 }
 
 int Fail(const std::string& text)
@@ -318,7 +308,7 @@ int Create(int argc, char** argv)
         return Usage(error, "create");
     int nThreads = ParseJobs(args);
     if (nThreads < 0)
-        return Usage("-j takes a thread count from 1 to 256", "create");
+        return Usage(JOBS_USAGE, "create");
     int nMethod = PACK_ZLIB;
     if (args.Has("--method") && (nMethod = ParseMethod(args.Value("--method"))) < 0)
         return Usage("--method takes store, slide, huffman or zlib", "create");
@@ -446,7 +436,7 @@ int Test(int argc, char** argv)
         return Usage(error, "test");
     int nThreads = ParseJobs(args);
     if (nThreads < 0)
-        return Usage("-j takes a thread count from 1 to 256", "test");
+        return Usage(JOBS_USAGE, "test");
     if (args.operands.size() != 1)
         return Usage("test needs one archive", "test");
     CPack clPack;
@@ -526,7 +516,7 @@ int Extract(int argc, char** argv)
         return Usage(error, "extract");
     int nThreads = ParseJobs(args);
     if (nThreads < 0)
-        return Usage("-j takes a thread count from 1 to 256", "extract");
+        return Usage(JOBS_USAGE, "extract");
     if (args.operands.empty())
         return Usage("extract needs an archive", "extract");
     const char* lpszFolderArg = args.Has("--directory") ? args.Value("--directory") : ".";

@@ -13,6 +13,7 @@
 #include <new>
 #include <stdio.h>
 #include <string.h>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -89,11 +90,6 @@ void CPack::Clear()
 void CPack::SetThreads(int nThreads)
 {
     m_nThreads = nThreads < 0 ? 0 : nThreads;
-}
-
-int CPack::GetThreads() const
-{
-    return m_nThreads;
 }
 
 int CPack::Hash(const char* lpszName)
@@ -210,4 +206,13 @@ void RunOnThreads(int nThreads, const std::function<void(int nWorker)>& fnWork)
     fnWork(0);
     for (std::thread& thread : threads)
         thread.join();
+}
+
+void RunItems(int nThreads, size_t nItems, const std::function<void(size_t nItem)>& fnItem)
+{
+    std::atomic<size_t> next(0);
+    RunOnThreads(nThreads, [&](int) {
+        for (size_t i; (i = next++) < nItems;)
+            fnItem(i);
+    });
 }

@@ -137,7 +137,6 @@ public:
     // means one per core. The default is 1: everything on the caller's
     // thread, as without threads. Kept across Open and Init.
     void SetThreads(int nThreads);
-    int GetThreads() const;
 
     // Writes the catalogue as a new archive with one method for all
     // members. The archive appears under lpszFileName only when complete;
@@ -145,11 +144,12 @@ public:
     // whose source cannot be opened is left out.
     //
     // With several threads, members are read and encoded on all of them at
-    // once, at most two members a thread ahead of the one being written,
-    // while the caller's thread writes them in catalogue order and calls
-    // lpfnProgress, so the archive is byte for byte the one thread's and
-    // the calls come in the same order. Memory: the directory plus, per
-    // member in flight, its content and its encoding room.
+    // once while the caller's thread writes them in catalogue order and
+    // calls lpfnProgress, so the archive is byte for byte the one thread's
+    // and the calls come in the same order. Memory: the directory (76 bytes
+    // a member) plus at most 2 x threads members in flight beyond the one
+    // being written, each holding its content and encoding room (about 2.2
+    // times its size) while it is encoded and its coded block after.
     int Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProgress, void* lpUserData);
     // Room that guarantees an encoder of the method never runs short for
     // dwSize bytes, plus one byte: a result that fills it means cut.

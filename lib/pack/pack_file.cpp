@@ -7,7 +7,7 @@
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
-#include <mutex>
+#include <atomic>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -85,17 +85,19 @@ ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszF
 
 int CPack::ExtractAll(const char* lpszFolder)
 {
-    int nResult = 1;
+    std::atomic<bool> bUnreadable(false), bStop(false);
+    auto Extract = [&](const PackMember* p) {
+        ExtractResult nDone = ExtractMember(this, p, lpszFolder);
+        if (nDone == EXTRACT_UNREADABLE)
+            bUnreadable = true;
+        if (nDone == EXTRACT_UNWRITABLE)
+            bStop = true;
+    };
     int nThreads = ResolveThreads(m_nThreads);
     if (nThreads == 1) {
-        for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext()) {
-            ExtractResult nDone = ExtractMember(this, p, lpszFolder);
-            if (nDone == EXTRACT_UNWRITABLE)
-                return 0;
-            if (nDone == EXTRACT_UNREADABLE)
-                nResult = 0;
-        }
-        return nResult;
+        for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p && !bStop; p = (PackMember*)m_pAllList->GetNext())
+            Extract(p);
+        return bStop || bUnreadable ? 0 : 1;
     }
 
     // The first member of each name is extracted on all threads at once:
@@ -103,41 +105,19 @@ int CPack::ExtractAll(const char* lpszFolder)
     // destination (or one differing in letter case), so the later ones are
     // written afterwards on this thread, in catalogue order, as one thread
     // would order them.
-    DWORD dwMembers = (DWORD)m_pAllList->GetCount(), dwNext = 0;
+    DWORD dwMembers = (DWORD)m_pAllList->GetCount(), i = 0;
     PackMember** ppMembers = new (std::nothrow) PackMember*[dwMembers + 1];
     if (!ppMembers)
         return 0;
     for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext())
-        ppMembers[dwNext++] = p;
-    std::mutex mutex;
-    bool bStop = false;
-    dwNext = 0;
-    RunOnThreads(nThreads, [&](int) {
-        for (;;) {
-            std::unique_lock<std::mutex> lock(mutex);
-            if (bStop || dwNext >= dwMembers)
-                return;
-            const PackMember* p = ppMembers[dwNext++];
-            lock.unlock();
-            if (Find(p->szName) != p)
-                continue;
-            ExtractResult nDone = ExtractMember(this, p, lpszFolder);
-            lock.lock();
-            if (nDone == EXTRACT_UNWRITABLE)
-                bStop = true;
-            if (nDone != EXTRACT_DONE)
-                nResult = 0;
-        }
+        ppMembers[i++] = p;
+    RunItems(nThreads, dwMembers, [&](size_t nItem) {
+        if (!bStop && Find(ppMembers[nItem]->szName) == ppMembers[nItem])
+            Extract(ppMembers[nItem]);
     });
-    for (DWORD i = 0; i < dwMembers && !bStop; i++) {
-        if (Find(ppMembers[i]->szName) == ppMembers[i])
-            continue;
-        ExtractResult nDone = ExtractMember(this, ppMembers[i], lpszFolder);
-        if (nDone == EXTRACT_UNWRITABLE)
-            bStop = true;
-        if (nDone != EXTRACT_DONE)
-            nResult = 0;
-    }
+    for (i = 0; i < dwMembers && !bStop; i++)
+        if (Find(ppMembers[i]->szName) != ppMembers[i])
+            Extract(ppMembers[i]);
     delete[] ppMembers;
-    return bStop ? 0 : nResult;
+    return bStop || bUnreadable ? 0 : 1;
 }

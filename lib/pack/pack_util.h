@@ -67,4 +67,8 @@ int ResolveThreads(int nThreads);
 // be able to finish the work alone.
 void RunOnThreads(int nThreads, const std::function<void(int nWorker)>& fnWork);
 
+// Runs fnItem(0) .. fnItem(nItems - 1), each once, taken in that order by
+// the threads of RunOnThreads.
+void RunItems(int nThreads, size_t nItems, const std::function<void(size_t nItem)>& fnItem);
+
 #endif
