@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <pthread.h>
 #include <signal.h>
 #include <dirent.h>
 #include <errno.h>
@@ -288,6 +289,7 @@ namespace {
 // handler may only look at them: each slot is claimed and released with
 // an atomic flag, its name written while it is claimed but not yet live.
 const int TEMP_SLOTS = 64;
+const int INTERRUPT_SIGNALS[] = { SIGINT, SIGTERM, SIGHUP, SIGPIPE };
 struct TempSlot {
     std::atomic<int> nState; // 0 free, 1 being written, 2 live
     char szHost[4096];
@@ -324,13 +326,19 @@ HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
     std::string host;
     if (!ToHostPath(lpszName, &host))
         return NULL;
+    // An interrupt waits until the new file is registered, so it never
+    // finds one it does not know of yet.
+    sigset_t interrupts, old;
+    sigemptyset(&interrupts);
+    for (int nSignal : INTERRUPT_SIGNALS)
+        sigaddset(&interrupts, nSignal);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &old);
     // O_EXCL refuses any existing name, a dangling symbolic link included.
     int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return NULL;
-    if (bTemporary)
+    if (fd >= 0 && bTemporary)
         RegisterTemp(host);
-    return HandleOf(fd);
+    pthread_sigmask(SIG_SETMASK, &old, NULL);
+    return fd < 0 ? NULL : HandleOf(fd);
 }
 
 void PlatForgetTempFile(const char* lpszName)
@@ -352,7 +360,7 @@ void PlatRemoveTempFilesOnInterrupt(void)
     memset(&sa, 0, sizeof(sa));
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
-    for (int nSignal : { SIGINT, SIGTERM, SIGHUP, SIGPIPE })
+    for (int nSignal : INTERRUPT_SIGNALS)
         sigaction(nSignal, &sa, NULL);
 }
 

@@ -34,30 +34,34 @@ static BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
 {
     (void)dwEvent;
     // Opened with FILE_SHARE_DELETE, so an open file can go too: it is
-    // removed when the process ends and closes it.
-    for (int i = 0; i < TEMP_SLOTS; i++)
+    // removed when the process ends and closes it. A file being created
+    // right now is waited for (briefly: CreateFile returns at once).
+    for (int i = 0; i < TEMP_SLOTS; i++) {
+        for (int nWait = 0; nWait < 200 && InterlockedCompareExchange(&g_anTempState[i], 1, 1) == 1; nWait++)
+            Sleep(1);
         if (InterlockedCompareExchange(&g_anTempState[i], 2, 2) == 2)
             DeleteFileA(g_aszTempNames[i]);
+    }
     return FALSE; // the default handler then ends the process
 }
 
 HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
 {
+    // The slot is claimed first, so a console event during the creation
+    // waits for it; it goes live only once the file is there.
+    int nSlot = -1;
+    for (int i = 0; bTemporary && strlen(lpszName) < MAX_PATH && nSlot < 0 && i < TEMP_SLOTS; i++) {
+        if (InterlockedCompareExchange(&g_anTempState[i], 1, 0) == 0) {
+            strcpy(g_aszTempNames[i], lpszName);
+            nSlot = i;
+        }
+    }
     // CREATE_NEW fails for any existing name, a symbolic link included.
     HANDLE hFile = CreateFileA(lpszName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return NULL;
-    if (bTemporary && strlen(lpszName) < MAX_PATH) {
-        for (int i = 0; i < TEMP_SLOTS; i++) {
-            if (InterlockedCompareExchange(&g_anTempState[i], 1, 0) == 0) {
-                strcpy(g_aszTempNames[i], lpszName);
-                InterlockedExchange(&g_anTempState[i], 2);
-                break;
-            }
-        }
-    }
-    return hFile;
+    if (nSlot >= 0)
+        InterlockedExchange(&g_anTempState[nSlot], hFile == INVALID_HANDLE_VALUE ? 0 : 2);
+    return hFile == INVALID_HANDLE_VALUE ? NULL : hFile;
 }
 
 void PlatForgetTempFile(const char* lpszName)

@@ -74,13 +74,23 @@ def snapshot(root):
     return out
 
 
-def run(*args, code=0):
+def decode(data):
+    """The tool's text: UTF-8 where it is that, else code page 932 (what a
+    Windows console speaks today)."""
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError:
+        text = data.decode("cp932", "replace")
+    return text.replace("\r\n", "\n")
+
+
+def run(*args, code=0, stdout=None):
     """Runs the tool; returns stdout and stderr as text. The exit status
     must be `code` (a sanitizer's report changes it)."""
     env = dict(os.environ, ASAN_OPTIONS="exitcode=86", UBSAN_OPTIONS="exitcode=87")
-    p = subprocess.run(TOOL + list(args), capture_output=True, env=env, timeout=120)
-    enc = "cp932" if WINDOWS else "utf-8"
-    out, err = (s.decode(enc, "replace").replace("\r\n", "\n") for s in (p.stdout, p.stderr))
+    p = subprocess.run(TOOL + list(args), stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                       timeout=120)
+    out, err = (decode(s or b"") for s in (p.stdout, p.stderr))
     if p.returncode != code:
         raise AssertionError("%s: exit %d, expected %d\n%s%s" % (" ".join(args), p.returncode, code, out, err))
     return out, err
@@ -404,6 +414,94 @@ class Check(Case):
         write(os.path.join(patch, "Updateinf.dat"), update_info("T", "K", "V", [record(*r) for r in records]))
         plan = run_json("check", "--json", patch, inst, code=1)
         self.assertEqual((None, ["blocked\\"]), (plan["stops_at"], plan["blocked_folders"]))
+
+
+class Careless(Case):
+    def test_one_table(self):
+        """Misuse of every command, one case a row: what the tool says and
+        what it leaves on disk."""
+        def laid_out(d, files=("a.txt",)):
+            for f in files:
+                write(os.path.join(d, "data", f), b"x")
+
+        def key_of(d):
+            return parse_update(read(os.path.join(d, "Updateinf.dat")))[1]
+
+        full = "/dev/full"
+        cases = {
+            # name: (files below data, arguments, exit status, words in stderr, check, native only)
+            # Registry keys split with the double-byte rule: 能 is 94 5C.
+            "key-5c-second-byte": ((), ["make", "data", "T", "Software\\Game可能", "V"], 0, [],
+                                   lambda d: key_of(d) == "Software\\Game可能", False),
+            "key-hkcu-so": ((), ["make", "data", "T", "HKCU\\ソ", "V"], 0, [], lambda d: key_of(d) == "ソ", False),
+            "key-empty-part": ((), ["make", "data", "T", "Soft\\\\ware", "V"], 1, ["no empty part"], None, False),
+            "key-control": ((), ["make", "data", "T", "Soft\x01ware", "V"], 1, ["control character"], None, False),
+            "value-control": ((), ["make", "data", "T", "K", "Dir\x1b"], 1, ["control character"], None, False),
+            # Entries that are not files are named and nothing is written.
+            "dangling-link": ("link", ["make", "data", "T", "K", "V"], 1, ["broken", "leads nowhere"],
+                              lambda d: not os.path.exists(os.path.join(d, "Updateinf.dat")), True),
+            "fifo": ("fifo", ["make", "data", "T", "K", "V"], 1, ["fifo", "FIFO"],
+                     lambda d: not os.path.exists(os.path.join(d, "Updateinf.dat")), True),
+            # The command line.
+            "double-dash": ("-u.dat", ["show", "--", "-u.dat"], 0, [], None, False),
+            "options-last": ((), ["make", "data", "T", "K", "V", "-o", "out.dat"], 0, [],
+                             lambda d: os.path.exists(os.path.join(d, "out.dat")), False),
+            "value-missing": ((), ["make", "data", "T", "K", "V", "-o"], 2, ["-o needs a value"], None, False),
+            "command-help": ((), ["show", "--help"], 0, [],
+                             lambda d: "show [--json]" in run("show", "--help")[0]
+                             and "make [" not in run("show", "--help")[0], False),
+            "show-json-last": ((), ["make", "data", "T", "K", "V"], 0, [],
+                               lambda d: '"type": "update"' in run("show", os.path.join(d, "Updateinf.dat"),
+                                                                   "--json")[0], False),
+            # A failed write to standard output.
+            "stdout-full": ((), ["--help"], 1, ["standard output"], None, False),
+            # The list never lands in the data folder, through a link or not;
+            # on Linux another letter case is another folder.
+            "output-through-link": ("to-data", ["make", "-o", "l/list.dat", "data", "T", "K", "V"], 1,
+                                    ["inside the data folder"], None, True),
+            "output-other-case": ("DATA", ["make", "-o", "DATA/list.dat", "data", "T", "K", "V"], 0, [],
+                                  lambda d: os.path.exists(os.path.join(d, "DATA", "list.dat")), True),
+            # The patch folder given for its data folder.
+            "patch-as-data": (("update.exe", "a.txt"), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0,
+                              ["warning", "update.exe"], None, False),
+        }
+        for name, (files, args, code, words, check, native_only) in cases.items():
+            if WINDOWS and native_only:
+                continue  # links and FIFOs reach a Windows program through Wine differently
+            with self.subTest(case=name):
+                d = self.path(name)
+                if files == "link":
+                    laid_out(d)
+                    os.symlink("nowhere", os.path.join(d, "data", "broken"))
+                elif files == "fifo":
+                    laid_out(d)
+                    os.mkfifo(os.path.join(d, "data", "fifo"))
+                elif files == "-u.dat":
+                    write(os.path.join(d, "-u.dat"), update_info("T", "K", "V", []))
+                elif files == "to-data":
+                    laid_out(d)
+                    os.symlink("data", os.path.join(d, "l"))
+                elif files == "DATA":
+                    laid_out(d)
+                    os.makedirs(os.path.join(d, "DATA"))
+                else:
+                    laid_out(d, files or ("a.txt",))
+                cwd = os.getcwd()
+                os.chdir(d)
+                try:
+                    if name == "stdout-full":
+                        with open(full, "wb") as fp:
+                            _, err = run(*args, code=code, stdout=fp)
+                    else:
+                        _, err = run(*args, code=code)
+                finally:
+                    os.chdir(cwd)
+                for w in words:
+                    self.assertIn(w, err)
+                self.assertNotIn("\x1b", err)
+                if check:
+                    self.assertTrue(check(d))
+                self.assertEqual([], [n for _, _, ns in os.walk(d) for n in ns if ".~" in n])
 
 
 def main():
