@@ -13,7 +13,8 @@
 // i - slots has been written, which bounds memory. When the writer finds
 // its next member not yet taken it produces that member itself, so with
 // one thread, or with no worker the system would start, it does every step
-// in the order a single thread always did.
+// in the order a single thread always did; while it waits for a member it
+// produces a later one.
 #include "pack/cpack.h"
 
 #include "codec/chuffman.h"
@@ -192,6 +193,30 @@ struct SaveState {
     bool bStop;
 };
 
+// Reads and encodes member i (taken from dwNext under the lock, which is
+// not held here) into its slot.
+void ProduceSlot(SaveState* s, DWORD i, PackCodecs* pCodecs)
+{
+    SaveSlot slot = {};
+    CFile clSource;
+    PackMember* p = s->ppMembers[i];
+    if (IsCopied(p, s->nMethod))
+        slot.nState = SLOT_FOR_WRITER;
+    else if (!OpenSource(p, &clSource, &slot.block))
+        slot.nState = SLOT_SKIPPED;
+    else
+        slot.nState = Produce(p, &clSource, s->nMethod, pCodecs, &slot.block) ? SLOT_READY : SLOT_FAILED;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    s->pSlots[i % s->dwSlots] = slot;
+    s->cvChanged.notify_all();
+}
+
+// Whether a member may be taken: one is left, and its slot is free.
+bool MayTake(const SaveState* s)
+{
+    return s->dwNext < s->dwMembers && s->dwNext < s->dwWritten + s->dwSlots;
+}
+
 void SaveWorker(SaveState* s)
 {
     PackCodecs* pCodecs = s->pPool->Take();
@@ -199,24 +224,13 @@ void SaveWorker(SaveState* s)
         return; // the writer does the work itself
     std::unique_lock<std::mutex> lock(s->mutex);
     for (;;) {
-        s->cvChanged.wait(lock, [s] { return s->bStop || s->dwNext >= s->dwMembers ||
-                                             s->dwNext < s->dwWritten + s->dwSlots; });
+        s->cvChanged.wait(lock, [s] { return s->bStop || s->dwNext >= s->dwMembers || MayTake(s); });
         if (s->bStop || s->dwNext >= s->dwMembers)
             break;
         DWORD i = s->dwNext++;
         lock.unlock();
-        SaveSlot slot = {};
-        CFile clSource;
-        if (IsCopied(s->ppMembers[i], s->nMethod))
-            slot.nState = SLOT_FOR_WRITER;
-        else if (!OpenSource(s->ppMembers[i], &clSource, &slot.block))
-            slot.nState = SLOT_SKIPPED;
-        else
-            slot.nState = Produce(s->ppMembers[i], &clSource, s->nMethod, pCodecs, &slot.block) ? SLOT_READY
-                                                                                              : SLOT_FAILED;
+        ProduceSlot(s, i, pCodecs);
         lock.lock();
-        s->pSlots[i % s->dwSlots] = slot;
-        s->cvChanged.notify_all();
     }
     lock.unlock();
     s->pPool->Give(pCodecs);
@@ -262,8 +276,19 @@ bool WriteMembers(SaveState* s, CFile* pArchive, BYTE* pDir, DWORD* pdwCount, Pa
         if (bOwn) {
             s->dwNext++;
         } else {
+            // While its member is on its way, the writer works on a later one
+            // rather than wait idle.
             SaveSlot* pSlot = &s->pSlots[i % s->dwSlots];
-            s->cvChanged.wait(lock, [pSlot] { return pSlot->nState != SLOT_EMPTY; });
+            while (pSlot->nState == SLOT_EMPTY) {
+                if (MayTake(s)) {
+                    DWORD j = s->dwNext++;
+                    lock.unlock();
+                    ProduceSlot(s, j, pCodecs);
+                    lock.lock();
+                } else {
+                    s->cvChanged.wait(lock);
+                }
+            }
             slot = *pSlot;
             *pSlot = {}; // empty, its buffers now the writer's
             bOwn = slot.nState == SLOT_FOR_WRITER;
