@@ -189,6 +189,13 @@ void ShowProgress(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal, DWORD
     fflush(stderr);
 }
 
+// Between a folder and a name as the user types paths.
+#ifdef _WIN32
+const char NATIVE_SEP[] = "\\";
+#else
+const char NATIVE_SEP[] = "/";
+#endif
+
 // The native name of an entry the library listed: what opendir needs on
 // POSIX, the name itself on Windows.
 std::string NativeName(const char* lpszName)
@@ -213,9 +220,9 @@ public:
     {
         std::set<std::string> special;
         for (const std::string& name : UnrepresentableNames(native))
-            Problem(shown + "/" + ShownNative(name) + ": left out: the name has no code page 932 form");
+            Problem(shown + NATIVE_SEP + ShownNative(name) + ": left out: the name has no code page 932 form");
         for (const SpecialEntry& entry : SpecialEntries(native)) {
-            Problem(shown + "/" + ShownNative(entry.name) + ": left out: " + entry.lpszWhat);
+            Problem(shown + NATIVE_SEP + ShownNative(entry.name) + ": left out: " + entry.lpszWhat);
             std::string name;
             if (TextFromNative(entry.name.c_str(), &name))
                 special.insert(name);
@@ -231,7 +238,7 @@ public:
             const char* lpszName = fd.cFileName;
             if (strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0 || special.count(lpszName))
                 continue;
-            std::string entryLib = lib + "\\" + lpszName, entryShown = shown + "/" + Shown(lpszName);
+            std::string entryLib = lib + "\\" + lpszName, entryShown = shown + NATIVE_SEP + Shown(lpszName);
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 AddFile(entryLib, entryShown);
             else if (lpszName[0] == '.')
@@ -239,7 +246,7 @@ public:
             else if (entryLib.size() >= MAX_PATH)
                 Problem(entryShown + ": left out: its path is longer than 259 bytes");
             else
-                AddFolder(entryLib, native + "/" + NativeName(lpszName), entryShown);
+                AddFolder(entryLib, native + NATIVE_SEP + NativeName(lpszName), entryShown);
         } while (PlatFindNext(hFind, &fd));
         PlatFindClose(hFind);
     }
@@ -319,6 +326,7 @@ int Create(int argc, char** argv)
     if (!LibraryPath(lpszArchiveArg, lpszArchive))
         return 1;
     // Nothing is written when an input is missing or is the archive itself.
+    std::vector<std::string> inputs;
     for (size_t k = 1; k < args.operands.size(); k++) {
         if (!LibraryPath(args.operands[k], lpszPath))
             return 1;
@@ -326,6 +334,7 @@ int Create(int argc, char** argv)
             return Fail("no such file or folder: " + ShownNative(args.operands[k]));
         if (SamePath(lpszPath, lpszArchive))
             return Fail(ShownNative(lpszArchiveArg) + " is the archive to write and one of its inputs; nothing written");
+        inputs.push_back(lpszPath);
     }
     if (!TargetMayBeReplaced(lpszArchive, lpszArchiveArg, args.Has("--force")))
         return 1;
@@ -333,18 +342,17 @@ int Create(int argc, char** argv)
     CPack clPack;
     clPack.SetThreads(nThreads);
     Collector collector(&clPack, lpszArchive);
-    for (size_t k = 1; k < args.operands.size(); k++) {
-        LibraryPath(args.operands[k], lpszPath);
-        std::string shown = ShownNative(args.operands[k]);
+    for (size_t k = 0; k < inputs.size(); k++) {
+        std::string shown = ShownNative(args.operands[k + 1]);
         while (shown.size() > 1 && (shown.back() == '/' || shown.back() == '\\'))
             shown.pop_back();
-        DWORD dwAttributes = PlatGetFileAttributes(lpszPath);
+        DWORD dwAttributes = PlatGetFileAttributes(inputs[k].c_str());
         if (dwAttributes == INVALID_FILE_ATTRIBUTES)
             Problem(shown + ": left out: a symbolic link that leads nowhere or round in a loop");
         else if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            collector.AddFolder(lpszPath, args.operands[k], shown);
+            collector.AddFolder(inputs[k], args.operands[k + 1], shown);
         else
-            collector.AddFile(lpszPath, shown);
+            collector.AddFile(inputs[k], shown);
     }
     if (collector.DotFolders())
         fprintf(stderr, "packtool: skipped %d folder%s whose name begins with a dot\n", collector.DotFolders(),
@@ -531,7 +539,7 @@ int Extract(int argc, char** argv)
     auto add = [&](PackMember* p) {
         std::string dest = std::string(lpszFolder) + (IsSeparatorAt(lpszFolder, (int)strlen(lpszFolder) - 1) ? "" : "\\") +
                            p->szName;
-        plan.push_back({ p, dest, shownFolder + "/" + Shown(p->szName) });
+        plan.push_back({ p, dest, shownFolder + NATIVE_SEP + Shown(p->szName) });
     };
     if (args.operands.size() == 1) {
         for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
