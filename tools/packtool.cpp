@@ -9,11 +9,13 @@
 #include "file/path.h"
 #include "file/tempfile.h"
 #include "pack/cpack.h"
+#include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include "cli.h"
 #include "nativetext.h"
 
+#include <atomic>
 #include <new>
 #include <set>
 #include <stdio.h>
@@ -35,12 +37,13 @@ const char USAGE_TAIL[] =
     "\n"
     "Member names are file names without folders, at most 63 bytes, compared with\n"
     "the letters A to Z taken as a to z; where names repeat, lookups, cat and a\n"
-    "named extract take the first member. Options may follow the operands; --\n"
-    "ends the options. 'packtool COMMAND --help' shows one command.\n"
+    "named extract take the first member. create, test and extract work on every\n"
+    "core; -j N (--jobs) sets how many threads. Options may follow the operands;\n"
+    "-- ends the options. 'packtool COMMAND --help' shows one command.\n"
     "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
 
 const char HELP_CREATE[] =
-    "  create [--method M] [-f] ARCHIVE PATH...\n"
+    "  create [--method M] [-f] [-j N] ARCHIVE PATH...\n"
     "      Pack files and folder trees, flattened, with one method M: store, slide,\n"
     "      huffman or zlib (default zlib). Folders whose names begin with a dot are\n"
     "      skipped, and counted on stderr. A name with no code page 932 form, a link\n"
@@ -56,12 +59,12 @@ const char HELP_LIST[] =
     "      Members: size, stored size, ratio, offset, name (--json: the same as\n"
     "      JSON, names in UTF-8).\n";
 const char HELP_TEST[] =
-    "  test ARCHIVE\n"
+    "  test [-j N] ARCHIVE\n"
     "      Check the header and directory and decode every member to its stated\n"
     "      size. The format has no checksum: changed bytes inside a stored, slide\n"
     "      or huffman member cannot be found (a zlib member carries its own check).\n";
 const char HELP_EXTRACT[] =
-    "  extract [-C DIR] [-f] ARCHIVE [MEMBER...]\n"
+    "  extract [-C DIR] [-f] [-j N] ARCHIVE [MEMBER...]\n"
     "      Write all or the named members into DIR (default: the current folder).\n"
     "      An existing file is replaced only with -f (--force), never when it is\n"
     "      read-only; without -f nothing is written when one exists. A link at a\n"
@@ -80,8 +83,23 @@ const char HELP_CODEC[] =
 
 const char* const METHOD_NAMES[] = { "store", "slide", "huffman", "zlib" };
 
-// Set when a command meets a problem it reports and goes on past.
-int g_nProblems = 0;
+// Set when a command meets a problem it reports and goes on past (on any
+// thread).
+std::atomic<int> g_nProblems(0);
+
+const CliOption JOBS_OPTION = { "--jobs", "-j", true };
+const char JOBS_USAGE[] = "-j takes a thread count from 1 to 256";
+
+// The thread count of -j N (1 to 256), or 0, one per core, without it.
+// -1 for a count that is not one.
+int ParseJobs(const CliArgs& args)
+{
+    if (!args.Has("--jobs"))
+        return 0;
+    char* pEnd;
+    long n = strtol(args.Value("--jobs"), &pEnd, 10);
+    return *pEnd || n < 1 || n > 256 ? -1 : (int)n;
+}
 
 int Fail(const std::string& text)
 {
@@ -288,9 +306,13 @@ bool TargetMayBeReplaced(const char* lpszArchive, const char* lpszArg, bool bFor
 int Create(int argc, char** argv)
 {
     CliArgs args;
-    std::string error = ParseCli(argc, argv, { { "--method", "-m", true }, { "--force", "-f", false } }, &args);
+    std::string error =
+        ParseCli(argc, argv, { { "--method", "-m", true }, { "--force", "-f", false }, JOBS_OPTION }, &args);
     if (!error.empty())
         return Usage(error, "create");
+    int nThreads = ParseJobs(args);
+    if (nThreads < 0)
+        return Usage(JOBS_USAGE, "create");
     int nMethod = PACK_ZLIB;
     if (args.Has("--method") && (nMethod = ParseMethod(args.Value("--method"))) < 0)
         return Usage("--method takes store, slide, huffman or zlib", "create");
@@ -315,6 +337,7 @@ int Create(int argc, char** argv)
         return 1;
 
     CPack clPack;
+    clPack.SetThreads(nThreads);
     Collector collector(&clPack, lpszArchive);
     for (size_t k = 0; k < inputs.size(); k++) {
         std::string shown = ShownNative(args.operands[k + 1]);
@@ -413,23 +436,33 @@ int List(int argc, char** argv)
 int Test(int argc, char** argv)
 {
     CliArgs args;
-    std::string error = ParseCli(argc, argv, {}, &args);
+    std::string error = ParseCli(argc, argv, { JOBS_OPTION }, &args);
     if (!error.empty())
         return Usage(error, "test");
+    int nThreads = ParseJobs(args);
+    if (nThreads < 0)
+        return Usage(JOBS_USAGE, "test");
     if (args.operands.size() != 1)
         return Usage("test needs one archive", "test");
     CPack clPack;
     if (!OpenArchive(&clPack, args.operands[0]))
         return 1;
-    int nDamaged = 0, nCount = 0;
-    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-         p = (PackMember*)clPack.m_pAllList->GetNext(), nCount++) {
-        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)p->dwOrgSize + 1];
-        if (!pBuffer || !clPack.ReadMember(p, &pBuffer)) {
-            fprintf(stderr, "packtool: damaged: %s\n", Shown(p->szName).c_str());
+    // Decoded on every thread; the damage is reported in catalogue order.
+    std::vector<PackMember*> members;
+    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p; p = (PackMember*)clPack.m_pAllList->GetNext())
+        members.push_back(p);
+    std::vector<char> damaged(members.size());
+    RunItems(nThreads, members.size(), [&](size_t i) {
+        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)members[i]->dwOrgSize + 1];
+        damaged[i] = !pBuffer || !clPack.ReadMember(members[i], &pBuffer);
+        delete[] pBuffer;
+    });
+    int nDamaged = 0, nCount = (int)members.size();
+    for (size_t i = 0; i < members.size(); i++) {
+        if (damaged[i]) {
+            fprintf(stderr, "packtool: damaged: %s\n", Shown(members[i]->szName).c_str());
             nDamaged++;
         }
-        delete[] pBuffer;
     }
     if (nDamaged) {
         fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
@@ -482,9 +515,13 @@ bool ExtractMember(CPack* pPack, const Extraction& x)
 int Extract(int argc, char** argv)
 {
     CliArgs args;
-    std::string error = ParseCli(argc, argv, { { "--directory", "-C", true }, { "--force", "-f", false } }, &args);
+    std::string error =
+        ParseCli(argc, argv, { { "--directory", "-C", true }, { "--force", "-f", false }, JOBS_OPTION }, &args);
     if (!error.empty())
         return Usage(error, "extract");
+    int nThreads = ParseJobs(args);
+    if (nThreads < 0)
+        return Usage(JOBS_USAGE, "extract");
     if (args.operands.empty())
         return Usage("extract needs an archive", "extract");
     const char* lpszFolderArg = args.Has("--directory") ? args.Value("--directory") : ".";
@@ -544,8 +581,11 @@ int Extract(int argc, char** argv)
     CreateDirectories(lpszFolder);
     if (!PathExists(lpszFolder))
         return Fail("cannot create the folder " + shownFolder);
-    for (const Extraction& x : plan)
-        ExtractMember(&clPack, x);
+    // Every destination of the whole archive is a name of its own (later
+    // members of a name are left out), so they are written on all threads;
+    // named members may repeat and are written one after another.
+    RunItems(args.operands.size() == 1 ? nThreads : 1, plan.size(),
+             [&](size_t i) { ExtractMember(&clPack, plan[i]); });
     return g_nProblems ? 1 : 0;
 }
 

@@ -6,20 +6,28 @@
 #include "codec/czlib.h"
 #include "container/clist.h"
 #include "file/path.h"
+#include "pack/pack_index.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
 #include <new>
 #include <stdio.h>
 #include <string.h>
+#include <atomic>
+#include <thread>
+#include <vector>
 
-CPack::CPack() : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
+CPack::CPack()
+    : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
+      m_nThreads(1)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Init();
 }
 
-CPack::CPack(const char* lpszPath) : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL)
+CPack::CPack(const char* lpszPath)
+    : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
+      m_nThreads(1)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Open(lpszPath);
@@ -36,7 +44,9 @@ int CPack::Init()
     m_pSlide = new (std::nothrow) CSlide;
     m_pHuffman = new (std::nothrow) CHuffman;
     m_pZlib = new (std::nothrow) CZlib;
-    bool bOk = m_pSlide && m_pHuffman && m_pZlib;
+    m_pIndex = new (std::nothrow) PackIndex;
+    m_pCodecPool = new (std::nothrow) PackCodecPool;
+    bool bOk = m_pSlide && m_pHuffman && m_pZlib && m_pIndex && m_pCodecPool;
     for (int i = 0; i < PACK_HASH_SIZE && bOk; i++)
         bOk = (m_pHashList[i] = new (std::nothrow) CList) != NULL;
     if (bOk)
@@ -71,6 +81,15 @@ void CPack::Clear()
     m_pHuffman = NULL;
     delete m_pZlib;
     m_pZlib = NULL;
+    delete m_pIndex;
+    m_pIndex = NULL;
+    delete m_pCodecPool;
+    m_pCodecPool = NULL;
+}
+
+void CPack::SetThreads(int nThreads)
+{
+    m_nThreads = nThreads < 0 ? 0 : nThreads;
 }
 
 int CPack::Hash(const char* lpszName)
@@ -84,38 +103,35 @@ int CPack::Hash(const char* lpszName)
     return h & 0x3FF;
 }
 
+// Both answer what walking the name's bucket would: the first member
+// entered under the name, and the first of them stored without compression.
 PackMember* CPack::Find(const char* lpszName)
 {
-    CList* pBucket = m_pHashList[Hash(lpszName)];
-    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext())
-        if (CompareNoCase(p->szName, lpszName) == 0)
-            return p;
-    return NULL;
+    return m_pIndex->Find(lpszName);
 }
 
 int CPack::GetSourcePath(char* lpszPath, const char* lpszName)
 {
-    CList* pBucket = m_pHashList[Hash(lpszName)];
-    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext()) {
-        if (p->nMethod == PACK_STORE && CompareNoCase(p->szName, lpszName) == 0) {
-            strcpy(lpszPath, p->szPackPath);
-            return 1;
-        }
-    }
-    return 0;
+    PackMember* p = m_pIndex->FindStored(lpszName);
+    if (!p)
+        return 0;
+    strcpy(lpszPath, p->szPackPath);
+    return 1;
 }
 
 int CPack::Enter(const PackMember& member)
 {
-    PackMember* p = new (std::nothrow) PackMember(member);
+    PackMember* p = m_pIndex->Reserve() ? new (std::nothrow) PackMember(member) : NULL;
     if (!p)
         return 0;
     CList* pBucket = m_pHashList[Hash(p->szName)];
     int nBucket = pBucket->GetCount(), nAll = m_pAllList->GetCount();
     pBucket->AddTail(p);
     m_pAllList->AddTail(p);
-    if (pBucket->GetCount() == nBucket + 1 && m_pAllList->GetCount() == nAll + 1)
+    if (pBucket->GetCount() == nBucket + 1 && m_pAllList->GetCount() == nAll + 1) {
+        m_pIndex->Enter(p);
         return 1;
+    }
     // Out of memory for a node: undo whatever half was linked.
     if (pBucket->GetCount() != nBucket)
         pBucket->Remove(p);
@@ -136,4 +152,67 @@ bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)
     bool bSep = nLen > 0 && !IsSeparatorAt(lpszFolder, (int)nLen - 1);
     int n = snprintf(lpszDst, MAX_PATH, "%s%s%s", lpszFolder, bSep ? "\\" : "", lpszName);
     return n > 0 && n < MAX_PATH;
+}
+
+PackCodecPool::PackCodecPool() : m_pFree(NULL) {}
+
+PackCodecPool::~PackCodecPool()
+{
+    while (PackCodecs* p = m_pFree) {
+        m_pFree = p->pNext;
+        delete p;
+    }
+}
+
+PackCodecs* PackCodecPool::Take()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (PackCodecs* p = m_pFree) {
+            m_pFree = p->pNext;
+            return p;
+        }
+    }
+    return new (std::nothrow) PackCodecs;
+}
+
+void PackCodecPool::Give(PackCodecs* pCodecs)
+{
+    if (!pCodecs)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    pCodecs->pNext = m_pFree;
+    m_pFree = pCodecs;
+}
+
+int ResolveThreads(int nThreads)
+{
+    if (nThreads >= 1)
+        return nThreads;
+    unsigned nCores = std::thread::hardware_concurrency();
+    return nCores ? (int)nCores : 1;
+}
+
+void RunOnThreads(int nThreads, const std::function<void(int nWorker)>& fnWork)
+{
+    std::vector<std::thread> threads;
+    for (int i = 1; i < ResolveThreads(nThreads); i++) {
+        try {
+            threads.emplace_back(fnWork, i);
+        } catch (const std::exception&) {
+            break; // no thread, or no memory for one: fewer workers
+        }
+    }
+    fnWork(0);
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+void RunItems(int nThreads, size_t nItems, const std::function<void(size_t nItem)>& fnItem)
+{
+    std::atomic<size_t> next(0);
+    RunOnThreads(nThreads, [&](int) {
+        for (size_t i; (i = next++) < nItems;)
+            fnItem(i);
+    });
 }

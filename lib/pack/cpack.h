@@ -23,8 +23,16 @@
 // can hold, every block inside the data area, a known method, names that
 // are terminated plain file names. A damaged archive adds nothing.
 //
-// Results are 1 for success and 0 for failure. A CPack is used by one
-// thread at a time: even lookups move a list cursor.
+// Lookups go through an index beside the buckets and cost the same at a
+// million members as at a thousand; the buckets keep their order and are
+// what a caller walking them sees.
+//
+// Results are 1 for success and 0 for failure. Lookups and reads (Find,
+// GetSourcePath, OpenMemberFile, ReadMember, CFile::OpenPack) may run on
+// several threads at once, each with codecs of its own, as long as nothing
+// enters, preloads or clears members meanwhile and nobody walks the lists
+// on another thread; everything else is for one thread at a time. Save and
+// ExtractAll run threads of their own inside the call (SetThreads).
 #ifndef PACK_CPACK_H
 #define PACK_CPACK_H
 
@@ -35,6 +43,9 @@ class CList;
 class CSlide;
 class CHuffman;
 class CZlib;
+class PackIndex;
+class PackCodecPool;
+struct PackCodecs;
 
 #define PACK_STORE 0
 #define PACK_SLIDE 1
@@ -122,10 +133,23 @@ public:
     // touches the disk.
     void Preload();
 
+    // How many threads Save and ExtractAll use, the caller's included; 0
+    // means one per core. The default is 1: everything on the caller's
+    // thread, as without threads. Kept across Open and Init.
+    void SetThreads(int nThreads);
+
     // Writes the catalogue as a new archive with one method for all
     // members. The archive appears under lpszFileName only when complete;
     // on any failure nothing is left behind and 0 is returned. A member
     // whose source cannot be opened is left out.
+    //
+    // With several threads, members are read and encoded on all of them at
+    // once while the caller's thread writes them in catalogue order and
+    // calls lpfnProgress, so the archive is byte for byte the one thread's
+    // and the calls come in the same order. Memory: the directory (76 bytes
+    // a member) plus at most 2 x threads members in flight beyond the one
+    // being written, each holding its content and encoding room (about 2.2
+    // times its size) while it is encoded and its coded block after.
     int Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProgress, void* lpUserData);
     // Room that guarantees an encoder of the method never runs short for
     // dwSize bytes, plus one byte: a result that fills it means cut.
@@ -134,6 +158,11 @@ public:
     // Writes every member into a folder, each named after the member.
     // Returns 0 at the first file that cannot be written, and 0 after the
     // others are written when a member could not be read.
+    //
+    // With several threads members are read, decoded and written at once,
+    // and the files and the result are those of one thread, except that a
+    // stop at an unwritable file may come after later members were
+    // written.
     int ExtractAll(const char* lpszFolder);
 
     CList* m_pAllList;
@@ -143,22 +172,16 @@ public:
     CZlib* m_pZlib;
 
 private:
+    PackIndex* m_pIndex;
+    PackCodecPool* m_pCodecPool;
+    int m_nThreads;
+
     // Appends a copy of the record to its bucket and to the list of all
     // members. Returns 0 when memory runs out (nothing entered).
     int Enter(const PackMember& member);
     // Checks and enters the archive open in pFile.
     int AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszResName,
                    const char* lpszResType);
-    // Opens the file, memory block or resource that holds the member.
-    int OpenContainer(const PackMember* pMember, CFile* pFile);
-    // Reads the member's content (dwOrgSize bytes) from its open container
-    // into pDest, decoding it. Returns 0 for a short read or a block that
-    // the codec finds damaged.
-    int ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest);
-    int Decode(int nMethod, BYTE* pDest, DWORD dwOrgSize, const BYTE* pBlock, DWORD dwPackSize);
-    // Encodes a content into a new block; returns it (null when out of
-    // memory or when the encoder ran out of room) and its size.
-    BYTE* Encode(int nMethod, const BYTE* pContent, DWORD dwSize, DWORD* pdwPackSize);
 };
 
 #endif

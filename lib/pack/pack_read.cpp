@@ -7,6 +7,7 @@
 #include "container/clist.h"
 #include "file/cfile.h"
 #include "file/path.h"
+#include "pack/pack_index.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
 
@@ -98,11 +99,14 @@ bool IsPlainName(const char* lpszName)
     size_t nLen = strlen(lpszName);
     if (!nLen || lpszName[nLen - 1] == '.' || lpszName[nLen - 1] == ' ' || IsDeviceName(lpszName))
         return false;
+    bool bAfterLead = false;
     for (size_t i = 0; i < nLen; i++) {
         BYTE c = (BYTE)lpszName[i];
         // '|' and '\\' may be the second byte of a double-byte character;
-        // the other forbidden bytes lie below every such byte.
-        bool bSingle = PlatMbsByteType(lpszName, i) != PLAT_MBC_TRAIL;
+        // the other forbidden bytes lie below every such byte. One walk
+        // from the start keeps to the characters' boundaries.
+        bool bSingle = !bAfterLead;
+        bAfterLead = bSingle && PlatIsLeadByte(c);
         if (c < 0x20 || strchr("<>:\"/?*", c) || (bSingle && (c == '|' || c == '\\')))
             return false;
     }
@@ -207,6 +211,10 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
         if (!bSizeFits && !(dwMethod == PACK_HUFFMAN && IsSingleLeafTree(pFile, dwOffset, dwPackSize)))
             goto done;
     }
+    // Room in the name index for every member at once, rather than growing
+    // it step by step.
+    if (!m_pIndex->Reserve(dwCount))
+        goto done;
     for (DWORD i = 0; i < dwCount; i++) {
         const BYTE* pRec = pDir + i * DIR_ENTRY_SIZE;
         PackMember member;
@@ -303,7 +311,7 @@ int CPack::OpenMemberFile(const char* lpszName, HANDLE* phFile)
     return pMember ? OpenMemberFile(pMember, phFile) : 0;
 }
 
-int CPack::OpenContainer(const PackMember* pMember, CFile* pFile)
+int OpenContainer(const PackMember* pMember, CFile* pFile)
 {
     if (pMember->lpData)
         // A block of 0 bytes would open unbounded; nothing is read from it.
@@ -313,7 +321,29 @@ int CPack::OpenContainer(const PackMember* pMember, CFile* pFile)
     return pFile->OpenResource(pMember->szResName, pMember->szResType);
 }
 
-int CPack::ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest)
+namespace {
+
+int Decode(int nMethod, BYTE* pDest, DWORD dwOrgSize, const BYTE* pBlock, DWORD dwPackSize, PackCodecs* pCodecs)
+{
+    switch (nMethod) {
+    case PACK_SLIDE:
+        // The stream carries no end mark: one that stops early is cut.
+        return pCodecs->clSlide.Decompress(pDest, dwOrgSize, pBlock, dwPackSize) == dwOrgSize;
+    case PACK_HUFFMAN:
+        // A Huffman stream always yields the size asked for; damage cannot
+        // be told from the bytes.
+        pCodecs->clHuffman.Decompress(pDest, dwOrgSize, pBlock, dwPackSize);
+        return 1;
+    case PACK_ZLIB:
+        return pCodecs->clZlib.DecompressChecked(pDest, dwOrgSize, pBlock, dwPackSize) == dwOrgSize;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+int ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest, PackCodecs* pCodecs)
 {
     // An empty member is empty whatever its block holds.
     if (pMember->dwOrgSize == 0)
@@ -325,35 +355,19 @@ int CPack::ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest)
     if (!pBlock)
         return 0;
     int nResult = pFile->Read(pBlock, pMember->dwPackSize) == pMember->dwPackSize &&
-                  Decode(pMember->nMethod, pDest, pMember->dwOrgSize, pBlock, pMember->dwPackSize);
+                  Decode(pMember->nMethod, pDest, pMember->dwOrgSize, pBlock, pMember->dwPackSize, pCodecs);
     delete[] pBlock;
     return nResult;
 }
 
-int CPack::Decode(int nMethod, BYTE* pDest, DWORD dwOrgSize, const BYTE* pBlock, DWORD dwPackSize)
-{
-    switch (nMethod) {
-    case PACK_SLIDE:
-        // The stream carries no end mark: one that stops early is cut.
-        return m_pSlide->Decompress(pDest, dwOrgSize, pBlock, dwPackSize) == dwOrgSize;
-    case PACK_HUFFMAN:
-        // A Huffman stream always yields the size asked for; damage cannot
-        // be told from the bytes.
-        m_pHuffman->Decompress(pDest, dwOrgSize, pBlock, dwPackSize);
-        return 1;
-    case PACK_ZLIB:
-        return m_pZlib->DecompressChecked(pDest, dwOrgSize, pBlock, dwPackSize) == dwOrgSize;
-    default:
-        return 0;
-    }
-}
-
 int CPack::ReadMember(PackMember* pMember, BYTE** ppBuffer)
 {
+    // A codec set of its own, so that reads may run on several threads.
+    PackCodecs* pCodecs = m_pCodecPool->Take();
     CFile clFile;
-    if (!OpenContainer(pMember, &clFile))
-        return 0;
-    return ReadContent(pMember, &clFile, *ppBuffer);
+    int nResult = pCodecs && OpenContainer(pMember, &clFile) && ReadContent(pMember, &clFile, *ppBuffer, pCodecs);
+    m_pCodecPool->Give(pCodecs);
+    return nResult;
 }
 
 int CPack::ReadMember(const char* lpszName, BYTE** ppBuffer)

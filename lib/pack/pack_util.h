@@ -3,7 +3,13 @@
 #ifndef PACK_PACK_UTIL_H
 #define PACK_PACK_UTIL_H
 
+#include "codec/chuffman.h"
+#include "codec/cslide.h"
+#include "codec/czlib.h"
 #include "platform/wintypes.h"
+
+#include <functional>
+#include <mutex>
 
 // The format's limit, one rule for reader and writer: offsets and the
 // directory's length are 32-bit, so a whole archive, its 4-byte trailer
@@ -13,5 +19,56 @@ bool ArchiveLengthFits(QWORD qwLength);
 // path + a separator (unless it is empty or ends in one) + name, if it
 // fits in MAX_PATH.
 bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName);
+
+class CFile;
+struct PackMember;
+struct PackCodecs;
+
+// Opens the file, memory block or resource that holds the member.
+int OpenContainer(const PackMember* pMember, CFile* pFile);
+// Reads the member's content (dwOrgSize bytes) from its open container
+// into pDest, decoding it. Returns 0 for a short read or a block that the
+// codec finds damaged.
+int ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest, PackCodecs* pCodecs);
+// Encodes a content into a new block; returns it (null when out of memory
+// or when the encoder ran out of room) and its size.
+BYTE* EncodeBlock(int nMethod, const BYTE* pContent, DWORD dwSize, DWORD* pdwPackSize, PackCodecs* pCodecs);
+
+// The three codecs, for one thread at a time.
+struct PackCodecs {
+    CSlide clSlide;
+    CHuffman clHuffman;
+    CZlib clZlib;
+    PackCodecs* pNext; // in the pool's list of free sets
+};
+
+// Codec sets for the threads that read or write members at once: each
+// takes a set of its own for as long as it codes and gives it back; a set
+// given back serves the next taker, and all go with the pool.
+class PackCodecPool {
+public:
+    PackCodecPool();
+    ~PackCodecPool();
+    // A set for the caller alone, or null when memory runs out.
+    PackCodecs* Take();
+    void Give(PackCodecs* pCodecs);
+
+private:
+    std::mutex m_mutex;
+    PackCodecs* m_pFree;
+};
+
+// The thread count a caller asked for made real: below 1, one per core.
+int ResolveThreads(int nThreads);
+
+// Runs fnWork(0) on the caller's thread and fnWork(1) .. fnWork(n - 1) on
+// threads of their own, n = ResolveThreads(nThreads), and returns when all
+// have returned. Threads the system refuses are left out, so fnWork(0) must
+// be able to finish the work alone.
+void RunOnThreads(int nThreads, const std::function<void(int nWorker)>& fnWork);
+
+// Runs fnItem(0) .. fnItem(nItems - 1), each once, taken in that order by
+// the threads of RunOnThreads.
+void RunItems(int nThreads, size_t nItems, const std::function<void(size_t nItem)>& fnItem);
 
 #endif

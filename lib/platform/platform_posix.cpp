@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <pthread.h>
 #include <signal.h>
 #include <dirent.h>
@@ -313,11 +314,16 @@ struct TempSlot {
     char szHost[4096];
 };
 TempSlot g_aTempSlots[TEMP_SLOTS];
+// Threads register and forget at once (a threaded extraction): the lock
+// keeps one from reading a name another is rewriting. The signal handler
+// takes no lock; it reads only live slots.
+std::mutex g_tempLock;
 
 void RegisterTemp(const std::string& host)
 {
     if (host.size() >= sizeof(g_aTempSlots[0].szHost))
         return;
+    std::lock_guard<std::mutex> lock(g_tempLock);
     for (TempSlot& slot : g_aTempSlots) {
         int nFree = 0;
         if (slot.nState.compare_exchange_strong(nFree, 1)) {
@@ -364,6 +370,7 @@ void PlatForgetTempFile(const char* lpszName)
     std::string host;
     if (!ToHostPath(lpszName, &host))
         return;
+    std::lock_guard<std::mutex> lock(g_tempLock);
     for (TempSlot& slot : g_aTempSlots) {
         if (slot.nState.load() == 2 && host == slot.szHost) {
             slot.nState.store(0);

@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <mutex>
 #include <string>
 
 static const UINT CP_LIBRARY = 932;
@@ -77,6 +78,10 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
 static const int TEMP_SLOTS = 64;
 static volatile LONG g_anTempState[TEMP_SLOTS]; // 0 free, 1 being written, 2 live
 static WCHAR g_aszTempNames[TEMP_SLOTS][MAX_PATH];
+// Threads register and forget at once (a threaded extraction): the lock
+// keeps one from reading a name another is rewriting. The console handler
+// takes no lock; it reads only live slots.
+static std::mutex g_tempLock;
 
 static BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
 {
@@ -99,12 +104,14 @@ HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
     // waits for it; it goes live only once the file is there.
     std::wstring name = PlatWide(lpszName);
     int nSlot = -1;
+    std::unique_lock<std::mutex> lock(g_tempLock);
     for (int i = 0; bTemporary && name.size() < MAX_PATH && nSlot < 0 && i < TEMP_SLOTS; i++) {
         if (InterlockedCompareExchange(&g_anTempState[i], 1, 0) == 0) {
             wcscpy(g_aszTempNames[i], name.c_str());
             nSlot = i;
         }
     }
+    lock.unlock();
     // CREATE_NEW fails for any existing name, a symbolic link included.
     HANDLE hFile = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
@@ -116,6 +123,7 @@ HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
 void PlatForgetTempFile(const char* lpszName)
 {
     std::wstring name = PlatWide(lpszName);
+    std::lock_guard<std::mutex> lock(g_tempLock);
     for (int i = 0; i < TEMP_SLOTS; i++) {
         if (g_anTempState[i] == 2 && name == g_aszTempNames[i]) {
             InterlockedExchange(&g_anTempState[i], 0);

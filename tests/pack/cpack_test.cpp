@@ -12,9 +12,12 @@
 #include "support/scratch.h"
 
 #include <algorithm>
+#include <ctype.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <string.h>
 #include <string>
+#include <thread>
 #include <vector>
 #ifndef _WIN32
 #include <unistd.h>
@@ -152,6 +155,7 @@ struct Call {
     std::string name;
     DWORD dwDone, dwTotal, dwPackSize;
     void* pUser;
+    std::thread::id thread = std::this_thread::get_id();
 };
 
 void RecordCall(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal, DWORD dwPackSize, void* pUser)
@@ -289,6 +293,62 @@ TEST(PackSave, DuplicateNamesAreKeptAndTheFirstIsFound)
     std::string data;
     ASSERT_TRUE(ReadWholeMember(&clRead, clRead.Find("SAME.TXT"), &data));
     EXPECT_EQ("from one", data);
+}
+
+// Many members of every kind Save meets (loose files of many sizes, a
+// source gone, a repeated name, members of an archive file to repack) and
+// more threads than cores: the archive and the progress calls must be the
+// single thread's, the calls made on the caller's thread. A member that
+// cannot be read fails the whole Save and leaves nothing behind.
+TEST(PackSave, ThreadsWriteTheSingleThreadArchive)
+{
+    ScratchDir dir("save_threads");
+    std::vector<Source> sources = Sources();
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; i++)
+        names.push_back("f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin"));
+    for (int i = 0; i < 40; i++)
+        sources.push_back({ names[i].c_str(), i % 3 ? Pattern(i * 997 % 20000, i) : std::string(i * 3001, 'x') });
+    sources.push_back({ "dup\\text.txt", "a second text.txt" });
+    WriteSources(dir, sources);
+    CPack clSource;
+    ASSERT_EQ(1, clSource.AddFolder(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clSource.Save(dir.Path("in.pac").c_str(), PACK_HUFFMAN, NULL, NULL));
+
+    CPack clPack;
+    ASSERT_EQ(1, clPack.AddFolder(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.OpenArchive(dir.Path("in.pac").c_str()));
+    ASSERT_EQ(1, clPack.AddFile(dir.Path("src\\f1.txt").c_str()));
+    RemoveTree(dir.Path("src\\f1.txt"));
+    for (int nMethod = PACK_STORE; nMethod <= PACK_ZLIB; nMethod++) {
+        std::string archives[2];
+        std::vector<Call> calls[2];
+        for (int k = 0; k < 2; k++) {
+            clPack.SetThreads(k ? 3 : 1);
+            std::string out = dir.Path("out" + std::to_string(k) + ".pac");
+            ASSERT_EQ(1, clPack.Save(out.c_str(), nMethod, RecordCall, &calls[k])) << nMethod;
+            ASSERT_TRUE(ReadWholeFile(out, &archives[k]));
+        }
+        EXPECT_TRUE(archives[0] == archives[1]) << "method " << nMethod;
+        ASSERT_EQ(calls[0].size(), calls[1].size()) << nMethod;
+        for (size_t i = 0; i < calls[0].size(); i++) {
+            const Call &a = calls[0][i], &b = calls[1][i];
+            EXPECT_TRUE(a.name == b.name && a.dwDone == b.dwDone && a.dwTotal == b.dwTotal &&
+                        a.dwPackSize == b.dwPackSize)
+                << "call " << i << " method " << nMethod;
+            EXPECT_EQ(std::this_thread::get_id(), b.thread);
+        }
+    }
+
+    std::vector<RawMember> bad = { { "bad.bin", 100, std::string(10, 'x') } };
+    ASSERT_TRUE(WriteWholeFile(dir.Path("bad.pac"), BuildArchive(PACK_ZLIB, bad)));
+    ASSERT_EQ(1, clPack.OpenArchive(dir.Path("bad.pac").c_str()));
+    clPack.SetThreads(3);
+    EXPECT_EQ(0, clPack.Save(dir.Path("failed.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst(dir.Path("failed.pac*").c_str(), &fd);
+    EXPECT_EQ(nullptr, hFind);
+    PlatFindClose(hFind);
 }
 
 TEST(PackSave, NamesDifferingOnlyInASecondByteAreTwoMembers)
@@ -480,6 +540,66 @@ TEST(PackOpen, LookupIgnoresLetterCaseAndFindsTheFirstArchive)
     EXPECT_EQ(0, clRead.GetSourcePath(path, "abc.txt"));
 }
 
+// What a lookup must answer: the first member of the name's bucket equal
+// to it under the case rule, and for GetSourcePath the first such member
+// that is stored.
+static PackMember* WalkBucket(CPack* pPack, const char* lpszName, bool bStoredOnly)
+{
+    CList* pBucket = pPack->m_pHashList[CPack::Hash(lpszName)];
+    for (PackMember* p = (PackMember*)pBucket->GetFirst(); p; p = (PackMember*)pBucket->GetNext())
+        if ((!bStoredOnly || p->nMethod == PACK_STORE) && CompareNoCase(p->szName, lpszName) == 0)
+            return p;
+    return nullptr;
+}
+
+// Random catalogues of many archives, every method, names drawn from a
+// small pool of pieces so that duplicates, letter-case variants and
+// double-byte characters whose trail bytes are letters (ア 83 41 and
+// ヂ 83 61, ソ 83 5C) abound; then every name and case variants of it are
+// looked up both ways.
+TEST(PackOpen, IndexAnswersAsTheBucketWalk)
+{
+    static const char* const PIECES[] = { "a", "A", "b", "B", "z", "\x83\x41", "\x83\x61", "\x83\x5c", "1", "_" };
+    ScratchDir dir("index_walk");
+    unsigned x = 12345;
+    auto Next = [&x](unsigned n) { return (x = x * 1103515245u + 12345u) / 65536 % n; };
+    for (int nRound = 0; nRound < 3; nRound++) {
+        CPack clPack;
+        std::vector<std::string> queries;
+        for (int a = 0; a < 12; a++) {
+            std::vector<RawMember> members;
+            for (int m = 0, nCount = 1 + (int)Next(80); m < nCount; m++) {
+                std::string name;
+                for (int k = 0, nPieces = 1 + (int)Next(3); k < nPieces; k++)
+                    name += PIECES[Next(10)];
+                members.push_back({ name, 0, "" });
+                queries.push_back(name);
+            }
+            std::string path = dir.Path("a" + std::to_string(nRound * 100 + a) + ".pac");
+            ASSERT_TRUE(WriteWholeFile(path, BuildArchive(Next(4), members)));
+            ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
+        }
+        for (size_t i = 0, n = queries.size(); i < n; i++) {
+            std::string variant = queries[i];
+            for (char& c : variant)
+                if (isalpha((unsigned char)c) && Next(2))
+                    c ^= 0x20;
+            queries.push_back(variant);
+            queries.push_back(variant + "b");
+        }
+        for (const std::string& name : queries) {
+            const char* q = name.c_str();
+            ASSERT_EQ(WalkBucket(&clPack, q, false), clPack.Find(q)) << name;
+            PackMember* pStored = WalkBucket(&clPack, q, true);
+            char path[MAX_PATH] = "";
+            ASSERT_EQ(pStored ? 1 : 0, clPack.GetSourcePath(path, q)) << name;
+            if (pStored) {
+                ASSERT_STREQ(pStored->szPackPath, path) << name;
+            }
+        }
+    }
+}
+
 TEST(PackRead, InPlaceOnlyForStoredMembersOfFiles)
 {
     ScratchDir dir("read_inplace");
@@ -648,6 +768,57 @@ TEST(PackFile, ExtractAllWithOrWithoutTrailingSeparator)
     CPack clAfter;
     ASSERT_EQ(1, clAfter.Open(dir.Path("src\\").c_str()));
     EXPECT_EQ(sources.size(), (size_t)clAfter.m_pAllList->GetCount());
+}
+
+// The files of a folder and their contents.
+static std::map<std::string, std::string> FolderFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    PlatFindData fd;
+    HANDLE hFind = PlatFindFirst((folder + "\\*").c_str(), &fd);
+    for (bool bMore = hFind != nullptr; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            EXPECT_TRUE(ReadWholeFile(folder + "\\" + fd.cFileName, &files[fd.cFileName])) << fd.cFileName;
+        }
+    }
+    PlatFindClose(hFind);
+    return files;
+}
+
+// Many members, names repeated exactly and in another letter case, and
+// damaged members: several threads write the files one thread writes and
+// give the same result.
+TEST(PackFile, ExtractAllOnThreadsWritesWhatOneThreadWrites)
+{
+    ScratchDir dir("file_extract_threads");
+    std::vector<Source> sources = Sources();
+    std::vector<std::string> names;
+    for (int i = 0; i < 30; i++)
+        names.push_back("g" + std::to_string(i) + ".dat");
+    for (int i = 0; i < 30; i++)
+        sources.push_back({ names[i].c_str(), Pattern(i * 1777 % 30000, i) });
+    WriteSources(dir, sources);
+    CPack clPack;
+    ASSERT_EQ(1, clPack.Open(dir.Path("src\\").c_str()));
+    ASSERT_EQ(1, clPack.Save(dir.Path("a.pac").c_str(), PACK_ZLIB, NULL, NULL));
+    std::vector<RawMember> later = { { "TEXT.TXT", 4, "TEXT" }, { "g3.dat", 5, "again" }, { "G4.DAT", 3, "new" } };
+    ASSERT_TRUE(WriteWholeFile(dir.Path("b.pac"), BuildArchive(PACK_STORE, later)));
+    std::vector<RawMember> bad = { { "bad.bin", 100, std::string(10, 'x') } };
+    ASSERT_TRUE(WriteWholeFile(dir.Path("c.pac"), BuildArchive(PACK_ZLIB, bad)));
+    for (const char* archive : { "a.pac", "b.pac", "c.pac", "a.pac" })
+        ASSERT_EQ(1, clPack.OpenArchive(dir.Path(archive).c_str()));
+
+    std::map<std::string, std::string> files[2];
+    for (int k = 0; k < 2; k++) {
+        std::string out = dir.Path("out" + std::to_string(k));
+        ASSERT_EQ(1, CreateDirectories(out.c_str()));
+        clPack.SetThreads(k ? 3 : 1);
+        EXPECT_EQ(0, clPack.ExtractAll(out.c_str())) << "bad.bin cannot be read";
+        files[k] = FolderFiles(out);
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+    EXPECT_EQ(0u, files[1].count("bad.bin"));
+    EXPECT_TRUE(files[1]["g3.dat"] == Pattern(3 * 1777, 3)) << "the first g3.dat";
 }
 
 // Host name of a path inside the scratch folder (relative, ASCII).

@@ -69,10 +69,18 @@ run "$@" create dup.pac dup && grep -q 'same.txt is packed twice' err.txt || fai
 mkdir -p dev && printf x >dev/nul.txt
 run "$@" create dev.pac dev; [ $? -eq 1 ] && grep -q 'nul.txt: left out' err.txt || fail "a device name was packed"
 
+# Threads change nothing but speed: the same archive, files and reports.
+run "$@" create -j 1 --method slide j1.pac tree && run "$@" create -j 3 --method slide j3.pac tree &&
+  cmp -s j1.pac j3.pac || fail "create -j 3 differs from -j 1"
+run "$@" extract -j 3 -C out_j3 zlib.pac && diff -r out_j3 out_zlib >/dev/null || fail "extract -j 3"
+run "$@" create -j 0 x.pac tree; [ $? -eq 2 ] || fail "-j 0 accepted"
+
 # A damaged archive is reported, and a failed create leaves nothing behind.
 cp zlib.pac bad.pac
 printf 'XXXXXXXX' | dd of=bad.pac bs=1 seek=20 conv=notrunc 2>/dev/null
-run "$@" test bad.pac; [ $? -eq 1 ] && grep -q 'damaged' err.txt || fail "test a damaged archive"
+run "$@" test -j 1 bad.pac; [ $? -eq 1 ] && grep -q 'damaged' err.txt || fail "test a damaged archive"
+cp err.txt err1.txt
+run "$@" test -j 3 bad.pac; [ $? -eq 1 ] && cmp -s err.txt err1.txt || fail "test -j 3 reports otherwise"
 run "$@" create --method zip x.pac tree; [ $? -eq 2 ] || fail "create with an unknown method"
 run "$@" create nofolder/x.pac tree; [ $? -eq 1 ] || fail "create into a missing folder"
 ls nofolder 2>/dev/null && fail "create left something behind"
