@@ -821,6 +821,7 @@ TEST(PackFile, ExtractAllOnThreadsWritesWhatOneThreadWrites)
     EXPECT_TRUE(files[1]["g3.dat"] == Pattern(3 * 1777, 3)) << "the first g3.dat";
 }
 
+#ifndef _WIN32
 // Host name of a path inside the scratch folder (relative, ASCII).
 std::string HostName(std::string path)
 {
@@ -829,6 +830,7 @@ std::string HostName(std::string path)
             c = '/';
     return path;
 }
+#endif
 
 TEST(PackFile, TemporaryFilesNeverMeetAnotherFile)
 {
