@@ -7,7 +7,7 @@ set -e
 packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
   libbenchmark-dev liblz4-dev zlib1g-dev mingw-w64 libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb x11-utils fonts-ipafont-gothic imagemagick locales
-  dict-gcide pigz python3 pkg-config"
+  dict-gcide pigz python3 pkg-config strace"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
