@@ -658,9 +658,13 @@ void PlatFindClose(HANDLE hFind)
 DWORD PlatGetFullPathName(const char* lpszPath, DWORD dwBufSize, char* lpszBuf, char** ppFilePart)
 {
     std::string path = lpszPath, cwd;
-    if (path.empty() || !CurrentDirectory(&cwd))
+    if (path.empty())
         return 0;
     bool bDrive = path.size() >= 2 && path[1] == ':';
+    // A full path needs no current folder, which may be gone or have no
+    // library form.
+    if (!(bDrive && path.size() >= 3 && path[2] == '\\') && !CurrentDirectory(&cwd))
+        return 0;
     std::string root, rest;
     if (bDrive && path.size() >= 3 && path[2] == '\\') {
         root = path.substr(0, 2);

@@ -158,6 +158,7 @@ TEST(ForeignNames, FlaggedInFindDataAndRefusedAsOnePath)
     ASSERT_TRUE(SetHostCurrentDirectory(jose));
     EXPECT_EQ(0u, PlatGetCurrentDirectory(MAX_PATH, buf));
     EXPECT_EQ(0u, PlatGetFullPathName("data", MAX_PATH, buf, NULL));
+    EXPECT_NE(0u, PlatGetFullPathName(before, MAX_PATH, buf, NULL)) << "a full path needs no current folder";
     CFile clFile;
     EXPECT_EQ(1, clFile.Open("here.txt", 1));
     clFile.Close();
