@@ -36,20 +36,19 @@ static QWORD WholeClusters(QWORD qwBytes, DWORD dwClusterBytes)
     return (qwBytes / dwClusterBytes + (qwBytes % dwClusterBytes ? 1 : 0)) * dwClusterBytes;
 }
 
-// Whether two record paths name the same file to the updater: letters A to
-// Z as a to z, as the uninstall list matches, and a slash as a backslash,
-// as the OS reads it (0x2F is never a second byte in code page 932).
+// Whether two record paths name the same file to the updater: names as
+// the uninstall list matches them, and a slash as a backslash, as the OS
+// reads it (0x2F is never a second byte in code page 932).
 static int SamePath(const char* lpszA, const char* lpszB)
 {
-    for (;; lpszA++, lpszB++) {
-        unsigned char a = (unsigned char)*lpszA, b = (unsigned char)*lpszB;
-        a = a == '/' ? '\\' : (a >= 'A' && a <= 'Z' ? a + 0x20 : a);
-        b = b == '/' ? '\\' : (b >= 'A' && b <= 'Z' ? b + 0x20 : b);
-        if (a != b)
-            return 0;
-        if (!a)
-            return 1;
-    }
+    char lpszX[MAX_PATH], lpszY[MAX_PATH];
+    snprintf(lpszX, sizeof(lpszX), "%s", lpszA);
+    snprintf(lpszY, sizeof(lpszY), "%s", lpszB);
+    for (char* p = lpszX; (p = strchr(p, '/')) != NULL; p++)
+        *p = '\\';
+    for (char* p = lpszY; (p = strchr(p, '/')) != NULL; p++)
+        *p = '\\';
+    return CompareNoCase(lpszX, lpszY) == 0;
 }
 
 // Root followed by a record's path, in a MAX_PATH buffer.

@@ -110,6 +110,13 @@ TEST(UpdateSpace, FollowsTheCopyInListOrder)
     EXPECT_EQ(20000 + ListFile(1), f.Needed({ { "dir.bin", 0 } }));
     EXPECT_EQ(50000 - 10 + 300000 + 50000,
               f.Needed({ { "d/dir.bin", 0 }, { "new.bin", 0 }, { "d\\dir.bin", 0 } }));
+    // Names that differ only in a second byte (two katakana) are two files.
+    for (const char* lpszName : { "\x83\x41.bin", "\x83\x61.bin" }) {
+        CFile clFile;
+        ASSERT_EQ(1, clFile.Open((f.source + lpszName).c_str(), 1));
+        ASSERT_EQ(1000u, clFile.WriteZero(1000));
+    }
+    EXPECT_EQ(2000 + ListFile(2), f.Needed({ { "\x83\x41.bin", 0 }, { "\x83\x61.bin", 0 } }));
     // Each file takes whole clusters.
     EXPECT_EQ(4096 + ListFile(1, 4096), f.Needed({ { "one.bin", 0xFFFFFFFF } }, 4096));
     // Sizes past 32 bits: sources of 4 GiB - 1 bytes, sparse where the
