@@ -788,3 +788,12 @@ void PlatSetStdoutBinary(void)
 }
 
 #endif
+
+#ifndef _WIN32
+#include "platform/host.h"
+
+bool PlatHostPath(const char* lpszPath, std::string* pOut)
+{
+    return ToHostPath(lpszPath, pOut);
+}
+#endif
