@@ -1,5 +1,7 @@
 #include "copyblocks.h"
 
+#include <vector>
+
 DWORD CopyPercent(QWORD qwPos, QWORD qwSize)
 {
     if (qwSize == 0)
@@ -9,29 +11,32 @@ DWORD CopyPercent(QWORD qwPos, QWORD qwSize)
     return (DWORD)(qwPos * 100 / qwSize);
 }
 
-// One block buffer for the whole run. A buffer taken and freed for every
-// block (as CopyFrom does) cost more than copying the block under Wine,
-// whose heap hands an allocation of this size back to the system when it
-// is freed: 0.5 s on a 315 MB tree whose plain copy took 0.3 s.
-static BYTE s_abBlock[COPY_BLOCK_SIZE];
-
 int CopyBlocks(CFile* pDest, CFile* pSource, const CopyCallbacks* pCallbacks)
 {
     // The whole size, not GetSize's low 32 bits, so that a file of 4 GiB
     // or more is not taken as complete after its first bytes.
-    QWORD qwSize = pSource->m_qwSize;
+    QWORD qwSize = pSource->GetSize64();
     QWORD qwCopied = 0;
     // An OS file's position is asked for once; each block moves it by what
     // was read. A block in memory is written from where it lies.
-    int bHandle = pSource->m_nType == CFILE_HANDLE;
+    int bHandle = pSource->GetType() == CFILE_HANDLE;
+    // A buffer taken and freed for every block (as CopyFrom does) cost
+    // more than copying the block under Wine, whose heap hands an
+    // allocation of this size back to the system when it is freed.
+    std::vector<BYTE> own;
+    BYTE* pBlock = pCallbacks->pBlock;
+    if (bHandle && !pBlock) {
+        own.resize(COPY_BLOCK_SIZE);
+        pBlock = own.data();
+    }
     QWORD qwPos = pSource->GetPos64();
     for (;;) {
         pCallbacks->pfnSetPercent(pCallbacks->pParam, CopyPercent(bHandle ? qwPos : pSource->GetPos64(), qwSize));
         DWORD dwCopied;
         if (bHandle) {
-            DWORD dwRead = pSource->Read(s_abBlock, COPY_BLOCK_SIZE);
+            DWORD dwRead = pSource->Read(pBlock, COPY_BLOCK_SIZE);
             qwPos += dwRead;
-            dwCopied = pDest->Write(s_abBlock, dwRead);
+            dwCopied = pDest->Write(pBlock, dwRead);
         } else {
             dwCopied = pDest->CopyFrom(pSource, COPY_BLOCK_SIZE);
         }

@@ -19,6 +19,12 @@ extern const char g_szFmtFilesInUse[];
 extern const char g_szFmtMoreFiles[];
 // Takes the install folder as the registry holds it.
 extern const char g_szFmtUnusableInstallFolder[];
+// Take the first path concerned (and the count of the others).
+extern const char g_szFmtCannotWrite[];
+// Takes the install folder.
+extern const char g_szFmtTooDeep[];
+// The progress dialog's label while the checks run.
+extern const char g_szMsgChecking[];
 
 // The name whose presence in the install folder marks the other edition.
 extern const char g_szEditionMarker[];

@@ -3,9 +3,11 @@
 #include "file/cfile.h"
 #include "file/path.h"
 #include "messages.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 
 #include <new>
+#include <stdio.h>
 #include <string.h>
 
 // Records a DWORD byte count can carry; larger lists are refused rather
@@ -31,52 +33,97 @@ static int IsTerminated(const char* lpszField, size_t nSize)
     return memchr(lpszField, 0, nSize) != NULL;
 }
 
+// Sets the reason a load failed, when the caller asked for one; returns 0.
+static int Refuse(std::string* pReason, const std::string& reason)
+{
+    if (pReason)
+        *pReason = reason;
+    return 0;
+}
+
+static std::string Numbered(const char* lpszFormat, unsigned long long n1, unsigned long long n2 = 0)
+{
+    char buf[160];
+    snprintf(buf, sizeof(buf), lpszFormat, n1, n2);
+    return buf;
+}
+
+// A record's path for a reason: at most its field, control bytes shown as
+// '?' (the reason may reach a terminal).
+static std::string RecordReason(DWORD dwIndex, const FileRecord* pRecord, const char* lpszProblem)
+{
+    std::string path(pRecord->szPath, strnlen(pRecord->szPath, MAX_PATH));
+    for (char& c : path)
+        if ((unsigned char)c < 0x20 || c == 0x7F)
+            c = '?';
+    return Numbered("record %llu", (unsigned long long)dwIndex + 1) + " (" + path + "): " + lpszProblem;
+}
+
 // Whether the file holds at least dwCount records behind its header:
 // checked before allocating, so a damaged count never asks for memory
 // the file cannot fill.
-static int RecordsFit(CFile* pFile, DWORD dwHeaderSize, DWORD dwCount)
+static int RecordsFit(CFile* pFile, DWORD dwHeaderSize, DWORD dwCount, std::string* pReason)
 {
-    if (dwCount > MAX_RECORDS || pFile->m_qwSize < dwHeaderSize)
-        return 0;
-    return (pFile->m_qwSize - dwHeaderSize) / sizeof(FileRecord) >= dwCount;
+    QWORD qwSize = pFile->GetSize64();
+    QWORD qwRoom = qwSize < dwHeaderSize ? 0 : (qwSize - dwHeaderSize) / sizeof(FileRecord);
+    if (dwCount <= MAX_RECORDS && qwRoom >= dwCount)
+        return 1;
+    return Refuse(pReason, Numbered("the header promises %llu records but the file holds %llu (damaged or cut short)",
+                                    dwCount, qwRoom));
 }
 
 // Cuts the title to MAX_TITLE_LENGTH bytes without splitting a
-// double-byte character.
-static void CutTitle(char* szTitle)
+// double-byte character; returns the length it had in its field.
+static size_t CutTitle(char* szTitle)
 {
+    size_t nStored = strnlen(szTitle, sizeof(((UpdateHeader*)0)->szTitle));
     szTitle[sizeof(((UpdateHeader*)0)->szTitle) - 1] = 0;
     if (strlen(szTitle) <= MAX_TITLE_LENGTH)
-        return;
+        return nStored;
     size_t nCut = MAX_TITLE_LENGTH;
     if (PlatMbsByteType(szTitle, nCut) == PLAT_MBC_TRAIL)
         nCut--;
     szTitle[nCut] = 0;
+    return nStored;
 }
 
-int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName)
+int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName, std::string* pReason, size_t* pnStoredTitle)
 {
     CFile clFile;
     if (!clFile.Open(lpszFileName, 0))
-        return 0;
+        return Refuse(pReason, std::string("cannot be opened: ") + PlatErrorText(PlatGetLastError()));
     UpdateHeader* pHeader = &pContext->update;
     if (clFile.Read(pHeader, sizeof(*pHeader)) != sizeof(*pHeader))
-        return 0;
+        return Refuse(pReason, "shorter than the 396-byte header of an update list");
     if (!IsTerminated(pHeader->szRegKey, sizeof(pHeader->szRegKey)) ||
         !IsTerminated(pHeader->szRegValue, sizeof(pHeader->szRegValue)))
-        return 0;
-    CutTitle(pHeader->szTitle);
-    if (!RecordsFit(&clFile, sizeof(*pHeader), pHeader->dwCount))
+        return Refuse(pReason, "the registry key or value name has no terminator (damaged, or not an update list)");
+    size_t nStored = CutTitle(pHeader->szTitle);
+    if (pnStoredTitle)
+        *pnStoredTitle = nStored;
+    if (!RecordsFit(&clFile, sizeof(*pHeader), pHeader->dwCount, pReason))
         return 0;
 
     DWORD dwCount = pHeader->dwCount;
     FileRecord* pRecords = new (std::nothrow) FileRecord[dwCount ? dwCount : 1];
     if (!pRecords)
-        return 0;
+        return Refuse(pReason, "out of memory");
     DWORD dwBytes = dwCount * (DWORD)sizeof(FileRecord);
     int bOk = clFile.Read(pRecords, dwBytes) == dwBytes;
-    for (DWORD i = 0; bOk && i < dwCount; i++)
-        bOk = IsSafeRecordPath(pRecords[i].szPath) && !IsUpdaterFileRecord(pRecords[i].szPath);
+    if (!bOk)
+        Refuse(pReason, "cannot be read");
+    for (DWORD i = 0; bOk && i < dwCount; i++) {
+        if (!IsSafeRecordPath(pRecords[i].szPath))
+            bOk = Refuse(pReason, RecordReason(i, &pRecords[i],
+                                               "the updater refuses this path (empty, absolute, a drive, \"..\", a "
+                                               "control character, an empty folder name, a cut character or a "
+                                               "name Windows forbids)"));
+        else if (IsUpdaterFileRecord(pRecords[i].szPath))
+            bOk = Refuse(pReason, RecordReason(i, &pRecords[i],
+                                               "the updater refuses this path: it names the updater's own "
+                                               "uninstall list, which its rewrite would overwrite, or a name of "
+                                               "its temporary copies (upd, 1-4 hex digits, .tmp), which it deletes"));
+    }
     if (!bOk) {
         delete[] pRecords;
         return 0;
@@ -86,30 +133,34 @@ int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName)
     return 1;
 }
 
-int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName)
+int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName, std::string* pReason)
 {
     CFile clFile;
     if (!clFile.Open(lpszFileName, 0))
-        return 0;
+        return Refuse(pReason, std::string("cannot be opened: ") + PlatErrorText(PlatGetLastError()));
     UninstallHeader* pHeader = &pContext->uninstall;
     if (clFile.Read(pHeader, sizeof(*pHeader)) != sizeof(*pHeader))
-        return 0;
+        return Refuse(pReason, "shorter than the 5068-byte header of an uninstall list");
     DWORD dwCount = pHeader->dwCount;
-    if (!RecordsFit(&clFile, sizeof(*pHeader), dwCount))
+    if (!RecordsFit(&clFile, sizeof(*pHeader), dwCount, pReason))
         return 0;
     if (pContext->update.dwCount > MAX_RECORDS - dwCount)
-        return 0;
+        return Refuse(pReason, "too many records with the update list's");
 
     DWORD dwCapacity = dwCount + pContext->update.dwCount;
     FileRecord* pRecords = new (std::nothrow) FileRecord[dwCapacity ? dwCapacity : 1];
     if (!pRecords)
-        return 0;
+        return Refuse(pReason, "out of memory");
     DWORD dwBytes = dwCount * (DWORD)sizeof(FileRecord);
     int bOk = clFile.Read(pRecords, dwBytes) == dwBytes;
+    if (!bOk)
+        Refuse(pReason, "cannot be read");
     // Paths are compared as strings; an unterminated one would run into
     // the next record.
-    for (DWORD i = 0; bOk && i < dwCount; i++)
-        bOk = IsTerminated(pRecords[i].szPath, sizeof(pRecords[i].szPath));
+    for (DWORD i = 0; bOk && i < dwCount; i++) {
+        if (!IsTerminated(pRecords[i].szPath, sizeof(pRecords[i].szPath)))
+            bOk = Refuse(pReason, RecordReason(i, &pRecords[i], "the path has no terminator (damaged)"));
+    }
     if (!bOk) {
         delete[] pRecords;
         return 0;
@@ -120,13 +171,18 @@ int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName)
     return 1;
 }
 
+int UninstallTempName(char* lpszTemp, const char* lpszFileName)
+{
+    if (strlen(lpszFileName) >= MAX_PATH)
+        return 0;
+    ChangeExtension(lpszTemp, lpszFileName, "tmp");
+    return strcmp(lpszTemp, lpszFileName) != 0 && strlen(lpszTemp) <= strlen(lpszFileName);
+}
+
 int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName)
 {
     char lpszTempName[MAX_PATH];
-    if (strlen(lpszFileName) >= MAX_PATH)
-        return 0;
-    ChangeExtension(lpszTempName, lpszFileName, "tmp");
-    if (strcmp(lpszTempName, lpszFileName) == 0 || strlen(lpszTempName) > strlen(lpszFileName))
+    if (!UninstallTempName(lpszTempName, lpszFileName))
         return 0;
 
     const UninstallHeader* pHeader = &pContext->uninstall;
@@ -248,19 +304,43 @@ int IsFolderRecord(const FileRecord* pRecord)
     return nLen > 0 && pRecord->szPath[nLen - 1] == '\\';
 }
 
-FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath)
+std::string RecordKey(const char* szPath)
 {
+    std::string key(szPath, strnlen(szPath, MAX_PATH));
+    FoldNameCase(&key[0], key.c_str());
+    for (char& c : key)
+        if (c == '/')
+            c = '\\';
+    return key;
+}
+
+void BuildUninstallIndex(const UpdateContext* pContext, UninstallIndex* pIndex)
+{
+    pIndex->clear();
+    pIndex->reserve((size_t)pContext->uninstall.dwCount + pContext->update.dwCount);
+    // emplace keeps the first of equal keys: a lookup takes the first match.
+    for (DWORD i = 0; i < pContext->uninstall.dwCount; i++)
+        pIndex->emplace(RecordKey(pContext->pUninstallRecords[i].szPath), i);
+}
+
+FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath, const UninstallIndex* pIndex)
+{
+    std::string key = RecordKey(szPath);
+    if (pIndex) {
+        UninstallIndex::const_iterator it = pIndex->find(key);
+        return it == pIndex->end() ? NULL : &pContext->pUninstallRecords[it->second];
+    }
     for (DWORD i = 0; i < pContext->uninstall.dwCount; i++) {
-        if (CompareNoCase(pContext->pUninstallRecords[i].szPath, szPath) == 0)
+        if (RecordKey(pContext->pUninstallRecords[i].szPath) == key)
             return &pContext->pUninstallRecords[i];
     }
     return NULL;
 }
 
-int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord)
+int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord, UninstallIndex* pIndex)
 {
     UninstallHeader* pHeader = &pContext->uninstall;
-    FileRecord* pListed = FindUninstallRecord(pContext, pRecord->szPath);
+    FileRecord* pListed = FindUninstallRecord(pContext, pRecord->szPath, pIndex);
     int bFolder = IsFolderRecord(pRecord);
     if (pListed) {
         if (!bFolder) {
@@ -273,6 +353,8 @@ int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord)
     if (pHeader->dwCount >= pContext->dwUninstallCapacity)
         return 0;
     pContext->pUninstallRecords[pHeader->dwCount] = *pRecord;
+    if (pIndex)
+        pIndex->emplace(RecordKey(pRecord->szPath), pHeader->dwCount);
     pHeader->dwCount++;
     if (!bFolder) {
         pHeader->dwFileCount++;

@@ -26,6 +26,9 @@
 
 #include "platform/wintypes.h"
 
+#include <string>
+#include <unordered_map>
+
 // The structures are the file layouts: read and written as blocks on the
 // little-endian machines the program runs on.
 #pragma pack(push, 1)
@@ -87,25 +90,34 @@ void FreeContext(UpdateContext* pContext);
 // Returns 0, with no array allocated, when the file cannot be opened, is
 // shorter than its header and count claim, has an unterminated key or
 // value name, or holds a record whose path IsSafeRecordPath refuses or
-// IsUpdaterFileRecord names. A title longer than MAX_TITLE_LENGTH bytes
-// is cut there, on a character boundary.
-int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName);
+// IsUpdaterFileRecord names; *pReason (when not null) then says which
+// check refused it, naming the record. A title longer than
+// MAX_TITLE_LENGTH bytes is cut there, on a character boundary;
+// *pnStoredTitle (when not null) gets the length the file stores.
+int LoadUpdateInfo(UpdateContext* pContext, const char* lpszFileName, std::string* pReason = NULL,
+                   size_t* pnStoredTitle = NULL);
 
 // Reads Uninstallinf.dat into the context's uninstall header and records,
 // with room behind them for every update record; LoadUpdateInfo must have
 // succeeded first. Returns 0, with no array allocated, when the file
 // cannot be opened, is shorter than its header and count claim, holds a
-// path without a terminator, or the lists together are too large.
-int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName);
+// path without a terminator, or the lists together are too large;
+// *pReason (when not null) then says which.
+int LoadUninstallInfo(UpdateContext* pContext, const char* lpszFileName, std::string* pReason = NULL);
 
 // Rewrites Uninstallinf.dat from the context: the complete file is
-// written under a temporary name beside it (the extension replaced by
-// "tmp", so it is no longer than the name itself), flushed to the disk
-// and then moved over the old one with a move that writes through, so that
-// a power cut leaves the old list or the new one, never an empty one.
+// written under a temporary name beside it (UninstallTempName), flushed to
+// the disk and then moved over the old one with a move that writes
+// through, so that a power cut leaves the old list or the new one, never
+// an empty one; its read-only, hidden and system attributes are kept.
 // Returns 0 when any step fails; the old file is then left as it was
 // (unless only the last sync failed) and the temporary file removed.
 int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName);
+
+// The temporary name of the list's rewrite in lpszTemp (MAX_PATH bytes):
+// the extension replaced by "tmp", so it is no longer than the name
+// itself. Returns 0 when there is no such distinct name.
+int UninstallTempName(char* lpszTemp, const char* lpszFileName);
 
 // Whether a record path can be used below the install folder and the
 // source root: terminated within its field, not empty, relative (no
@@ -139,10 +151,22 @@ int RecordFitsBehind(const char* lpszRoot, const char* szPath);
 // A folder record: the last byte of its path is a backslash.
 int IsFolderRecord(const FileRecord* pRecord);
 
-// The first uninstall record whose path equals szPath under
-// CompareNoCase (letters A to Z of single-byte characters taken as a to
-// z); null when there is none.
-FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath);
+// The key under which two record paths name the same entry, for the
+// merge, the plan and the space count alike: the letters A to Z of
+// single-byte characters taken as a to z (FoldNameCase) and a slash as a
+// backslash, as the OS reads it (0x2F is never a second byte).
+std::string RecordKey(const char* szPath);
+
+// The first-listed uninstall record of each key, so that a merge finds
+// its entry in constant time. Built over a loaded list; MergeRecord keeps
+// it up to date.
+typedef std::unordered_map<std::string, DWORD> UninstallIndex;
+void BuildUninstallIndex(const UpdateContext* pContext, UninstallIndex* pIndex);
+
+// The first uninstall record whose path has szPath's RecordKey; null when
+// there is none. With an index, looked up there; without, the list is
+// scanned.
+FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath, const UninstallIndex* pIndex = NULL);
 
 // Merges an installed update record into the uninstall list: a new entry
 // is appended (a file also counts in dwFileCount and dwTotalSize), a
@@ -150,6 +174,6 @@ FileRecord* FindUninstallRecord(UpdateContext* pContext, const char* szPath);
 // extra value, dwTotalSize moving by the difference (modulo 2^32). The
 // listed path keeps its letter case. Returns 0 only when the list has no
 // room left, which cannot happen for records of the loaded update list.
-int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord);
+int MergeRecord(UpdateContext* pContext, const FileRecord* pRecord, UninstallIndex* pIndex = NULL);
 
 #endif

@@ -101,16 +101,9 @@ int ShowUpdate(const char* lpszPath, const char* lpszArg, bool bJson)
     UpdateContext context;
     InitContext(&context);
     std::string reason;
-    if (!LoadUpdateFile(&context, lpszPath, &reason))
-        return Fail(std::string(lpszArg) + ": " + reason);
-    // The loader cuts a long title; the file's own is read to say so.
     size_t nTitle = 0;
-    {
-        CFile clFile;
-        UpdateHeader raw;
-        if (clFile.Open(lpszPath, 0) && clFile.Read(&raw, sizeof(raw)) == sizeof(raw))
-            nTitle = strnlen(raw.szTitle, sizeof(raw.szTitle));
-    }
+    if (!LoadUpdateInfo(&context, lpszPath, &reason, &nTitle))
+        return Fail(std::string(lpszArg) + ": " + reason);
     const UpdateHeader* h = &context.update;
     Totals totals = CountRecords(context.pUpdateRecords, h->dwCount);
     bool bCut = nTitle > strlen(h->szTitle);
@@ -147,7 +140,7 @@ int ShowUninstall(const char* lpszPath, const char* lpszArg, bool bJson)
     UpdateContext context;
     InitContext(&context);
     std::string reason;
-    if (!LoadUninstallFile(&context, lpszPath, &reason))
+    if (!LoadUninstallInfo(&context, lpszPath, &reason))
         return Fail(std::string(lpszArg) + ": " + reason);
     const UninstallHeader* h = &context.uninstall;
     Totals totals = CountRecords(context.pUninstallRecords, h->dwCount);
@@ -276,89 +269,6 @@ std::string NativePath(const char* lpszPath)
             c = '/';
 #endif
     return shown;
-}
-
-// The loaders only say no. The reason is found again from the raw bytes,
-// with the loader's own limits and path check.
-static std::string RecordCountReason(QWORD qwSize, DWORD dwHeaderSize, DWORD dwCount)
-{
-    QWORD qwRoom = (qwSize - dwHeaderSize) / sizeof(FileRecord);
-    char buf[160];
-    snprintf(buf, sizeof(buf), "the header promises %lu records but the file holds %llu (damaged or cut short)",
-             (unsigned long)dwCount, (unsigned long long)qwRoom);
-    return buf;
-}
-
-static std::string RecordReason(DWORD dwIndex, const FileRecord* pRecord, const char* lpszProblem)
-{
-    char szPath[MAX_PATH];
-    memcpy(szPath, pRecord->szPath, MAX_PATH - 1);
-    szPath[MAX_PATH - 1] = 0;
-    char buf[64];
-    snprintf(buf, sizeof(buf), "record %lu", (unsigned long)dwIndex + 1);
-    return std::string(buf) + " (" + Shown(szPath) + "): " + lpszProblem;
-}
-
-bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason)
-{
-    if (LoadUpdateInfo(pContext, lpszPath))
-        return true;
-    CFile clFile;
-    UpdateHeader header;
-    if (!clFile.Open(lpszPath, 0)) {
-        *pReason = "cannot be opened";
-    } else if (clFile.Read(&header, sizeof(header)) != sizeof(header)) {
-        *pReason = "shorter than the 396-byte header of an update list";
-    } else if (!memchr(header.szRegKey, 0, sizeof(header.szRegKey)) ||
-               !memchr(header.szRegValue, 0, sizeof(header.szRegValue))) {
-        *pReason = "the registry key or value name has no terminator (damaged, or not an update list)";
-    } else if ((clFile.m_qwSize - sizeof(header)) / sizeof(FileRecord) < header.dwCount) {
-        *pReason = RecordCountReason(clFile.m_qwSize, sizeof(header), header.dwCount);
-    } else {
-        *pReason = "cannot be read (out of memory?)";
-        FileRecord record;
-        for (DWORD i = 0; i < header.dwCount && clFile.Read(&record, sizeof(record)) == sizeof(record); i++) {
-            if (!IsSafeRecordPath(record.szPath)) {
-                *pReason = RecordReason(i, &record,
-                                        "the updater refuses this path (empty, absolute, a drive, \"..\", a "
-                                        "control character, an empty folder name or a cut character)");
-                break;
-            }
-            if (IsUpdaterFileRecord(record.szPath)) {
-                *pReason = RecordReason(i, &record,
-                                        "the updater refuses this path: it names the updater's own uninstall "
-                                        "list, which its rewrite would overwrite, or a name of its "
-                                        "temporary copies (upd, 1-4 hex digits, .tmp), which it deletes");
-                break;
-            }
-        }
-    }
-    return false;
-}
-
-bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason)
-{
-    if (LoadUninstallInfo(pContext, lpszPath))
-        return true;
-    CFile clFile;
-    UninstallHeader header;
-    if (!clFile.Open(lpszPath, 0)) {
-        *pReason = "cannot be opened";
-    } else if (clFile.Read(&header, sizeof(header)) != sizeof(header)) {
-        *pReason = "shorter than the 5068-byte header of an uninstall list";
-    } else if ((clFile.m_qwSize - sizeof(header)) / sizeof(FileRecord) < header.dwCount) {
-        *pReason = RecordCountReason(clFile.m_qwSize, sizeof(header), header.dwCount);
-    } else {
-        *pReason = "too many records, or cannot be read (out of memory?)";
-        FileRecord record;
-        for (DWORD i = 0; i < header.dwCount && clFile.Read(&record, sizeof(record)) == sizeof(record); i++) {
-            if (!memchr(record.szPath, 0, sizeof(record.szPath))) {
-                *pReason = RecordReason(i, &record, "the path has no terminator (damaged)");
-                break;
-            }
-        }
-    }
-    return false;
 }
 
 int main(int argc, char** argv)

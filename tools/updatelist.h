@@ -32,9 +32,5 @@ bool LibraryPath(const char* lpszArg, char* lpszFull);
 // drive Z: and with slashes).
 std::string NativePath(const char* lpszPath);
 
-// Reads an information file with the updater's loader. On failure the
-// reason, as the updater's checks see it, is put in *pReason.
-bool LoadUpdateFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason);
-bool LoadUninstallFile(UpdateContext* pContext, const char* lpszPath, std::string* pReason);
 
 #endif

@@ -128,6 +128,16 @@ DWORD CFile::GetSize()
     return (DWORD)m_qwSize;
 }
 
+QWORD CFile::GetSize64()
+{
+    return m_qwSize;
+}
+
+int CFile::GetType()
+{
+    return m_nType;
+}
+
 int CFile::Seek(LONG lOffset, int nOrigin)
 {
     // The offset is signed 32-bit; sign-extend it before it meets the

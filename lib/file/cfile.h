@@ -66,6 +66,11 @@ public:
     // The low 32 bits of the size: the OS file's size when opened for
     // reading, the bytes written so far when writing, the block's size.
     DWORD GetSize();
+    // The whole size, 64 bits.
+    QWORD GetSize64();
+    // The kind: CFILE_NONE when closed, CFILE_HANDLE, CFILE_MEMORY or
+    // CFILE_RESOURCE.
+    int GetType();
     // Moves the position from the start (nOrigin 0), the end (2) or the
     // current position (any other value). Positions are not clamped, in
     // every kind: the position may stand before the first byte (GetPos64

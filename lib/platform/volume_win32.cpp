@@ -21,6 +21,8 @@ int PlatGetFileId(const char* lpszPath, PlatFileId* pId)
     pId->qwVolume = info.dwVolumeSerialNumber;
     pId->qwFile = ((QWORD)info.nFileIndexHigh << 32) | info.nFileIndexLow;
     pId->dwLinks = info.nNumberOfLinks;
+    pId->qwSize = ((QWORD)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    pId->dwAttributes = info.dwFileAttributes;
     return 1;
 }
 
@@ -37,6 +39,18 @@ int PlatGetDiskSpace(const char* lpszFolder, QWORD* pqwFree, DWORD* pdwClusterBy
         return 0;
     *pqwFree = liCaller.QuadPart;
     *pdwClusterBytes = dwSectorsPerCluster * dwBytesPerSector;
+    return 1;
+}
+
+int PlatProbeReplace(const char* lpszPath)
+{
+    // The access a move over the file needs, with its attributes cleared
+    // first; no sharing, so that another program's open handle shows.
+    HANDLE h = CreateFileW(PlatWide(lpszPath).c_str(), DELETE | FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(h);
     return 1;
 }
 

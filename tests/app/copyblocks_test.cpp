@@ -16,7 +16,7 @@ struct Recorder {
 
     CopyCallbacks Callbacks()
     {
-        CopyCallbacks cb;
+        CopyCallbacks cb = {};
         cb.pfnSetPercent = [](void* p, DWORD dw) { ((Recorder*)p)->percents.push_back(dw); };
         cb.pfnContinue = [](void* p) {
             Recorder* r = (Recorder*)p;

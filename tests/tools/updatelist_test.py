@@ -393,18 +393,24 @@ class Check(Case):
         records = [("a.txt", 1), ("gone.txt", 3), ("sized.txt", 10), ("new\\b.txt", 1), ("blocked\\", 0)]
         patch, inst = self.lay_out(records, {"a.txt": b"a", "sized.txt": b"12345", "new\\b.txt": b"b"},
                                    {"blocked": b"file"}, [])
-        # A missing source, then a file where a folder record goes: the
-        # updater fails before copying anything.
+        # A missing source, a file whose folder nothing makes, then a file
+        # where a folder record goes: the updater fails before copying
+        # anything, and check lists every one.
         failed = "アップデートに失敗しました"
-        for reason in ("gone.txt its source cannot be opened for reading",
-                       "blocked\\ it is a folder record and a file of that name is there"):
+        fixes = [lambda: write(os.path.join(patch, "data", "gone.txt"), b"ggg"),
+                 lambda: os.makedirs(os.path.join(inst, "new")),
+                 lambda: os.remove(os.path.join(inst, "blocked"))]
+        for count, reason, fix in zip((3, 2, 1), ("gone.txt its source cannot be opened for reading",
+                                                  "new\\b.txt its folder is not in the install folder and no "
+                                                  "folder record before it creates it",
+                                                  "blocked\\ it is a folder record and a file of that name is there"),
+                                      fixes):
             plan = run_json("check", "--json", patch, inst, code=1)
             self.assertEqual({"reason": "after OK, before copying: " + reason, "message": failed}, plan["refused"])
-            write(os.path.join(patch, "data", "gone.txt"), b"ggg")
-        os.remove(os.path.join(inst, "blocked"))
-        # The next stop is a file whose folder no record creates.
+            self.assertEqual(count, len(plan["problems"]))
+            fix()
         plan = run_json("check", "--json", patch, inst, code=1)
-        self.assertEqual((None, "new\\b.txt"), (plan["refused"], plan["stops_at"]["path"]))
+        self.assertEqual((None, True), (plan["refused"], plan["would_complete"]))
         self.assertEqual([("sized.txt", "size")], [(p["path"], p["problem"]) for p in plan["source_problems"]])
 
 

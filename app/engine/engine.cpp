@@ -1,0 +1,476 @@
+// Loading, planning and checking: everything decided before anything
+// changes.
+#include "engine/engine.h"
+
+#include "engine/engine_internal.h"
+#include "file/path.h"
+#include "messages.h"
+#include "platform/error.h"
+#include "platform/platform.h"
+#include "platform/volume.h"
+#include "updatespace.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <unordered_map>
+#include <unordered_set>
+
+UpdateEngine::UpdateEngine() : dwCopied(0), dwNextTemp(0)
+{
+    InitContext(&context);
+}
+
+UpdateEngine::~UpdateEngine()
+{
+    FreeContext(&context);
+}
+
+int EngineRefuse(UpdateEngine* pEngine, int nCheck, DWORD dwRecord, const std::string& path, int nSystem,
+                 const std::string& detail)
+{
+    EngineProblem problem = { nCheck, dwRecord, path, nSystem, detail };
+    pEngine->problems.push_back(problem);
+    return 0;
+}
+
+std::string EngineShown(const UpdateEngine* pEngine, const std::string& full)
+{
+    const std::string& root = pEngine->installFolder;
+    if (full.size() > root.size() && RecordKey(full.substr(0, root.size()).c_str()) == RecordKey(root.c_str()))
+        return full.substr(root.size());
+    return full;
+}
+
+// Where the last separator (a slash counts) of a full path stands; npos
+// when there is none.
+size_t EngineLastSeparator(const std::string& path)
+{
+    size_t nLast = std::string::npos;
+    for (size_t i = 0; i < path.size(); i++)
+        if (path[i] == '/' || IsSeparatorAt(path.c_str(), (int)i))
+            nLast = i;
+    return nLast;
+}
+
+static std::string WithSeparator(const char* lpszFolder)
+{
+    std::string folder = lpszFolder;
+    if (!folder.empty() && !(folder.back() == '/' || IsSeparatorAt(folder.c_str(), (int)folder.size() - 1)))
+        folder += '\\';
+    return folder;
+}
+
+int EngineLoadUpdate(UpdateEngine* pEngine, const char* lpszPatchFolder)
+{
+    std::string patch = WithSeparator(lpszPatchFolder), reason;
+    pEngine->sourceFolder = patch + g_szSourceFolderName + "\\";
+    if (!LoadUpdateInfo(&pEngine->context, (patch + g_szUpdateInfoName).c_str(), &reason))
+        return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, patch + g_szUpdateInfoName, 0, reason);
+    // A record that cannot fit behind the data folder is the list's fault
+    // wherever the game lies.
+    for (DWORD i = 0; i < pEngine->context.update.dwCount; i++) {
+        const char* szPath = pEngine->context.pUpdateRecords[i].szPath;
+        if (!RecordFitsBehind(pEngine->sourceFolder.c_str(), szPath))
+            return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, i, szPath, 0,
+                                "the path is too long to fit behind the data folder");
+    }
+    return 1;
+}
+
+int EngineLoadInstalled(UpdateEngine* pEngine, const char* lpszInstallFolder)
+{
+    std::string install = WithSeparator(lpszInstallFolder), reason;
+    pEngine->installFolder = install;
+    if (install.size() > MAX_INSTALL_DIRECTORY_LENGTH)
+        return EngineRefuse(pEngine, ENGINE_NOT_INSTALLED, ENGINE_NO_RECORD, install, 0,
+                            "the install folder is longer than 243 bytes");
+    if (PlatGetFileAttributes((install + g_szEditionMarker).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return EngineRefuse(pEngine, ENGINE_WRONG_EDITION, ENGINE_NO_RECORD, install + g_szEditionMarker, 0,
+                            std::string("the install folder holds ") + g_szEditionMarker +
+                                ", the mark of the edition this update is not for");
+    for (DWORD i = 0; i < pEngine->context.update.dwCount; i++) {
+        const char* szPath = pEngine->context.pUpdateRecords[i].szPath;
+        if (!RecordFitsBehind(install.c_str(), szPath))
+            return EngineRefuse(pEngine, ENGINE_TOO_DEEP, i, install, 0,
+                                std::string("the install folder is too deep for the record ") + szPath);
+    }
+    pEngine->uninstallFile = install + g_szUninstallInfoName;
+    if (!LoadUninstallInfo(&pEngine->context, pEngine->uninstallFile.c_str(), &reason))
+        return EngineRefuse(pEngine, ENGINE_NOT_INSTALLED, ENGINE_NO_RECORD, pEngine->uninstallFile, 0, reason);
+    BuildUninstallIndex(&pEngine->context, &pEngine->index);
+    return 1;
+}
+
+// --- Plan ----------------------------------------------------------------
+
+namespace {
+
+QWORD WholeClusters(QWORD qwBytes, DWORD dwCluster)
+{
+    if (dwCluster <= 1)
+        return qwBytes;
+    return (qwBytes / dwCluster + (qwBytes % dwCluster ? 1 : 0)) * dwCluster;
+}
+
+// What the plan knows of folders: the file system's answer, asked once
+// per folder, and what the steps so far make.
+class FolderMap {
+public:
+    explicit FolderMap(UpdateEngine* pEngine) : m_pEngine(pEngine) {}
+
+    // The state of a full folder path (no trailing separator) at this
+    // point of the plan.
+    int State(const std::string& folder)
+    {
+        std::string key = RecordKey(folder.c_str());
+        if (m_made.count(key))
+            return FOLDER_MADE;
+        std::unordered_map<std::string, int>::iterator it = m_found.find(key);
+        if (it != m_found.end())
+            return it->second;
+        DWORD dw = PlatGetFileAttributes(folder.c_str());
+        int nState = dw == INVALID_FILE_ATTRIBUTES ? FOLDER_MISSING
+                     : (dw & FILE_ATTRIBUTE_DIRECTORY) ? FOLDER_EXISTS
+                                                       : FOLDER_FILE;
+        m_found.emplace(key, nState);
+        return nState;
+    }
+
+    // A folder step makes every missing level of its path; a file in the
+    // way of one leaves it and the levels below unmade.
+    void Make(const std::string& folder)
+    {
+        for (size_t i = m_pEngine->installFolder.size(); i <= folder.size(); i++) {
+            if (i < folder.size() && folder[i] != '/' && !IsSeparatorAt(folder.c_str(), (int)i))
+                continue;
+            std::string level = folder.substr(0, i);
+            int nState = State(level);
+            if (nState == FOLDER_FILE)
+                return;
+            if (nState == FOLDER_MISSING)
+                m_made.insert(RecordKey(level.c_str()));
+        }
+    }
+
+    // The volume a file in the folder lands on: that of the nearest level
+    // that exists now. Returns 0 when none can be asked.
+    int Volume(const std::string& folder, QWORD* pqwVolume, std::string* pExisting)
+    {
+        std::string level = folder;
+        for (;;) {
+            std::string key = RecordKey(level.c_str());
+            std::unordered_map<std::string, QWORD>::iterator it = m_volumes.find(key);
+            if (it != m_volumes.end()) {
+                *pqwVolume = it->second;
+                *pExisting = level;
+                return 1;
+            }
+            PlatFileId id;
+            if (PlatGetFileId(level.c_str(), &id) && (id.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                m_volumes.emplace(key, id.qwVolume);
+                *pqwVolume = id.qwVolume;
+                *pExisting = level;
+                return 1;
+            }
+            size_t nSep = EngineLastSeparator(level);
+            if (nSep == std::string::npos || nSep == 0)
+                return 0;
+            level.resize(nSep);
+        }
+    }
+
+private:
+    UpdateEngine* m_pEngine;
+    std::unordered_map<std::string, int> m_found;
+    std::unordered_set<std::string> m_made;
+    std::unordered_map<std::string, QWORD> m_volumes;
+};
+
+// The destination folder of a file step: its path up to the last
+// separator, without it.
+std::string FolderOfFile(const std::string& dest)
+{
+    size_t nSep = EngineLastSeparator(dest);
+    return nSep == std::string::npos ? std::string() : dest.substr(0, nSep);
+}
+
+// A folder step's path without its trailing separator.
+std::string FolderOfFolderStep(const std::string& dest)
+{
+    return dest.substr(0, dest.size() - 1);
+}
+
+VolumeNeed* VolumeFor(UpdateEngine* pEngine, FolderMap* pFolders, const std::string& folder)
+{
+    QWORD qwVolume;
+    std::string existing;
+    if (!pFolders->Volume(folder, &qwVolume, &existing))
+        return NULL;
+    for (VolumeNeed& v : pEngine->volumes)
+        if (v.qwVolume == qwVolume)
+            return &v;
+    VolumeNeed v = { qwVolume, existing, 0, 0, 0, 0 };
+    v.bKnown = PlatGetDiskSpace(existing.c_str(), &v.qwFree, &v.dwCluster);
+    pEngine->volumes.push_back(v);
+    return &pEngine->volumes.back();
+}
+
+} // namespace
+
+int EnginePlan(UpdateEngine* pEngine)
+{
+    UpdateContext* pContext = &pEngine->context;
+    pEngine->plan.clear();
+    pEngine->volumes.clear();
+    pEngine->plan.reserve((size_t)pContext->update.dwCount + 1);
+    FolderMap folders(pEngine);
+    // The last step of each destination, for a path the list repeats.
+    std::unordered_map<std::string, DWORD> lastWrite;
+    // Per volume: use above today's as the copy goes (it may dip below 0
+    // while shrinking files are replaced) and its peak.
+    std::vector<int64_t> used, peak;
+    // The install folder's volume first: the list is rewritten there.
+    VolumeFor(pEngine, &folders, pEngine->installFolder.substr(0, pEngine->installFolder.size() - 1));
+
+    for (DWORD i = 0; i <= pContext->update.dwCount; i++) {
+        PlanStep step = { PLAN_FILE, i, "", "", 0, 0, 0, 0, 0, ENGINE_NO_RECORD };
+        if (i == pContext->update.dwCount) {
+            // The list is rewritten beside itself, at its largest.
+            step.nKind = PLAN_REWRITE_LIST;
+            step.dwRecord = ENGINE_NO_RECORD;
+            step.dest = pEngine->uninstallFile;
+            step.qwSize = sizeof(UninstallHeader) +
+                          ((QWORD)pContext->uninstall.dwCount + pContext->update.dwCount) * sizeof(FileRecord);
+            step.bSourceReadable = 1;
+        } else {
+            const FileRecord* pRecord = &pContext->pUpdateRecords[i];
+            step.dest = pEngine->installFolder + pRecord->szPath;
+            if (IsFolderRecord(pRecord)) {
+                step.nKind = PLAN_FOLDER;
+                step.bExists = folders.State(FolderOfFolderStep(step.dest)) == FOLDER_EXISTS;
+                folders.Make(FolderOfFolderStep(step.dest));
+                pEngine->plan.push_back(step);
+                continue;
+            }
+            step.source = pEngine->sourceFolder + pRecord->szPath;
+            PlatFileId source;
+            if (PlatGetFileId(step.source.c_str(), &source) && !(source.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                HANDLE hSource = PlatOpenFile(step.source.c_str(), 0);
+                step.bSourceReadable = hSource != NULL;
+                PlatCloseFile(hSource);
+                step.qwSize = source.qwSize;
+            }
+            std::string key = RecordKey(pRecord->szPath);
+            std::unordered_map<std::string, DWORD>::iterator it = lastWrite.find(key);
+            if (it != lastWrite.end())
+                step.dwEarlier = it->second;
+            lastWrite[key] = (DWORD)pEngine->plan.size();
+        }
+        PlatFileId dest;
+        if (PlatGetFileId(step.dest.c_str(), &dest) && !(dest.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            step.bExists = 1;
+            step.qwReplaced = dest.qwSize;
+            step.bFreesSpace = dest.dwLinks <= 1;
+        }
+
+        VolumeNeed* pVolume = VolumeFor(pEngine, &folders, FolderOfFile(step.dest));
+        if (pVolume) {
+            size_t v = pVolume - pEngine->volumes.data();
+            used.resize(pEngine->volumes.size(), 0);
+            peak.resize(pEngine->volumes.size(), 0);
+            // While the copy is written the file it replaces still exists;
+            // after the move only the new one does.
+            used[v] += (int64_t)WholeClusters(step.qwSize, pVolume->dwCluster);
+            if (used[v] > peak[v])
+                peak[v] = used[v];
+            if (step.dwEarlier != ENGINE_NO_RECORD)
+                used[v] -= (int64_t)WholeClusters(pEngine->plan[step.dwEarlier].qwSize, pVolume->dwCluster);
+            else if (step.bExists && step.bFreesSpace)
+                used[v] -= (int64_t)WholeClusters(step.qwReplaced, pVolume->dwCluster);
+        }
+        pEngine->plan.push_back(step);
+    }
+    for (size_t v = 0; v < pEngine->volumes.size() && v < peak.size(); v++)
+        pEngine->volumes[v].qwNeeded = (QWORD)peak[v];
+    return 1;
+}
+
+// --- Check ---------------------------------------------------------------
+
+namespace {
+
+struct CheckState {
+    std::vector<EngineProblem> sources, types, unwritable, space, inUse;
+};
+
+void Add(std::vector<EngineProblem>* pList, int nCheck, DWORD dwRecord, const std::string& path, int nSystem,
+         const std::string& detail)
+{
+    EngineProblem problem = { nCheck, dwRecord, path, nSystem, detail };
+    pList->push_back(problem);
+}
+
+// Whether a new file can be made in the folder, tried with the name a
+// copy would take there, and taken away again.
+int AcceptsNewFile(UpdateEngine* pEngine, const std::string& folder, int* pnSystem)
+{
+    std::string temp;
+    HANDLE hFile = EngineCreateTemp(pEngine, folder + "\\", &temp);
+    if (!hFile) {
+        *pnSystem = PlatGetLastError();
+        return 0;
+    }
+    PlatCloseFile(hFile);
+    PlatDeleteFile(temp.c_str());
+    PlatForgetTempFile(temp.c_str());
+    return 1;
+}
+
+} // namespace
+
+int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
+{
+    pEngine->problems.clear();
+    CheckState s;
+    FolderMap folders(pEngine);
+    // Each folder is tried once: the first file step that needs it.
+    std::unordered_map<std::string, int> tried;
+    const UpdateContext* pContext = &pEngine->context;
+
+    for (const PlanStep& step : pEngine->plan) {
+        if (!pCallbacks->pfnContinue(pCallbacks->pParam))
+            return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled during the checks");
+        std::string shown = step.nKind == PLAN_REWRITE_LIST ? step.dest : pContext->pUpdateRecords[step.dwRecord].szPath;
+        if (step.nKind == PLAN_FOLDER) {
+            std::string folder = FolderOfFolderStep(step.dest);
+            int nState = folders.State(folder);
+            if (nState == FOLDER_FILE)
+                Add(&s.types, ENGINE_PATH_TYPE, step.dwRecord, shown, 0,
+                    "it is a folder record and a file of that name is there");
+            else if (nState == FOLDER_MISSING) {
+                // Made below the nearest level that exists, which must take it.
+                std::string level = folder;
+                int nLevel;
+                do {
+                    size_t nSep = EngineLastSeparator(level);
+                    level = nSep == std::string::npos ? std::string() : level.substr(0, nSep);
+                    nLevel = level.empty() ? FOLDER_EXISTS : folders.State(level);
+                } while (nLevel == FOLDER_MISSING);
+                if (nLevel == FOLDER_FILE)
+                    Add(&s.types, ENGINE_PATH_TYPE, step.dwRecord, shown, 0,
+                        "a file is in the way of the folder " + EngineShown(pEngine, level));
+                else if (nLevel == FOLDER_EXISTS && !tried.count(RecordKey(level.c_str()))) {
+                    int nSystem = 0;
+                    tried[RecordKey(level.c_str())] = AcceptsNewFile(pEngine, level, &nSystem);
+                    if (!tried[RecordKey(level.c_str())])
+                        Add(&s.unwritable, ENGINE_CANNOT_WRITE, step.dwRecord,
+                            EngineShown(pEngine, level + "\\"), nSystem,
+                            "the folder refuses new files and folders: " +
+                                std::string(PlatErrorText(nSystem)));
+                }
+            }
+            folders.Make(folder);
+            continue;
+        }
+        if (step.nKind == PLAN_FILE && !step.bSourceReadable)
+            Add(&s.sources, ENGINE_SOURCE, step.dwRecord, shown, 0, "its source cannot be opened for reading");
+        std::string folder = FolderOfFile(step.dest);
+        int nState = folders.State(folder);
+        DWORD dwDest = PlatGetFileAttributes(step.dest.c_str());
+        if (dwDest != INVALID_FILE_ATTRIBUTES && (dwDest & FILE_ATTRIBUTE_DIRECTORY)) {
+            Add(&s.types, ENGINE_PATH_TYPE, step.dwRecord, shown, 0,
+                "it is a file record and a folder of that name is there");
+            continue;
+        }
+        if (nState != FOLDER_EXISTS && nState != FOLDER_MADE) {
+            Add(&s.types, ENGINE_PATH_TYPE, step.dwRecord, shown, 0,
+                "its folder is not in the install folder and no folder record before it creates it");
+            continue;
+        }
+        // A folder made by the plan was tried with its nearest level.
+        std::string key = RecordKey(folder.c_str());
+        if (nState == FOLDER_EXISTS && !tried.count(key)) {
+            int nSystem = 0;
+            tried[key] = AcceptsNewFile(pEngine, folder, &nSystem);
+            if (!tried[key])
+                Add(&s.unwritable, ENGINE_CANNOT_WRITE, step.dwRecord,
+                    step.nKind == PLAN_REWRITE_LIST ? pEngine->installFolder : EngineShown(pEngine, folder + "\\"),
+                    nSystem, "the folder refuses new files: " + std::string(PlatErrorText(nSystem)));
+        }
+        if (step.bExists && !PlatProbeReplace(step.dest.c_str())) {
+            int nSystem = PlatGetLastError();
+            if (nSystem == PLAT_ERROR_IN_USE)
+                Add(&s.inUse, ENGINE_IN_USE, step.dwRecord, shown, nSystem, "held by another program");
+            else
+                Add(&s.unwritable, ENGINE_CANNOT_WRITE, step.dwRecord, shown, nSystem,
+                    "the file cannot be replaced: " + std::string(PlatErrorText(nSystem)));
+        }
+    }
+    for (const VolumeNeed& v : pEngine->volumes) {
+        if (v.bKnown && v.qwFree < v.qwNeeded) {
+            char buf[160];
+            snprintf(buf, sizeof(buf), "%llu bytes needed, %llu free", (unsigned long long)v.qwNeeded,
+                     (unsigned long long)v.qwFree);
+            Add(&s.space, ENGINE_NO_SPACE, ENGINE_NO_RECORD, v.folder, 0,
+                "not enough free space on the volume of " + EngineShown(pEngine, v.folder) + ": " + buf);
+        }
+    }
+    for (std::vector<EngineProblem>* pList : { &s.sources, &s.types, &s.unwritable, &s.space, &s.inUse })
+        pEngine->problems.insert(pEngine->problems.end(), pList->begin(), pList->end());
+    return pEngine->problems.empty() ? 1 : 0;
+}
+
+// --- Messages ------------------------------------------------------------
+
+DWORD EngineCountLike(const UpdateEngine* pEngine, const EngineProblem* pProblem)
+{
+    DWORD dwCount = 0;
+    for (const EngineProblem& p : pEngine->problems)
+        dwCount += p.nCheck == pProblem->nCheck;
+    return dwCount;
+}
+
+void EngineMessage(const UpdateEngine* pEngine, const EngineProblem* pProblem, DWORD dwMore, char* lpszBuf,
+                   size_t nSize)
+{
+    char lpszPath[MAX_PATH + 64];
+    int n = snprintf(lpszPath, MAX_PATH, "%s", pProblem->path.c_str());
+    if (dwMore > 0 && n >= 0)
+        snprintf(lpszPath + n, sizeof(lpszPath) - n, g_szFmtMoreFiles, (unsigned long)dwMore);
+    switch (pProblem->nCheck) {
+    case ENGINE_UPDATE_INFO:
+        snprintf(lpszBuf, nSize, "%s", g_szMsgCannotOpenUpdateInfo);
+        break;
+    case ENGINE_WRONG_EDITION:
+        snprintf(lpszBuf, nSize, "%s", g_szMsgWrongEdition);
+        break;
+    case ENGINE_NOT_INSTALLED:
+        snprintf(lpszBuf, nSize, g_szFmtNotInstalled, pEngine->context.update.szTitle);
+        break;
+    case ENGINE_TOO_DEEP:
+        snprintf(lpszBuf, nSize, g_szFmtTooDeep, pProblem->path.c_str());
+        break;
+    case ENGINE_CANNOT_WRITE:
+        snprintf(lpszBuf, nSize, g_szFmtCannotWrite, lpszPath);
+        break;
+    case ENGINE_NO_SPACE: {
+        for (const VolumeNeed& v : pEngine->volumes)
+            if (v.folder == pProblem->path) {
+                FormatNoSpaceMessage(lpszBuf, nSize, v.qwNeeded, v.qwFree);
+                return;
+            }
+        snprintf(lpszBuf, nSize, "%s", g_szMsgFailed);
+        break;
+    }
+    case ENGINE_IN_USE:
+        snprintf(lpszBuf, nSize, g_szFmtFilesInUse, lpszPath);
+        break;
+    case ENGINE_REWRITE:
+        snprintf(lpszBuf, nSize, "%s", g_szMsgCannotWriteUninstallInfo);
+        break;
+    default:
+        snprintf(lpszBuf, nSize, "%s", g_szMsgFailed);
+        break;
+    }
+}

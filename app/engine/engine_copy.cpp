@@ -1,0 +1,203 @@
+// Carrying the plan out: the copy pass, the list rewrite and the removal
+// of what a killed run left.
+#include "engine/engine.h"
+
+#include "copyblocks.h"
+#include "engine/engine_internal.h"
+#include "file/cfile.h"
+#include "file/directory.h"
+#include "file/path.h"
+#include "messages.h"
+#include "platform/error.h"
+#include "platform/platform.h"
+
+#include <stdio.h>
+
+#include <unordered_set>
+
+HANDLE EngineCreateTemp(UpdateEngine* pEngine, const std::string& folder, std::string* pTemp)
+{
+    // Numbers go on from where the last name was found, so a run of
+    // files rarely meets a taken name; 0xFFFF names at most, as the OS's
+    // own unique names.
+    for (DWORD dwTry = 0; dwTry < 0xFFFF; dwTry++) {
+        DWORD dwNumber = pEngine->dwNextTemp % 0xFFFF + 1;
+        char lpszName[16];
+        snprintf(lpszName, sizeof(lpszName), "%s%X.tmp", g_szTempPrefix, (unsigned)dwNumber);
+        *pTemp = folder + lpszName;
+        if (pTemp->size() >= MAX_PATH)
+            return NULL;
+        HANDLE hFile = PlatCreateNewFile(pTemp->c_str(), 1);
+        if (hFile)
+            return hFile;
+        if (PlatGetLastError() != PLAT_ERROR_EXISTS)
+            return NULL;
+        pEngine->dwNextTemp++;
+    }
+    return NULL;
+}
+
+namespace {
+
+void SetPercent(void* pParam, DWORD dwPercent)
+{
+    const EngineCallbacks* pCallbacks = (const EngineCallbacks*)pParam;
+    pCallbacks->pfnPercent(pCallbacks->pParam, dwPercent);
+}
+
+int KeepCopying(void* pParam)
+{
+    const EngineCallbacks* pCallbacks = (const EngineCallbacks*)pParam;
+    return pCallbacks->pfnContinue(pCallbacks->pParam);
+}
+
+// Copies one file: the source is opened first, so a missing replacement
+// never touches the installed file; the copy goes to a fresh temporary
+// file beside the destination, reaches the disk, and only then replaces
+// the destination, so a Cancel, a failure or a power cut leaves the
+// installed file as it was or whole and new.
+int CopyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks* pCallbacks, int* pnSystem,
+            int* pbCancelled)
+{
+    CFile clSource;
+    if (!clSource.Open(step.source.c_str(), 0)) {
+        *pnSystem = PlatGetLastError();
+        return 0;
+    }
+    size_t nSep = EngineLastSeparator(step.dest);
+    std::string temp;
+    HANDLE hTemp = EngineCreateTemp(pEngine, step.dest.substr(0, nSep + 1), &temp);
+    if (!hTemp) {
+        *pnSystem = PlatGetLastError();
+        return 0;
+    }
+    PlatCloseFile(hTemp);
+
+    CopyCallbacks callbacks = { SetPercent, KeepCopying, (void*)pCallbacks, pEngine->block.data() };
+    int bOk;
+    {
+        CFile clDest;
+        bOk = clDest.Open(temp.c_str(), 1) && CopyBlocks(&clDest, &clSource, &callbacks);
+        if (!bOk)
+            *pnSystem = PlatGetLastError();
+    }
+    clSource.Close();
+    if (!bOk)
+        *pbCancelled = !pCallbacks->pfnContinue(pCallbacks->pParam);
+    if (bOk) {
+        // A replaced file stays hidden or a system file, as its maker set
+        // it; read-only is not kept: the update replaces what it
+        // installed before.
+        const DWORD dwKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        DWORD dwAttributes = PlatGetFileAttributes(step.dest.c_str());
+        if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (dwAttributes & dwKept)
+                PlatSetFileAttributes(temp.c_str(), dwAttributes & dwKept);
+            if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+                PlatSetFileAttributes(step.dest.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        bOk = PlatMoveFileDurably(temp.c_str(), step.dest.c_str());
+        if (!bOk)
+            *pnSystem = PlatGetLastError();
+    }
+    if (!bOk)
+        PlatDeleteFile(temp.c_str());
+    PlatForgetTempFile(temp.c_str());
+    return bOk;
+}
+
+} // namespace
+
+int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
+{
+    pEngine->problems.clear();
+    pEngine->dwCopied = 0;
+    pEngine->block.resize(COPY_BLOCK_SIZE);
+    UpdateContext* pContext = &pEngine->context;
+    CreateDirectories(pEngine->installFolder.c_str());
+    for (const PlanStep& step : pEngine->plan) {
+        if (step.nKind == PLAN_REWRITE_LIST)
+            continue;
+        if (!pCallbacks->pfnContinue(pCallbacks->pParam))
+            return EngineRefuse(pEngine, ENGINE_CANCELLED, step.dwRecord, "", 0, "cancelled");
+        const FileRecord* pRecord = &pContext->pUpdateRecords[step.dwRecord];
+        if (step.nKind == PLAN_FOLDER) {
+            CreateDirectories(step.dest.c_str());
+        } else {
+            pCallbacks->pfnFile(pCallbacks->pParam, pRecord->szPath);
+            int nSystem = 0, bCancelled = 0;
+            if (!CopyOne(pEngine, step, pCallbacks, &nSystem, &bCancelled))
+                return EngineRefuse(pEngine, bCancelled ? ENGINE_CANCELLED : ENGINE_COPY, step.dwRecord,
+                                    pRecord->szPath, bCancelled ? 0 : nSystem,
+                                    bCancelled ? "cancelled" : "cannot be copied: " + std::string(PlatErrorText(nSystem)));
+        }
+        MergeRecord(pContext, pRecord, &pEngine->index);
+        pEngine->dwCopied++;
+    }
+    return 1;
+}
+
+int EngineRewriteList(UpdateEngine* pEngine)
+{
+    if (WriteUninstallInfo(&pEngine->context, pEngine->uninstallFile.c_str()))
+        return 1;
+    int nSystem = PlatGetLastError();
+    return EngineRefuse(pEngine, ENGINE_REWRITE, ENGINE_NO_RECORD, pEngine->uninstallFile, nSystem,
+                        "cannot be rewritten: " + std::string(PlatErrorText(nSystem)));
+}
+
+namespace {
+
+void RemoveTemporaryFilesIn(const std::string& folder)
+{
+    PlatFindData fd;
+    std::string pattern = folder + g_szTempPrefix + "*.tmp";
+    HANDLE hFind = PlatFindFirst(pattern.c_str(), &fd);
+    if (!hFind)
+        return;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !fd.bNoCp932Name && IsUpdaterTempName(fd.cFileName)) {
+            std::string path = folder + fd.cFileName;
+            // A copy made read-only would not go otherwise.
+            PlatSetFileAttributes(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            PlatDeleteFile(path.c_str());
+        }
+    } while (PlatFindNext(hFind, &fd));
+    PlatFindClose(hFind);
+}
+
+// Whether every level of a folder below the install folder is a real
+// folder: a link (a junction on Windows) may lead anywhere, where names
+// like a copy's are none of this run's business.
+bool ReachedWithoutLinks(const UpdateEngine* pEngine, const std::string& folder)
+{
+    const std::string& root = pEngine->installFolder;
+    for (size_t i = root.size(); i <= folder.size(); i++) {
+        if (i < folder.size() && folder[i] != '/' && !IsSeparatorAt(folder.c_str(), (int)i))
+            continue;
+        if (i > root.size() && PlatIsLink(folder.substr(0, i).c_str()))
+            return false;
+    }
+    return !PlatIsLink(root.substr(0, root.size() - 1).c_str());
+}
+
+} // namespace
+
+void EngineRemoveLeftovers(UpdateEngine* pEngine)
+{
+    char lpszTemp[MAX_PATH];
+    if (UninstallTempName(lpszTemp, pEngine->uninstallFile.c_str()))
+        PlatDeleteFile(lpszTemp);
+    std::unordered_set<std::string> done;
+    const UpdateContext* pContext = &pEngine->context;
+    for (DWORD i = 0; i < pContext->update.dwCount; i++) {
+        if (IsFolderRecord(&pContext->pUpdateRecords[i]))
+            continue;
+        std::string dest = pEngine->installFolder + pContext->pUpdateRecords[i].szPath;
+        std::string folder = dest.substr(0, EngineLastSeparator(dest));
+        if (!done.insert(RecordKey(folder.c_str())).second)
+            continue;
+        if (ReachedWithoutLinks(pEngine, folder))
+            RemoveTemporaryFilesIn(folder + "\\");
+    }
+}

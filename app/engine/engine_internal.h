@@ -1,0 +1,26 @@
+// What the engine's units share among themselves; not for its callers.
+#ifndef APP_ENGINE_INTERNAL_H
+#define APP_ENGINE_INTERNAL_H
+
+#include "engine/engine.h"
+
+enum { FOLDER_EXISTS, FOLDER_MADE, FOLDER_MISSING, FOLDER_FILE };
+
+// Adds a problem; returns 0, the failing result.
+int EngineRefuse(UpdateEngine* pEngine, int nCheck, DWORD dwRecord, const std::string& path, int nSystem,
+                 const std::string& detail);
+
+// A full path as the player is shown it (EngineProblem::path).
+std::string EngineShown(const UpdateEngine* pEngine, const std::string& full);
+
+// Where the last separator of a path stands (a slash counts); npos when
+// there is none.
+size_t EngineLastSeparator(const std::string& path);
+
+// Creates a copy's temporary file in the folder (ending in a separator)
+// under the first free name IsUpdaterTempName takes: created exclusively,
+// never through a link, removed if the process is interrupted. Returns
+// the open handle and the name in *pTemp, or null.
+HANDLE EngineCreateTemp(UpdateEngine* pEngine, const std::string& folder, std::string* pTemp);
+
+#endif
