@@ -8,16 +8,17 @@
 
 INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    (void)lParam;
     // The title is at most 60 bytes, so both texts fit.
     char lpszBuf[128];
     switch (uMsg) {
-    case WM_INITDIALOG:
-        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmCaption, g_Context.update.szTitle);
+    case WM_INITDIALOG: {
+        const UpdateEngine* pEngine = (const UpdateEngine*)lParam;
+        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmCaption, pEngine->context.update.szTitle);
         SetWindowTextW(hDlg, PlatWide(lpszBuf).c_str());
-        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmText, g_Context.update.szTitle);
+        snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtConfirmText, pEngine->context.update.szTitle);
         SetDlgItemTextW(hDlg, IDC_CONFIRM_TEXT, PlatWide(lpszBuf).c_str());
         break;
+    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)
             EndDialog(hDlg, 1);
@@ -32,11 +33,12 @@ INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPar
 
 INT_PTR CALLBACK ProgressDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    (void)hDlg;
-    (void)lParam;
-    // The dialog stays up: the copy pass sees the flag after this message
-    // and stops, and the run then destroys it.
-    if (uMsg == WM_COMMAND && LOWORD(wParam) == IDCANCEL)
-        g_Context.bCancel = 1;
+    if (uMsg == WM_INITDIALOG)
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+    // The dialog stays up: the engine sees the flag at its next poll and
+    // stops, and the run then destroys it.
+    Progress* pProgress = (Progress*)GetWindowLongPtrW(hDlg, DWLP_USER);
+    if (uMsg == WM_COMMAND && LOWORD(wParam) == IDCANCEL && pProgress)
+        pProgress->bCancel = 1;
     return 0;
 }

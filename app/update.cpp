@@ -4,24 +4,19 @@
 // outcome is shown in a message box; the exit code is always 0.
 #include "update.h"
 
-#include "file/directory.h"
-#include "file/path.h"
 #include "messages.h"
-#include "precheck.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/volume.h"
+#include "platform/wide.h"
 #include "resource.h"
 #include "system/registry.h"
-#include "system/shelldlg.h"
-#include "updatespace.h"
-
-#include "platform/wide.h"
 
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
-
-UpdateContext g_Context;
 
 // Texts are code page 932 and shown in UTF-16, converted with that code
 // page named, so they read the same on every system.
@@ -35,124 +30,13 @@ static void ShowMessage(const char* lpszText, const char* lpszCaption)
     ShowBox(PlatWide(lpszText), lpszCaption, MB_OK);
 }
 
-// The program's own folder becomes the current folder, and Updateinf.dat
-// and data\ are reached by relative names from it: the folder is where
-// the player unpacked the download, whose name may have no code-page-932
-// form (the downloads of a player named José), which no library path can
-// spell. Returns 0 when the folder cannot be entered.
-static int EnterOwnFolder()
+// The engine's first problem as the player is shown it.
+static void ShowProblem(const UpdateEngine* pEngine)
 {
-    std::wstring path(32768, L'\0');
-    DWORD dwLen = GetModuleFileNameW(NULL, &path[0], (DWORD)path.size());
-    size_t nSep = dwLen > 0 && dwLen < path.size() ? path.rfind(L'\\', dwLen) : std::wstring::npos;
-    if (nSep == std::wstring::npos)
-        return 0;
-    path.resize(nSep + 1);
-    return SetCurrentDirectoryW(path.c_str()) != 0;
-}
-
-// The install folder as the registry holds it, in UTF-16: for the message
-// that says it cannot be used, which must show it as the player knows it.
-static std::wstring StoredInstallFolder(const CRegistry& clRegistry)
-{
-    WCHAR wszFolder[MAX_PATH + 1] = L"";
-    DWORD dwBytes = sizeof(wszFolder) - sizeof(WCHAR);
-    RegQueryValueExW(clRegistry.m_hKey, PlatWide(g_Context.update.szRegValue).c_str(), NULL, NULL,
-                     (BYTE*)wszFolder, &dwBytes);
-    return wszFolder;
-}
-
-// Every record path must fit behind both folders, checked before the user
-// is asked, so that the copy pass never cuts a path.
-static int RecordsFit(const char* lpszInstallDirectory, const char* lpszSrcFileName)
-{
-    char lpszInstall[MAX_PATH];
-    strcpy(lpszInstall, lpszInstallDirectory);
-    AddBackslash(lpszInstall);
-    for (DWORD i = 0; i < g_Context.update.dwCount; i++) {
-        const char* szPath = g_Context.pUpdateRecords[i].szPath;
-        if (!RecordFitsBehind(lpszInstall, szPath) || !RecordFitsBehind(lpszSrcFileName, szPath))
-            return 0;
-    }
-    return 1;
-}
-
-// The bytes this user may still write on the volume holding lpszFolder.
-// Not the volume's free space as a whole: a disk quota leaves the user
-// less, and the copy runs as this user.
-static int GetFreeBytesForCaller(const char* lpszFolder, QWORD* pqwFree)
-{
-    ULARGE_INTEGER liCaller, liTotal, liFree;
-    if (!GetDiskFreeSpaceExW(PlatWide(lpszFolder).c_str(), &liCaller, &liTotal, &liFree))
-        return 0;
-    *pqwFree = liCaller.QuadPart;
-    return 1;
-}
-
-// Refuses, with a message, an update that cannot fit on the install
-// folder's volume, before anything is copied: a copy that ran out of
-// space half-way would leave the game part old and part new. When any
-// number cannot be worked out the update goes ahead as without the check.
-static int HasRoomForUpdate(const char* lpszInstallDirectory, const char* lpszSrcFileName)
-{
-    DWORD dwCluster;
-    QWORD qwNeeded, qwFree;
-    if (!GetDiskClusterBytes(lpszInstallDirectory, &dwCluster) ||
-        !GetUpdateSpaceNeeded(&g_Context, lpszInstallDirectory, lpszSrcFileName, dwCluster, &qwNeeded) ||
-        !GetFreeBytesForCaller(lpszInstallDirectory, &qwFree) || qwFree >= qwNeeded)
-        return 1;
-    char lpszText[256];
-    FormatNoSpaceMessage(lpszText, sizeof(lpszText), qwNeeded, qwFree);
+    const EngineProblem* pFirst = &pEngine->problems.front();
+    char lpszText[1024];
+    EngineMessage(pEngine, pFirst, EngineCountLike(pEngine, pFirst) - 1, lpszText, sizeof(lpszText));
     ShowMessage(lpszText, NULL);
-    return 0;
-}
-
-// After OK and before the progress dialog, so that a reason the update
-// would stop for half-way, which can be seen now, stops it whole: a source
-// that cannot be read or a path of the wrong type fails the update, a
-// destination held by another program (the game still running) asks for
-// it to be closed. Returns 1 when the copy may begin.
-static int ReadyToCopy(const char* lpszInstallDirectory, const char* lpszSrcFileName)
-{
-    int nFault;
-    if (FindFaultyRecord(&g_Context, lpszInstallDirectory, lpszSrcFileName, &nFault) < g_Context.update.dwCount) {
-        ShowMessage(g_szMsgFailed, NULL);
-        return 0;
-    }
-    if (!HasRoomForUpdate(lpszInstallDirectory, lpszSrcFileName))
-        return 0;
-    char lpszCaption[128], lpszText[512];
-    snprintf(lpszCaption, sizeof(lpszCaption), g_szFmtConfirmCaption, g_Context.update.szTitle);
-    for (;;) {
-        DWORD dwFirst = 0;
-        DWORD dwInUse = CountFilesInUse(&g_Context, lpszInstallDirectory, &dwFirst);
-        if (dwInUse == 0)
-            return 1;
-        FormatFilesInUseMessage(lpszText, sizeof(lpszText), g_Context.pUpdateRecords[dwFirst].szPath, dwInUse);
-        if (ShowBox(PlatWide(lpszText), lpszCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
-            return 0;
-    }
-}
-
-// The name of one game's updater lock, and of the place its holder leaves
-// its process id: the registry key and value that name the install
-// folder, letters folded as the registry folds them, hashed to fit an
-// object name (which takes no backslash).
-static void MakeLockName(char* lpszBuf, size_t nSize, const char* lpszSuffix)
-{
-    char lpszKey[sizeof(g_Context.update.szRegKey) + sizeof(g_Context.update.szRegValue) + 1];
-    snprintf(lpszKey, sizeof(lpszKey), "%s\\%s", g_Context.update.szRegKey, g_Context.update.szRegValue);
-    WCHAR wszKey[sizeof(lpszKey)];
-    int nLen = MultiByteToWideChar(932, 0, lpszKey, -1, wszKey, (int)(sizeof(lpszKey)));
-    if (nLen <= 0)
-        nLen = 0;
-    CharUpperBuffW(wszKey, (DWORD)nLen);
-    unsigned long long qwHash = 0xcbf29ce484222325ULL;
-    for (int i = 0; i < nLen; i++) {
-        qwHash = (qwHash ^ (wszKey[i] & 0xFF)) * 0x100000001b3ULL;
-        qwHash = (qwHash ^ (wszKey[i] >> 8)) * 0x100000001b3ULL;
-    }
-    snprintf(lpszBuf, nSize, "Local\\GamepatchUpdate-%016llx%s", qwHash, lpszSuffix);
 }
 
 struct OwnerSearch {
@@ -171,41 +55,28 @@ static BOOL CALLBACK FindOwnerWindow(HWND hWnd, LPARAM lParam)
     return FALSE;
 }
 
-enum GameLock { LOCK_HELD_ELSEWHERE, LOCK_HELD, LOCK_NONE };
-
-// One updater at a time per game: two would copy over each other and both
-// rewrite Uninstallinf.dat, the later losing the other's entries. Returns
-// LOCK_HELD when this run holds the game's lock until it ends (a lock left
-// by a killed run is taken over); LOCK_NONE when no lock could be made,
+// One updater at a time per install folder: two would copy over each
+// other and both rewrite Uninstallinf.dat, the later losing the other's
+// entries. The folder is named as the file system identifies it, so two
+// lists whose registry keys differ (a game and an add-on installed into
+// its folder) or are spelled differently meet at one lock. Returns
+// PLAT_LOCK_HELD when this run holds it until it ends (a lock left by a
+// killed run is taken over); PLAT_LOCK_NONE when no lock could be made,
 // and the update goes ahead as it did before there was one. Otherwise the
-// running one's window comes to the front: its process id, left beside the
-// lock, names it, and of its windows the topmost one that takes input is
-// the one the user must answer. Updates of different games lock different
-// names.
-static GameLock LockGame()
+// running one's topmost window that takes input, the one the user must
+// answer, comes to the front.
+static int LockInstallFolder(const char* lpszInstallDirectory)
 {
+    PlatFileId id;
+    if (!PlatGetFileId(lpszInstallDirectory, &id))
+        return PLAT_LOCK_NONE;
     char lpszName[64];
-    MakeLockName(lpszName, sizeof(lpszName), "");
-    HANDLE hLock = CreateMutexA(NULL, FALSE, lpszName);
-    if (!hLock)
-        return LOCK_NONE;
-    DWORD dwWait = WaitForSingleObject(hLock, 0);
-    MakeLockName(lpszName, sizeof(lpszName), "-owner");
-    if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED) {
-        HANDLE hOwner = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof(DWORD), lpszName);
-        DWORD* pdwOwner = hOwner ? (DWORD*)MapViewOfFile(hOwner, FILE_MAP_WRITE, 0, 0, sizeof(DWORD)) : NULL;
-        if (pdwOwner)
-            *pdwOwner = GetCurrentProcessId();
-        // Both handles stay open until the process ends, which releases them.
-        return LOCK_HELD;
-    }
+    snprintf(lpszName, sizeof(lpszName), "GamepatchUpdate-%016llx-%016llx", (unsigned long long)id.qwVolume,
+             (unsigned long long)id.qwFile);
     OwnerSearch search = { 0, NULL };
-    HANDLE hOwner = OpenFileMappingA(FILE_MAP_READ, FALSE, lpszName);
-    DWORD* pdwOwner = hOwner ? (DWORD*)MapViewOfFile(hOwner, FILE_MAP_READ, 0, 0, sizeof(DWORD)) : NULL;
-    if (pdwOwner) {
-        search.dwProcessId = *pdwOwner;
-        UnmapViewOfFile(pdwOwner);
-    }
+    int nLock = PlatTakeProcessLock(lpszName, &search.dwProcessId);
+    if (nLock != PLAT_LOCK_ELSEWHERE)
+        return nLock;
     if (search.dwProcessId)
         EnumWindows(FindOwnerWindow, (LPARAM)&search);
     if (search.hWnd) {
@@ -213,100 +84,146 @@ static GameLock LockGame()
             ShowWindow(search.hWnd, SW_RESTORE);
         SetForegroundWindow(search.hWnd);
     }
-    return LOCK_HELD_ELSEWHERE;
+    return PLAT_LOCK_ELSEWHERE;
 }
 
-static void RunUpdate(HINSTANCE hInstance)
+// After OK, under the progress dialog: the plan is checked against the
+// file system until nothing stands in the way. A file held by another
+// program (the game still running) asks for it to be closed; any other
+// refusal, or Cancel, ends the run with nothing changed. Returns 1 when
+// the copy may begin.
+static int ReadyToCopy(UpdateEngine* pEngine, Progress* pProgress)
+{
+    EngineCallbacks callbacks = ProgressCallbacks(pProgress);
+    char lpszCaption[128], lpszText[1024];
+    snprintf(lpszCaption, sizeof(lpszCaption), g_szFmtConfirmCaption, pEngine->context.update.szTitle);
+    for (;;) {
+        if (EnginePlan(pEngine) && EngineCheck(pEngine, &callbacks))
+            return 1;
+        if (pEngine->problems.empty())
+            return 0;
+        const EngineProblem* pFirst = &pEngine->problems.front();
+        if (pFirst->nCheck == ENGINE_CANCELLED)
+            return 0;
+        if (pFirst->nCheck != ENGINE_IN_USE) {
+            DestroyWindow(pProgress->hDlg);
+            pProgress->hDlg = NULL;
+            ShowProblem(pEngine);
+            return 0;
+        }
+        EngineMessage(pEngine, pFirst, EngineCountLike(pEngine, pFirst) - 1, lpszText, sizeof(lpszText));
+        EnableWindow(pProgress->hDlg, FALSE);
+        int nAnswer = ShowBox(PlatWide(lpszText), lpszCaption, MB_RETRYCANCEL | MB_ICONWARNING);
+        EnableWindow(pProgress->hDlg, TRUE);
+        if (nAnswer != IDRETRY)
+            return 0;
+    }
+}
+
+static void RunUpdate(HINSTANCE hInstance, UpdateEngine* pEngine)
 {
     char lpszInstallDirectory[MAX_PATH];
-    char lpszUninstallInfoFile[MAX_PATH];
-    char lpszSrcFileName[MAX_PATH];
-    char lpszBuf[128];
-
-    if (!EnterOwnFolder() || !LoadUpdateInfo(&g_Context, g_szUpdateInfoName)) {
+    // Updateinf.dat and data\ are reached by relative names from the
+    // program's own folder, whose name may have no code-page-932 form.
+    if (!PlatEnterProgramFolder() || !EngineLoadUpdate(pEngine, "")) {
         ShowMessage(g_szMsgCannotOpenUpdateInfo, NULL);
         return;
     }
-    // Another updater for this game runs: it has the user's attention.
-    GameLock nLock = LockGame();
-    if (nLock == LOCK_HELD_ELSEWHERE)
-        return;
+    const UpdateHeader* pHeader = &pEngine->context.update;
 
     CRegistry clRegistry;
     // The title was cut to 60 bytes, which this buffer holds with the text.
-    snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtNotInstalled, g_Context.update.szTitle);
-    if (!clRegistry.Open(HKEY_CURRENT_USER, g_Context.update.szRegKey)) {
+    char lpszBuf[128];
+    snprintf(lpszBuf, sizeof(lpszBuf), g_szFmtNotInstalled, pHeader->szTitle);
+    if (!clRegistry.Open(HKEY_CURRENT_USER, pHeader->szRegKey)) {
         ShowMessage(lpszBuf, NULL);
         return;
     }
     // A value stored without its terminator, or too long for
     // "Uninstallinf.dat" to fit behind it, is not a usable folder.
     memset(lpszInstallDirectory, 0, sizeof(lpszInstallDirectory));
-    if (!clRegistry.ReadString(g_Context.update.szRegValue, lpszInstallDirectory, MAX_PATH) ||
+    if (!clRegistry.ReadString(pHeader->szRegValue, lpszInstallDirectory, MAX_PATH) ||
         !memchr(lpszInstallDirectory, 0, MAX_PATH) || strlen(lpszInstallDirectory) > MAX_INSTALL_DIRECTORY_LENGTH) {
         ShowMessage(lpszBuf, NULL);
         return;
     }
     // A character with no code-page-932 form reads as '?', which no
-    // Windows name holds: no library path can reach that folder.
+    // Windows name holds: no library path can reach that folder. It is
+    // shown as the registry holds it, as the player knows it.
     if (strchr(lpszInstallDirectory, '?')) {
+        WCHAR wszFolder[MAX_PATH + 1];
+        clRegistry.ReadWideString(pHeader->szRegValue, wszFolder, MAX_PATH + 1);
         std::wstring format = PlatWide(g_szFmtUnusableInstallFolder);
-        size_t nAt = format.find(L"%s");
-        ShowBox(format.replace(nAt, 2, StoredInstallFolder(clRegistry)), NULL, MB_OK);
+        ShowBox(format.replace(format.find(L"%s"), 2, wszFolder), NULL, MB_OK);
         return;
     }
-
-    // The value ends in a separator; nothing is inserted.
-    snprintf(lpszUninstallInfoFile, MAX_PATH, "%s%s", lpszInstallDirectory, g_szEditionMarker);
-    if (PathExists(lpszUninstallInfoFile)) {
+    // The value ends in a separator (nothing is inserted before the
+    // marker's or the list's name); the engine's folders always do.
+    if (PlatGetFileAttributes((std::string(lpszInstallDirectory) + g_szEditionMarker).c_str()) !=
+        INVALID_FILE_ATTRIBUTES) {
         ShowMessage(g_szMsgWrongEdition, NULL);
         return;
     }
-
-    snprintf(lpszUninstallInfoFile, MAX_PATH, "%s%s", lpszInstallDirectory, g_szUninstallInfoName);
-    if (!LoadUninstallInfo(&g_Context, lpszUninstallInfoFile)) {
+    if (PlatGetFileAttributes((std::string(lpszInstallDirectory) + g_szUninstallInfoName).c_str()) ==
+        INVALID_FILE_ATTRIBUTES) {
         ShowMessage(lpszBuf, NULL);
         return;
     }
 
-    snprintf(lpszSrcFileName, MAX_PATH, "%s\\", g_szSourceFolderName);
-    if (!RecordsFit(lpszInstallDirectory, lpszSrcFileName)) {
-        ShowMessage(g_szMsgCannotOpenUpdateInfo, NULL);
+    // Another updater for this folder runs: it has the user's attention.
+    // Uninstallinf.dat is read only under the lock, so that what is
+    // rewritten is what the other run left.
+    int nLock = LockInstallFolder(lpszInstallDirectory);
+    if (nLock == PLAT_LOCK_ELSEWHERE)
+        return;
+    if (!EngineLoadInstalled(pEngine, lpszInstallDirectory)) {
+        ShowProblem(pEngine);
         return;
     }
 
     // Only OK goes on. A dialog that could not be shown is no consent, and
     // is reported as a progress dialog that could not be shown is:
     // without a word the user would not know the update never ran.
-    INT_PTR nConfirmed = DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_UPDATE_CONFIRM), NULL, ConfirmDlgProc, 0);
+    INT_PTR nConfirmed =
+        DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_UPDATE_CONFIRM), NULL, ConfirmDlgProc, (LPARAM)pEngine);
     if (nConfirmed == -1)
         ShowMessage(g_szMsgFailed, NULL);
     if (nConfirmed != 1)
         return;
 
-    AddBackslash(lpszInstallDirectory);
+    // The progress dialog comes first, so the player sees the update at
+    // work while the checks run under it.
+    Progress progress = {};
+    HWND hDlg = CreateDialogParamW(hInstance, MAKEINTRESOURCEW(IDD_UPDATE_PROGRESS), NULL, ProgressDlgProc,
+                                   (LPARAM)&progress);
+    if (!hDlg) {
+        ShowMessage(g_szMsgFailed, NULL);
+        return;
+    }
+    ShowWindow(hDlg, SW_SHOW);
+    StartProgress(&progress, hDlg, g_szMsgChecking);
     // What a killed run left would count against the free space. Without
     // the lock they could be another run's copies in progress.
-    if (nLock == LOCK_HELD)
-        RemoveLeftTemporaryFiles(&g_Context, lpszInstallDirectory);
+    if (nLock == PLAT_LOCK_HELD)
+        EngineRemoveLeftovers(pEngine);
     // Uninstallinf.dat stays as it is: nothing was installed.
-    if (!ReadyToCopy(lpszInstallDirectory, lpszSrcFileName))
+    if (!ReadyToCopy(pEngine, &progress)) {
+        if (progress.hDlg)
+            DestroyWindow(progress.hDlg);
         return;
-
-    int bDone = 0;
-    HWND hDlg = CreateDialogParamW(hInstance, MAKEINTRESOURCEW(IDD_UPDATE_PROGRESS), NULL, ProgressDlgProc, 0);
-    if (hDlg) {
-        ShowWindow(hDlg, SW_SHOW);
-        bDone = CopyFiles(hDlg, lpszInstallDirectory, lpszSrcFileName);
-        DestroyWindow(hDlg);
     }
+
+    EngineCallbacks callbacks = ProgressCallbacks(&progress);
+    int bDone = EngineCarryOut(pEngine, &callbacks);
+    EndProgress(&progress);
+    DestroyWindow(hDlg);
     if (bDone)
         ShowMessage(g_szMsgCompleted, g_szCaptionCompleted);
     else
         ShowMessage(g_szMsgFailed, NULL);
 
     // Also after a failure or Cancel: what was installed must be listed.
-    if (!WriteUninstallInfo(&g_Context, lpszUninstallInfoFile))
+    if (!EngineRewriteList(pEngine))
         ShowMessage(g_szMsgCannotWriteUninstallInfo, NULL);
 }
 
@@ -348,8 +265,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdLi
     INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_PROGRESS_CLASS };
     InitCommonControlsEx(&icc);
 
-    InitContext(&g_Context);
-    RunUpdate(hInstance);
-    FreeContext(&g_Context);
+    UpdateEngine engine;
+    RunUpdate(hInstance, &engine);
     return 0;
 }

@@ -25,7 +25,6 @@ int PlatGetLastError(void)
         return PLAT_ERROR_IN_USE;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
         return PLAT_ERROR_DISK_FULL;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:

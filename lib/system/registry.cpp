@@ -160,6 +160,16 @@ int CRegistry::ReadString(const char* lpszName, char* lpszBuffer, DWORD dwSize)
     return ReadBinary(lpszName, lpszBuffer, dwSize);
 }
 
+int CRegistry::ReadWideString(const char* lpszName, wchar_t* lpszBuffer, DWORD dwChars)
+{
+    if (dwChars == 0)
+        return 0;
+    memset(lpszBuffer, 0, dwChars * sizeof(wchar_t));
+    DWORD dwBytes = (dwChars - 1) * sizeof(wchar_t);
+    return m_hKey && RegQueryValueExW(m_hKey, PlatWide(lpszName).c_str(), NULL, NULL, (BYTE*)lpszBuffer, &dwBytes) ==
+                         ERROR_SUCCESS;
+}
+
 int CRegistry::WriteString(const char* lpszName, const char* lpszText)
 {
     std::wstring text = PlatWide(lpszText);

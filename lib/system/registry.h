@@ -58,6 +58,10 @@ public:
     int ReadString(const char* lpszName, char* lpszBuffer, DWORD dwSize);
     // Stores a REG_SZ value of the text and its terminator.
     int WriteString(const char* lpszName, const char* lpszText);
+    // The value as the registry holds it, in UTF-16, into dwChars wide
+    // characters, always terminated: for showing a text that may have no
+    // code-page-932 form. Returns 0 when it cannot be read.
+    int ReadWideString(const char* lpszName, wchar_t* lpszBuffer, DWORD dwChars);
 
     // The open key; null when none is open.
     HKEY m_hKey;
