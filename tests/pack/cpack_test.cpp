@@ -644,14 +644,28 @@ TEST(PackRead, ArchivesPastTwoGigabytesUpToTheLimit)
     std::string path = dir.Path("big.pac");
     const DWORD dwFar = 0x7FFFFFF0;
     const std::string strFar = "a member across the 2 GiB mark!!";
-    std::string head = std::string("PAC\0\2\0\0\0\0\0\0\0", 12) + "hello";
-    std::string tail = DirectoryTail(DirRecord("low.bin", 12, 5, 5) + DirRecord("far.bin", dwFar, 32, 32));
+    std::string head = std::string("PAC\0\4\0\0\0\0\0\0\0", 12) + "hello";
+    // Members of zeros fill the sparse gaps: the blocks fill the data area.
+    auto Records = [&](DWORD dwDataEnd) {
+        return DirectoryTail(DirRecord("low.bin", 12, 5, 5) + DirRecord("gap1.bin", 17, dwFar - 17, dwFar - 17) +
+                             DirRecord("far.bin", dwFar, 32, 32) +
+                             DirRecord("gap2.bin", dwFar + 32, dwDataEnd - dwFar - 32, dwDataEnd - dwFar - 32));
+    };
+    const std::string tailLow = Records(dwFar + 32);
+    // The directory's own length moves where the data area ends.
+    auto Tail = [&](QWORD qwLength) {
+        std::string tail = tailLow;
+        for (int i = 0; i < 8 && Records((DWORD)(qwLength - tail.size())).size() != tail.size(); i++)
+            tail = Records((DWORD)(qwLength - tail.size()));
+        return Records((DWORD)(qwLength - tail.size()));
+    };
     struct {
         QWORD qwLength;
         int nOpens;
-    } const rows[] = { { 0x80000010 + tail.size(), 1 }, { 0xFFFFFFFF, 1 }, { 0x100000000, 0 } };
+    } const rows[] = { { 0x80000010 + tailLow.size(), 1 }, { 0xFFFFFFFF, 1 }, { 0x100000000, 0 } };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.qwLength);
+        std::string tail = Tail(row.qwLength);
         CFile clFile;
         ASSERT_EQ(1, clFile.Open(path.c_str(), 1));
         ASSERT_EQ(head.size(), clFile.Write(head.data(), (DWORD)head.size()));
