@@ -155,14 +155,27 @@ public:
     // dwSize bytes, plus one byte: a result that fills it means cut.
     static QWORD EncodeRoom(int nMethod, DWORD dwSize);
 
-    // Writes every member into a folder, each named after the member.
-    // Returns 0 at the first file that cannot be written, and 0 after the
-    // others are written when a member could not be read.
+    // Which members extraction writes to one file on this system: fills
+    // ppFirst[i], for the i-th member in catalogue order, with the first
+    // member whose name names the same file in a folder: equal under the
+    // catalogue's rule, or by the file system's (PlatCompareFileNames:
+    // on Windows letter case ignored in every script, so "\x82\x60" and
+    // "\x82\x81" (full-width A and a) are one file; everywhere two codes
+    // of one character, such as 87 54 and FA 4A). ppFirst holds one entry
+    // a member. Returns 0 when memory runs out.
+    int FindSameFiles(PackMember** ppFirst);
+
+    // Writes every member into a folder, each named after the member. Of
+    // members that name one file (FindSameFiles), only the first is
+    // written; the others are not, and the result is then 0. Returns 0 at
+    // the first file that cannot be written, and 0 after the others are
+    // written when a member could not be read.
     //
     // With several threads members are read, decoded and written at once,
     // and the files and the result are those of one thread, except that a
     // stop at an unwritable file may come after later members were
-    // written.
+    // written. A stored member is copied in blocks; those decoded whole are
+    // held by the threads together up to 256 MiB, or one at a time.
     int ExtractAll(const char* lpszFolder);
 
     CList* m_pAllList;

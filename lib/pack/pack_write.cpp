@@ -45,20 +45,6 @@ void StoreDword(BYTE* p, DWORD dw)
     p[3] = (BYTE)(dw >> 24);
 }
 
-// Copies dwSize bytes a block at a time: a stored member of any size costs
-// one block of memory.
-bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize)
-{
-    const DWORD BLOCK = 1 << 20;
-    for (DWORD dwLeft = dwSize; dwLeft;) {
-        DWORD dwBlock = dwLeft < BLOCK ? dwLeft : BLOCK;
-        if (pDest->CopyFrom(pSource, dwBlock) != dwBlock)
-            return false;
-        dwLeft -= dwBlock;
-    }
-    return true;
-}
-
 } // namespace
 
 QWORD CPack::EncodeRoom(int nMethod, DWORD dwSize)
