@@ -7,6 +7,7 @@
 #include "nativetext.h"
 #include "platform/names.h"
 #include "platform/platform.h"
+#include "platform/volume.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -154,6 +155,21 @@ public:
             memset(&record, 0, sizeof(record));
             memcpy(record.szPath, path.c_str(), path.size());
             if (bFolder) {
+                // A folder reached again through a link (a loop back up the
+                // tree, or a second way in) would be listed for ever or twice.
+                PlatFileId id;
+                bool bKnown = PlatGetFileId(path.c_str(), &id) != 0;
+                const std::string* pSeen = NULL;
+                for (const auto& seen : m_folders)
+                    if (bKnown && PlatSameFile(&seen.first, &id))
+                        pSeen = &seen.second;
+                if (pSeen) {
+                    Error(Where(path) + ": a link loop or a second way to " +
+                          (pSeen->empty() ? m_dataArg : Where(*pSeen)) + ", which is listed already");
+                    continue;
+                }
+                if (bKnown)
+                    m_folders.push_back(std::make_pair(id, path));
                 m_records.push_back(record);
                 Scan(path);
                 continue;
@@ -243,6 +259,9 @@ private:
 
     std::string m_dataArg;
     std::string m_installDir;
+public:
+    // Every folder listed (the data folder's own path is empty).
+    std::vector<std::pair<PlatFileId, std::string>> m_folders;
 };
 
 // Control bytes are never second bytes in code page 932.
@@ -460,6 +479,9 @@ int MakeCommand(int argc, char** argv)
     while (dataArg.size() > 1 && (dataArg.back() == '/' || dataArg.back() == '\\'))
         dataArg.pop_back();
     Scanner scanner(dataArg, installDir);
+    PlatFileId dataId;
+    if (PlatGetFileId(".", &dataId))
+        scanner.m_folders.push_back(std::make_pair(dataId, std::string()));
     scanner.Scan("");
     std::vector<FileRecord>& records = scanner.m_records;
     for (FileRecord& record : records)

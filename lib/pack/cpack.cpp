@@ -20,7 +20,7 @@
 
 CPack::CPack()
     : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
-      m_nThreads(1)
+      m_nThreads(1), m_nSaveProblem(PACK_SAVE_OK), m_pSaveProblem(NULL)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Init();
@@ -28,7 +28,7 @@ CPack::CPack()
 
 CPack::CPack(const char* lpszPath)
     : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
-      m_nThreads(1)
+      m_nThreads(1), m_nSaveProblem(PACK_SAVE_OK), m_pSaveProblem(NULL)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Open(lpszPath);
@@ -91,6 +91,13 @@ void CPack::Clear()
 void CPack::SetThreads(int nThreads)
 {
     m_nThreads = nThreads < 0 ? 0 : nThreads;
+}
+
+int CPack::GetSaveProblem(const PackMember** ppMember) const
+{
+    if (ppMember)
+        *ppMember = m_pSaveProblem;
+    return m_nSaveProblem;
 }
 
 int CPack::Hash(const char* lpszName)

@@ -52,6 +52,8 @@ struct PackCodecs;
 #define PACK_HUFFMAN 2
 #define PACK_ZLIB 3
 
+enum { PACK_SAVE_OK, PACK_SAVE_CHANGED, PACK_SAVE_TOO_LARGE, PACK_SAVE_OTHER };
+
 #define PACK_HASH_SIZE 1024
 #define PACK_NAME_SIZE 64
 #define PACK_PATH_SIZE 260
@@ -141,7 +143,9 @@ public:
     // Writes the catalogue as a new archive with one method for all
     // members. The archive appears under lpszFileName only when complete;
     // on any failure nothing is left behind and 0 is returned. A member
-    // whose source cannot be opened is left out.
+    // whose source cannot be opened is left out (no progress call names
+    // it). A loose file is packed at the size it had when it was entered:
+    // one that changed since fails the Save (GetSaveProblem).
     //
     // With several threads, members are read and encoded on all of them at
     // once while the caller's thread writes them in catalogue order and
@@ -151,6 +155,14 @@ public:
     // being written, each holding its content and encoding room (about 2.2
     // times its size) while it is encoded and its coded block after.
     int Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProgress, void* lpUserData);
+    // Why the last Save returned 0, and the member that caused it (null
+    // when none did): PACK_SAVE_CHANGED, a loose file whose size is no
+    // longer the one it had when it was entered (it grew, shrank or passed
+    // 4 GiB while the archive was written); PACK_SAVE_TOO_LARGE, an archive
+    // that would pass the format's 4 GiB; PACK_SAVE_OTHER, anything else
+    // (a member unreadable, memory, the disk: the system's reason stands).
+    int GetSaveProblem(const PackMember** ppMember) const;
+
     // Room that guarantees an encoder of the method never runs short for
     // dwSize bytes, plus one byte: a result that fills it means cut.
     static QWORD EncodeRoom(int nMethod, DWORD dwSize);
@@ -188,6 +200,8 @@ private:
     PackIndex* m_pIndex;
     PackCodecPool* m_pCodecPool;
     int m_nThreads;
+    int m_nSaveProblem;
+    const PackMember* m_pSaveProblem;
 
     // Appends a copy of the record to its bucket and to the list of all
     // members. Returns 0 when memory runs out (nothing entered).

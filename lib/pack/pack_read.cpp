@@ -237,6 +237,10 @@ int CPack::AddFile(const char* lpszPath)
     if (!hFind)
         return 0;
     PlatFindClose(hFind);
+    // A record holds 32-bit sizes: a file of 4 GiB or more is refused, not
+    // cut to its size modulo 4 GiB.
+    if (!ArchiveLengthFits((QWORD)fd.nFileSizeHigh << 32 | fd.nFileSizeLow))
+        return 0;
 
     PackMember member;
     memset(&member, 0, sizeof(member));
