@@ -550,21 +550,49 @@ int Test(int argc, char** argv)
     std::vector<PackMember*> members;
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p; p = (PackMember*)clPack.m_pAllList->GetNext())
         members.push_back(p);
-    std::vector<char> damaged(members.size());
+    enum { SOUND, DAMAGED, NO_MEMORY };
+    std::vector<char> result(members.size());
+    PackMemoryGate clGate;
     RunItems(nThreads, members.size(), [&](size_t i) {
-        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)members[i]->dwOrgSize + 1];
-        damaged[i] = !pBuffer || !clPack.ReadMember(members[i], &pBuffer);
+        PackMember* p = members[i];
+        QWORD qwMemory = MemberMemory(p);
+        if (!qwMemory) {
+            // Stored in the file: read through in blocks, whatever its size.
+            CFile clMember;
+            bool bOk = clMember.OpenPack(&clPack, p->szName, 0) != 0;
+            for (DWORD dwLeft = p->dwOrgSize; bOk && dwLeft;) {
+                BYTE abBlock[1 << 16];
+                DWORD dwBlock = dwLeft < sizeof(abBlock) ? dwLeft : (DWORD)sizeof(abBlock);
+                bOk = clMember.Read(abBlock, dwBlock) == dwBlock;
+                dwLeft -= dwBlock;
+            }
+            result[i] = bOk ? SOUND : DAMAGED;
+            return;
+        }
+        clGate.Enter(qwMemory);
+        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)p->dwOrgSize + 1];
+        // The decoder's block beside the content: a failure for want of
+        // memory is no damage.
+        BYTE* pRoom = pBuffer ? new (std::nothrow) BYTE[(size_t)p->dwPackSize + 1] : NULL;
+        delete[] pRoom;
+        result[i] = !pRoom ? NO_MEMORY : clPack.ReadMember(p, &pBuffer) ? SOUND : DAMAGED;
         delete[] pBuffer;
+        clGate.Leave(qwMemory);
     });
-    int nDamaged = 0, nCount = (int)members.size();
+    int nDamaged = 0, nUnchecked = 0, nCount = (int)members.size();
     for (size_t i = 0; i < members.size(); i++) {
-        if (damaged[i]) {
+        if (result[i] == DAMAGED) {
             fprintf(stderr, "packtool: damaged: %s\n", Shown(members[i]->szName).c_str());
             nDamaged++;
+        } else if (result[i] == NO_MEMORY) {
+            fprintf(stderr, "packtool: not checked: %s: out of memory (%lu bytes to decode)\n",
+                    Shown(members[i]->szName).c_str(), (unsigned long)members[i]->dwOrgSize);
+            nUnchecked++;
         }
     }
-    if (nDamaged) {
-        fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
+    if (nDamaged || nUnchecked) {
+        if (nDamaged)
+            fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
         return 1;
     }
     bool bChecked = nCount && ((PackMember*)clPack.m_pAllList->GetFirst())->nMethod == PACK_ZLIB;
@@ -638,14 +666,18 @@ int Extract(int argc, char** argv)
         plan.push_back({ p, dest, shownFolder + NATIVE_SEP + Shown(p->szName) });
     };
     if (args.operands.size() == 1) {
+        // Of members that name one file here, the first is written.
+        std::vector<PackMember*> first(clPack.m_pAllList->GetCount() + 1);
+        if (!clPack.FindSameFiles(first.data()))
+            return Fail("out of memory");
+        size_t i = 0;
         for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-             p = (PackMember*)clPack.m_pAllList->GetNext()) {
-            PackMember* pFirst = clPack.Find(p->szName);
-            if (pFirst == p)
+             p = (PackMember*)clPack.m_pAllList->GetNext(), i++) {
+            if (first[i] == p)
                 add(p);
             else
-                Problem("not extracted: " + Shown(p->szName) + " (an earlier member, " + Shown(pFirst->szName) +
-                        ", has the same name)");
+                Problem("not extracted: " + Shown(p->szName) + " (an earlier member, " + Shown(first[i]->szName) +
+                        ", names the same file)");
         }
     } else {
         for (size_t k = 1; k < args.operands.size(); k++) {
@@ -683,8 +715,13 @@ int Extract(int argc, char** argv)
     // Every destination of the whole archive is a name of its own (later
     // members of a name are left out), so they are written on all threads;
     // named members may repeat and are written one after another.
-    RunItems(args.operands.size() == 1 ? nThreads : 1, plan.size(),
-             [&](size_t i) { ExtractMember(&clPack, plan[i]); });
+    PackMemoryGate clGate;
+    RunItems(args.operands.size() == 1 ? nThreads : 1, plan.size(), [&](size_t i) {
+        QWORD qwMemory = MemberMemory(plan[i].pMember);
+        clGate.Enter(qwMemory);
+        ExtractMember(&clPack, plan[i]);
+        clGate.Leave(qwMemory);
+    });
     return g_nProblems ? 1 : 0;
 }
 
