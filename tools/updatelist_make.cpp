@@ -101,7 +101,7 @@ bool EntryLess(const PlatFindData& a, const PlatFindData& b)
 class Scanner {
 public:
     Scanner(const std::string& dataArg, const std::string& installDir)
-        : m_nRootLimit(MAX_PATH), m_dataArg(dataArg), m_installDir(installDir)
+        : m_nRootLimit(MAX_PATH), m_dataArg(ShownNative(dataArg)), m_installDir(installDir)
     {
     }
 
@@ -208,7 +208,7 @@ private:
 
     std::string Where(const std::string& rel) const
     {
-        return m_dataArg + Native(rel);
+        return m_dataArg + ShownNative(Native(rel));
     }
 
     void Error(const std::string& text)
@@ -276,7 +276,7 @@ bool HasControlCharacter(const std::string& text)
 bool CheckTitle(const char* lpszArg, std::string* pTitle)
 {
     if (!TextFromNative(lpszArg, pTitle)) {
-        Fail(std::string("the title '") + lpszArg + "' has a character with no code page 932 form");
+        Fail("the title '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
         return false;
     }
     if (pTitle->empty()) {
@@ -306,7 +306,7 @@ bool StartsNoCase(const std::string& text, const char* lpszPrefix)
 bool CheckRegistryKey(const char* lpszArg, std::string* pKey)
 {
     if (!TextFromNative(lpszArg, pKey)) {
-        Fail(std::string("the registry key '") + lpszArg + "' has a character with no code page 932 form");
+        Fail("the registry key '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
         return false;
     }
     // The updater reads HKEY_CURRENT_USER; its name may be written out.
@@ -350,7 +350,7 @@ bool CheckRegistryKey(const char* lpszArg, std::string* pKey)
 bool CheckValueName(const char* lpszArg, std::string* pValue)
 {
     if (!TextFromNative(lpszArg, pValue)) {
-        Fail(std::string("the value name '") + lpszArg + "' has a character with no code page 932 form");
+        Fail("the value name '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
         return false;
     }
     if (HasControlCharacter(*pValue)) {
@@ -439,7 +439,7 @@ int MakeCommand(int argc, char** argv)
         lpszDataFull[nData - 1] = 0;
     DWORD dwAttributes = PlatGetFileAttributes(lpszDataFull);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(std::string("no such folder: ") + args[0]);
+        return Fail("no such folder: " + ShownNative(args[0]));
     if (lpszOutputArg) {
         if (!LibraryPath(lpszOutputArg, lpszOutputFull))
             return 1;
@@ -473,7 +473,7 @@ int MakeCommand(int argc, char** argv)
     }
     PlatFindClose(hOwn);
     if (!PlatSetCurrentDirectory(lpszDataFull))
-        return Fail(std::string("cannot enter the folder ") + args[0]);
+        return Fail("cannot enter the folder " + ShownNative(args[0]));
 
     std::string dataArg = args[0];
     while (dataArg.size() > 1 && (dataArg.back() == '/' || dataArg.back() == '\\'))
@@ -495,7 +495,7 @@ int MakeCommand(int argc, char** argv)
         }
         if (!extra.bUsed)
             scanner.m_errors.push_back("--extra names " + Shown(extra.path.c_str()) +
-                                       ", which is not a file or folder in " + dataArg);
+                                       ", which is not a file or folder in " + ShownNative(dataArg));
     }
     if (!scanner.m_errors.empty()) {
         for (const std::string& error : scanner.m_errors)

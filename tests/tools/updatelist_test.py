@@ -458,6 +458,8 @@ class Careless(Case):
                                     ["inside the data folder"], None, True),
             "output-other-case": ("DATA", ["make", "-o", "DATA/list.dat", "data", "T", "K", "V"], 0, [],
                                   lambda d: os.path.exists(os.path.join(d, "DATA", "list.dat")), True),
+            # Arguments reach the terminal escaped.
+            "escaped-arguments": ((), ["make", "no\x1b[31mdir", "T", "K", "V"], 1, ["no?[31mdir"], None, False),
             # The patch folder given for its data folder.
             "patch-as-data": (("update.exe", "a.txt"), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0,
                               ["warning", "update.exe"], None, False),
