@@ -113,7 +113,8 @@ public:
     // as a member of size 0), named after its last component.
     int AddFile(const char* lpszPath);
     // Adds every file below a folder, depth first; folders whose names
-    // begin with '.' are skipped.
+    // begin with '.' are skipped, and so is a folder reached a second time
+    // through a link (then the result is 0).
     int AddFolder(const char* lpszPath);
 
     // The first member entered under that name, or null.

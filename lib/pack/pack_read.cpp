@@ -10,10 +10,12 @@
 #include "pack/pack_index.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
+#include "platform/volume.h"
 
 #include <new>
 #include <stdio.h>
 #include <string.h>
+#include <vector>
 
 namespace {
 
@@ -259,8 +261,21 @@ int CPack::AddFile(const char* lpszPath)
     return Enter(member);
 }
 
-int CPack::AddFolder(const char* lpszPath)
+namespace {
+
+// AddFolder with the folders walked so far.
+int AddTree(CPack* pPack, const char* lpszPath, std::vector<PlatFileId>* pSeen)
 {
+    // A folder reached again through a link (a loop back up the tree, or a
+    // second way in) is not walked again: the walk would not end, or add
+    // its files twice.
+    PlatFileId id;
+    if (PlatGetFileId(lpszPath, &id)) {
+        for (const PlatFileId& seen : *pSeen)
+            if (PlatSameFile(&seen, &id))
+                return 0;
+        pSeen->push_back(id);
+    }
     char lpszPattern[MAX_PATH], lpszEntry[MAX_PATH];
     // An empty path is the current folder: "*.*" and bare entry names.
     if (!JoinPath(lpszPattern, lpszPath, "*.*"))
@@ -281,11 +296,19 @@ int CPack::AddFolder(const char* lpszPath)
             nResult = 0;
             continue;
         }
-        if (!(bFolder ? AddFolder(lpszEntry) : AddFile(lpszEntry)))
+        if (!(bFolder ? AddTree(pPack, lpszEntry, pSeen) : pPack->AddFile(lpszEntry)))
             nResult = 0;
     } while (PlatFindNext(hFind, &fd));
     PlatFindClose(hFind);
     return nResult;
+}
+
+} // namespace
+
+int CPack::AddFolder(const char* lpszPath)
+{
+    std::vector<PlatFileId> seen;
+    return AddTree(this, lpszPath, &seen);
 }
 
 int CPack::OpenMemberFile(PackMember* pMember, HANDLE* phFile)
