@@ -48,8 +48,11 @@ const char HELP_CREATE[] =
     "      Pack files and folder trees, flattened, with one method M: store, slide,\n"
     "      huffman or zlib (default zlib). Folders whose names begin with a dot are\n"
     "      skipped, and counted on stderr. A name with no code page 932 form, a link\n"
-    "      that leads nowhere, an unreadable file, a FIFO or a device is left out and\n"
-    "      named on stderr, and the exit status is then 1. The archive is never one\n"
+    "      that leads nowhere, an unreadable file, a FIFO or a device, a file of\n"
+    "      4 GiB or more, a link back to a folder already packed (a loop) and a file\n"
+    "      gone when it came to be packed are left out and named on stderr, and the\n"
+    "      exit status is then 1; a file whose size changed since the scan fails the\n"
+    "      whole archive. Empty folders are named. The archive is never one\n"
     "      of its own members. An existing ARCHIVE that is not a pack archive is\n"
     "      replaced only with -f (--force).\n"
     "      Memory: a stored member is copied in blocks of 1 MiB; a coded one is held\n"
@@ -69,9 +72,12 @@ const char HELP_EXTRACT[] =
     "      Write all or the named members into DIR (default: the current folder).\n"
     "      An existing file is replaced only with -f (--force), never when it is\n"
     "      read-only; without -f nothing is written when one exists. A link at a\n"
-    "      member's name is replaced, never written through. Of members whose names\n"
-    "      are equal, only the first is written; the others are named and the exit\n"
-    "      status is 1.\n";
+    "      member's name is replaced, never written through. Of members that name\n"
+    "      one file on this system (equal names; on Windows also letter case in any\n"
+    "      script, such as full-width letters; everywhere two codes of one\n"
+    "      character), only the first is written; the others are named and the exit\n"
+    "      status is 1. Threads hold at most 256 MiB of decoded members at once\n"
+    "      (or one larger member).\n";
 const char HELP_CAT[] =
     "  cat ARCHIVE MEMBER\n"
     "      Write one member (the first of that name) to standard output.\n";
