@@ -239,6 +239,16 @@ int IsSafeRecordPath(const char* szPath)
                 return 0;
         } else if (IsDotComponent(szPath + nStart, szPath + i)) {
             return 0;
+        } else {
+            // The name rule of every component Windows creates, but for a
+            // final dot or space: Windows drops it and the record still
+            // names a file inside the folder.
+            char szName[MAX_PATH];
+            memcpy(szName, szPath + nStart, i - nStart);
+            szName[i - nStart] = 0;
+            NameProblem nProblem = CheckComponentName(szName);
+            if (nProblem != NAME_OK && nProblem != NAME_DOT_OR_SPACE_END)
+                return 0;
         }
         nStart = i + 1;
     }

@@ -11,6 +11,7 @@
 #include "pack/cpack.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
+#include "platform/volume.h"
 
 #include "cli.h"
 #include "nativetext.h"
@@ -47,8 +48,11 @@ const char HELP_CREATE[] =
     "      Pack files and folder trees, flattened, with one method M: store, slide,\n"
     "      huffman or zlib (default zlib). Folders whose names begin with a dot are\n"
     "      skipped, and counted on stderr. A name with no code page 932 form, a link\n"
-    "      that leads nowhere, an unreadable file, a FIFO or a device is left out and\n"
-    "      named on stderr, and the exit status is then 1. The archive is never one\n"
+    "      that leads nowhere, an unreadable file, a FIFO or a device, a file of\n"
+    "      4 GiB or more, a link back to a folder already packed (a loop) and a file\n"
+    "      gone when it came to be packed are left out and named on stderr, and the\n"
+    "      exit status is then 1; a file whose size changed since the scan fails the\n"
+    "      whole archive. Empty folders are named. The archive is never one\n"
     "      of its own members. An existing ARCHIVE that is not a pack archive is\n"
     "      replaced only with -f (--force).\n"
     "      Memory: a stored member is copied in blocks of 1 MiB; a coded one is held\n"
@@ -68,9 +72,12 @@ const char HELP_EXTRACT[] =
     "      Write all or the named members into DIR (default: the current folder).\n"
     "      An existing file is replaced only with -f (--force), never when it is\n"
     "      read-only; without -f nothing is written when one exists. A link at a\n"
-    "      member's name is replaced, never written through. Of members whose names\n"
-    "      are equal, only the first is written; the others are named and the exit\n"
-    "      status is 1.\n";
+    "      member's name is replaced, never written through. Of members that name\n"
+    "      one file on this system (equal names; on Windows also letter case in any\n"
+    "      script, such as full-width letters; everywhere two codes of one\n"
+    "      character), only the first is written; the others are named and the exit\n"
+    "      status is 1. Threads hold at most 256 MiB of decoded members at once\n"
+    "      (or one larger member).\n";
 const char HELP_CAT[] =
     "  cat ARCHIVE MEMBER\n"
     "      Write one member (the first of that name) to standard output.\n";
@@ -169,23 +176,59 @@ struct Progress {
     QWORD qwTotal;
     QWORD qwDone;
     bool bTerminal;
+    // The members in catalogue order with the sizes they were scanned
+    // with, and the next one Save has not yet come to: one it passes over
+    // was gone when it came to be packed.
+    std::vector<const PackMember*> members;
+    const std::vector<std::string>* pShown; // each member's file as the user spells it
+    size_t nNext;
+    bool bInMember; // calls alternate: before a member, after it
+    std::vector<std::string> gone;
+    std::string changed; // what made Save refuse a file that changed
 };
+
+// At most nBytes of UTF-8 text, cut before a character rather than inside
+// one, padded with spaces to nBytes.
+std::string FitUtf8(const std::string& text, size_t nBytes)
+{
+    size_t n = text.size() <= nBytes ? text.size() : nBytes;
+    while (n < text.size() && n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80)
+        n--;
+    return text.substr(0, n) + std::string(nBytes - n, ' ');
+}
 
 void ShowProgress(const PackDirEntry* pEntry, DWORD dwDone, DWORD dwTotal, DWORD dwPackSize, void* lpUserData)
 {
     (void)dwTotal;
     (void)dwPackSize;
     Progress* pProgress = (Progress*)lpUserData;
-    if (dwDone)
+    pProgress->bInMember = !pProgress->bInMember;
+    if (!pProgress->bInMember) {
         pProgress->qwDone += dwDone;
+    } else {
+        while (pProgress->nNext < pProgress->members.size() &&
+               strcmp(pProgress->members[pProgress->nNext]->szName, pEntry->szName) != 0)
+            pProgress->gone.push_back((*pProgress->pShown)[pProgress->nNext++]);
+        size_t nAt = pProgress->nNext++;
+        const PackMember* p = nAt < pProgress->members.size() ? pProgress->members[nAt] : NULL;
+        if (p && p->dwOrgSize != pEntry->dwOrgSize) {
+            char buf[128];
+            snprintf(buf, sizeof(buf), " changed while it was packed (%lu bytes when scanned, now %s%lu)",
+                     (unsigned long)p->dwOrgSize, pEntry->dwOrgSize == 0xFFFFFFFF ? "4 GiB or more, not " : "",
+                     (unsigned long)pEntry->dwOrgSize);
+            pProgress->changed = (*pProgress->pShown)[nAt] + buf;
+        }
+    }
     if (!pProgress->bTerminal)
         return;
-    int nPercent = pProgress->qwTotal ? (int)(pProgress->qwDone * 100 / pProgress->qwTotal) : 100;
+    // A member that grew since the scan must not push the bar past its end.
+    QWORD qwDone = pProgress->qwDone < pProgress->qwTotal ? pProgress->qwDone : pProgress->qwTotal;
+    int nPercent = pProgress->qwTotal ? (int)(qwDone * 100 / pProgress->qwTotal) : 100;
     char bar[31];
     memset(bar, ' ', 30);
     memset(bar, '#', nPercent * 30 / 100);
     bar[30] = 0;
-    fprintf(stderr, "\r[%s] %3d%% %-40.40s", bar, nPercent, Shown(pEntry->szName).c_str());
+    fprintf(stderr, "\r[%s] %3d%% %s", bar, nPercent, FitUtf8(Shown(pEntry->szName), 40).c_str());
     fflush(stderr);
 }
 
@@ -213,11 +256,37 @@ public:
 
     void AddFolder(const std::string& lib, const std::string& native, const std::string& shown)
     {
+        // A folder reached a second time (a link back up the tree, or a
+        // second way to one folder) would be walked for ever or packed
+        // twice: it is named, and left out.
+        PlatFileId id;
+        if (PlatGetFileId(lib.c_str(), &id)) {
+            for (const auto& seen : m_folders) {
+                if (PlatSameFile(&seen.first, &id)) {
+                    Problem(shown + ": left out: a link loop or a second way to " + seen.second +
+                            ", which is packed already");
+                    return;
+                }
+            }
+            m_folders.push_back(std::make_pair(id, shown));
+        }
+        // The archive holds no folders: an empty one would vanish unseen.
+        if (!AddEntries(lib, native, shown))
+            fprintf(stderr, "packtool: warning: %s: an empty folder; an archive holds files only\n", shown.c_str());
+    }
+
+    // The folder's entries; how many there were (-1: it cannot be read).
+    int AddEntries(const std::string& lib, const std::string& native, const std::string& shown)
+    {
+        int nEntries = 0;
         std::set<std::string> special;
-        for (const std::string& name : UnrepresentableNames(native))
+        for (const std::string& name : UnrepresentableNames(native)) {
             Problem(shown + NATIVE_SEP + ShownNative(name) + ": left out: the name has no code page 932 form");
+            nEntries++;
+        }
         for (const SpecialEntry& entry : SpecialEntries(native)) {
             Problem(shown + NATIVE_SEP + ShownNative(entry.name) + ": left out: " + entry.lpszWhat);
+            nEntries++;
             std::string name;
             if (TextFromNative(entry.name.c_str(), &name))
                 special.insert(name);
@@ -227,7 +296,7 @@ public:
         if (!hFind) {
             // A readable folder lists at least "." and "..".
             Problem(shown + ": left out: the folder cannot be read");
-            return;
+            return -1;
         }
         do {
             const char* lpszName = fd.cFileName;
@@ -235,6 +304,7 @@ public:
             if (strcmp(lpszName, ".") == 0 || strcmp(lpszName, "..") == 0 || special.count(lpszName) ||
                 fd.bNoCp932Name)
                 continue;
+            nEntries++;
             std::string entryLib = lib + "\\" + lpszName, entryShown = shown + NATIVE_SEP + Shown(lpszName);
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 AddFile(entryLib, entryShown);
@@ -246,6 +316,7 @@ public:
                 AddFolder(entryLib, native + NATIVE_SEP + NativeName(lpszName), entryShown);
         } while (PlatFindNext(hFind, &fd));
         PlatFindClose(hFind);
+        return nEntries;
     }
 
     void AddFile(const std::string& lib, const std::string& shown)
@@ -264,14 +335,24 @@ public:
             Problem(shown + ": left out: it cannot be read" + (reason.empty() ? "" : " (" + reason + ")"));
             return;
         }
+        QWORD qwSize = PlatGetFileSize(hFile);
         PlatCloseFile(hFile);
-        if (!m_pPack->AddFile(lib.c_str()))
-            Problem(shown + ": left out: " +
-                    (strlen(GetFileName(lpszName, lib.c_str())) >= PACK_NAME_SIZE
-                         ? "the name is longer than 63 bytes, more than a member name holds"
-                         : "the name is one Windows does not allow for a file (a device name, or a character it "
-                           "forbids)"));
+        GetFileName(lpszName, lib.c_str());
+        if (!ArchiveLengthFits(qwSize))
+            Problem(shown + ": left out: it is 4 GiB or larger; a member holds at most 4 GiB - 1 bytes");
+        else if (strlen(lpszName) >= PACK_NAME_SIZE)
+            Problem(shown + ": left out: the name is longer than 63 bytes, more than a member name holds");
+        else if (CheckComponentName(lpszName) != NAME_OK)
+            Problem(shown + ": left out: the name is one Windows does not take as it is (a device name, a "
+                            "character it forbids, a final dot or space, or bytes that are not code page 932)");
+        else if (!m_pPack->AddFile(lib.c_str()))
+            Problem(shown + ": left out: it cannot be read");
+        else
+            m_shown.push_back(shown);
     }
+
+    // Each member's file as shown, in catalogue order.
+    const std::vector<std::string>& ShownFiles() const { return m_shown; }
 
     int DotFolders() const { return m_nDotFolders; }
 
@@ -279,6 +360,8 @@ private:
     CPack* m_pPack;
     const char* m_lpszArchive;
     int m_nDotFolders;
+    std::vector<std::pair<PlatFileId, std::string>> m_folders; // every folder walked, as shown
+    std::vector<std::string> m_shown;
 };
 
 // An existing target is replaced only when it is a pack archive (one this
@@ -355,23 +438,45 @@ int Create(int argc, char** argv)
         fprintf(stderr, "packtool: skipped %d folder%s whose name begins with a dot\n", collector.DotFolders(),
                 collector.DotFolders() == 1 ? "" : "s");
 
-    Progress progress = { 0, 0, PlatIsTerminal(2) != 0 };
+    if (!clPack.m_pAllList->GetCount())
+        return Fail("nothing to pack: no file was found in " +
+                    std::string(inputs.size() == 1 ? ShownNative(args.operands[1]) : "the inputs") +
+                    "; nothing written");
+    const std::vector<std::string>& shownFiles = collector.ShownFiles();
+    Progress progress = { 0, 0, PlatIsTerminal(2) != 0, {}, &shownFiles, 0, false, {}, {} };
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
          p = (PackMember*)clPack.m_pAllList->GetNext()) {
         progress.qwTotal += p->dwOrgSize;
+        progress.members.push_back(p);
         // Folders are flattened: a second file of a name can never be found.
-        if (clPack.Find(p->szName) != p)
-            fprintf(stderr, "packtool: warning: %s is packed twice; lookups find only the first\n",
-                    Shown(p->szName).c_str());
+        PackMember* pFirst = clPack.Find(p->szName);
+        if (pFirst != p) {
+            size_t nFirst = 0;
+            while (progress.members[nFirst] != pFirst)
+                nFirst++;
+            fprintf(stderr, "packtool: warning: %s is packed twice (%s, then %s); lookups find only the first\n",
+                    Shown(p->szName).c_str(), shownFiles[nFirst].c_str(), shownFiles[progress.members.size() - 1].c_str());
+        }
     }
     ClearSystemError();
     int nResult = clPack.Save(lpszArchive, nMethod, ShowProgress, &progress);
     if (progress.bTerminal)
         fprintf(stderr, "\n");
     if (!nResult) {
-        std::string reason = WriteProblem(lpszArchive);
-        return Fail("cannot write " + ShownNative(lpszArchiveArg) + (reason.empty() ? "" : ": " + reason));
+        const PackMember* pCause = NULL;
+        int nProblem = clPack.GetSaveProblem(&pCause);
+        std::string reason = nProblem == PACK_SAVE_CHANGED && !progress.changed.empty() ? progress.changed
+                             : nProblem == PACK_SAVE_TOO_LARGE
+                                 ? "the archive would pass 4 GiB, the most the format holds"
+                                 : WriteProblem(lpszArchive);
+        return Fail("cannot write " + ShownNative(lpszArchiveArg) + (reason.empty() ? "" : ": " + reason) +
+                    "; nothing written");
     }
+    // Members Save passed over had no file left to pack.
+    for (size_t i = progress.nNext; i < progress.members.size(); i++)
+        progress.gone.push_back(shownFiles[i]);
+    for (const std::string& path : progress.gone)
+        Problem(path + ": left out: it was gone when it came to be packed");
     return g_nProblems ? 1 : 0;
 }
 
@@ -451,21 +556,49 @@ int Test(int argc, char** argv)
     std::vector<PackMember*> members;
     for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p; p = (PackMember*)clPack.m_pAllList->GetNext())
         members.push_back(p);
-    std::vector<char> damaged(members.size());
+    enum { SOUND, DAMAGED, NO_MEMORY };
+    std::vector<char> result(members.size());
+    PackMemoryGate clGate;
     RunItems(nThreads, members.size(), [&](size_t i) {
-        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)members[i]->dwOrgSize + 1];
-        damaged[i] = !pBuffer || !clPack.ReadMember(members[i], &pBuffer);
+        PackMember* p = members[i];
+        QWORD qwMemory = MemberMemory(p);
+        if (!qwMemory) {
+            // Stored in the file: read through in blocks, whatever its size.
+            CFile clMember;
+            bool bOk = clMember.OpenPack(&clPack, p->szName, 0) != 0;
+            for (DWORD dwLeft = p->dwOrgSize; bOk && dwLeft;) {
+                BYTE abBlock[1 << 16];
+                DWORD dwBlock = dwLeft < sizeof(abBlock) ? dwLeft : (DWORD)sizeof(abBlock);
+                bOk = clMember.Read(abBlock, dwBlock) == dwBlock;
+                dwLeft -= dwBlock;
+            }
+            result[i] = bOk ? SOUND : DAMAGED;
+            return;
+        }
+        clGate.Enter(qwMemory);
+        BYTE* pBuffer = new (std::nothrow) BYTE[(size_t)p->dwOrgSize + 1];
+        // The decoder's block beside the content: a failure for want of
+        // memory is no damage.
+        BYTE* pRoom = pBuffer ? new (std::nothrow) BYTE[(size_t)p->dwPackSize + 1] : NULL;
+        delete[] pRoom;
+        result[i] = !pRoom ? NO_MEMORY : clPack.ReadMember(p, &pBuffer) ? SOUND : DAMAGED;
         delete[] pBuffer;
+        clGate.Leave(qwMemory);
     });
-    int nDamaged = 0, nCount = (int)members.size();
+    int nDamaged = 0, nUnchecked = 0, nCount = (int)members.size();
     for (size_t i = 0; i < members.size(); i++) {
-        if (damaged[i]) {
+        if (result[i] == DAMAGED) {
             fprintf(stderr, "packtool: damaged: %s\n", Shown(members[i]->szName).c_str());
             nDamaged++;
+        } else if (result[i] == NO_MEMORY) {
+            fprintf(stderr, "packtool: not checked: %s: out of memory (%lu bytes to decode)\n",
+                    Shown(members[i]->szName).c_str(), (unsigned long)members[i]->dwOrgSize);
+            nUnchecked++;
         }
     }
-    if (nDamaged) {
-        fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
+    if (nDamaged || nUnchecked) {
+        if (nDamaged)
+            fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
         return 1;
     }
     bool bChecked = nCount && ((PackMember*)clPack.m_pAllList->GetFirst())->nMethod == PACK_ZLIB;
@@ -539,14 +672,18 @@ int Extract(int argc, char** argv)
         plan.push_back({ p, dest, shownFolder + NATIVE_SEP + Shown(p->szName) });
     };
     if (args.operands.size() == 1) {
+        // Of members that name one file here, the first is written.
+        std::vector<PackMember*> first(clPack.m_pAllList->GetCount() + 1);
+        if (!clPack.FindSameFiles(first.data()))
+            return Fail("out of memory");
+        size_t i = 0;
         for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-             p = (PackMember*)clPack.m_pAllList->GetNext()) {
-            PackMember* pFirst = clPack.Find(p->szName);
-            if (pFirst == p)
+             p = (PackMember*)clPack.m_pAllList->GetNext(), i++) {
+            if (first[i] == p)
                 add(p);
             else
-                Problem("not extracted: " + Shown(p->szName) + " (an earlier member, " + Shown(pFirst->szName) +
-                        ", has the same name)");
+                Problem("not extracted: " + Shown(p->szName) + " (an earlier member, " + Shown(first[i]->szName) +
+                        ", names the same file)");
         }
     } else {
         for (size_t k = 1; k < args.operands.size(); k++) {
@@ -584,8 +721,13 @@ int Extract(int argc, char** argv)
     // Every destination of the whole archive is a name of its own (later
     // members of a name are left out), so they are written on all threads;
     // named members may repeat and are written one after another.
-    RunItems(args.operands.size() == 1 ? nThreads : 1, plan.size(),
-             [&](size_t i) { ExtractMember(&clPack, plan[i]); });
+    PackMemoryGate clGate;
+    RunItems(args.operands.size() == 1 ? nThreads : 1, plan.size(), [&](size_t i) {
+        QWORD qwMemory = MemberMemory(plan[i].pMember);
+        clGate.Enter(qwMemory);
+        ExtractMember(&clPack, plan[i]);
+        clGate.Leave(qwMemory);
+    });
     return g_nProblems ? 1 : 0;
 }
 

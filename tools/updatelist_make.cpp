@@ -5,7 +5,9 @@
 #include "file/path.h"
 #include "messages.h"
 #include "nativetext.h"
+#include "platform/names.h"
 #include "platform/platform.h"
+#include "platform/volume.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -44,35 +46,22 @@ bool ParseDword(const char* lpszText, DWORD* pdwValue)
 // Why Windows could not create a file of this name (code page 932, one
 // component), or null. Windows hands a name it cannot convert to code page
 // 932 to this program with '?' in it, so that case lands here too.
-const char* NameProblem(const char* lpszName)
+const char* NameProblemText(const char* lpszName)
 {
-    size_t n = strlen(lpszName);
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)lpszName[i];
-        if (IsCp932Lead(c) && i + 1 < n) {
-            i++;
-            continue;
-        }
-        if (c < 0x20 || strchr("<>:\"/\\|?*", c))
-            return "holds a character that Windows does not allow in names (< > : \" / \\ | ? * or a control "
-                   "character) or that has no code page 932 form";
-    }
-    if (lpszName[n - 1] == '.' || lpszName[n - 1] == ' ')
+    switch (CheckComponentName(lpszName)) {
+    case NAME_OK:
+        return NULL;
+    case NAME_MALFORMED:
+        return "is not well-formed code page 932 (a byte that starts no character, or a lead byte without its "
+               "second byte)";
+    case NAME_DOT_OR_SPACE_END:
         return "ends in a dot or a space, which Windows drops from names";
-    // Device names stay devices whatever extension follows them.
-    static const char* const DEVICES[] = { "CON", "PRN", "AUX", "NUL" };
-    std::string base(lpszName, strcspn(lpszName, "."));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    bool bDevice = false;
-    for (const char* p : DEVICES)
-        bDevice = bDevice || CompareNoCase(base.c_str(), p) == 0;
-    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9')
-        bDevice = bDevice || CompareNoCase(base.substr(0, 3).c_str(), "COM") == 0 ||
-                  CompareNoCase(base.substr(0, 3).c_str(), "LPT") == 0;
-    if (bDevice)
+    case NAME_DEVICE:
         return "is a device name on Windows";
-    return NULL;
+    default:
+        return "holds a character that Windows does not allow in names (< > : \" / \\ | ? * or a control "
+               "character) or that has no code page 932 form";
+    }
 }
 
 // The longest root (install folder, or source root) that the path still
@@ -93,14 +82,17 @@ int LongestRootFor(const char* szPath)
     return lo;
 }
 
+// A patch is installed on Windows, whose rule for one file is wider than
+// the updater's letters A to Z: letter case in every script (full-width,
+// Greek, Cyrillic) and two codes of one character (87 54 and FA 4A).
 bool SameEntry(const PlatFindData& a, const PlatFindData& b)
 {
-    return CompareNoCase(a.cFileName, b.cFileName) == 0;
+    return PlatCompareFileNames(a.cFileName, b.cFileName, PLAT_NAMES_WINDOWS) == 0;
 }
 
 bool EntryLess(const PlatFindData& a, const PlatFindData& b)
 {
-    int n = CompareNoCase(a.cFileName, b.cFileName);
+    int n = PlatCompareFileNames(a.cFileName, b.cFileName, PLAT_NAMES_WINDOWS);
     return n != 0 ? n < 0 : strcmp(a.cFileName, b.cFileName) < 0;
 }
 
@@ -109,7 +101,7 @@ bool EntryLess(const PlatFindData& a, const PlatFindData& b)
 class Scanner {
 public:
     Scanner(const std::string& dataArg, const std::string& installDir)
-        : m_nRootLimit(MAX_PATH), m_dataArg(dataArg), m_installDir(installDir)
+        : m_nRootLimit(MAX_PATH), m_dataArg(ShownNative(dataArg)), m_installDir(installDir)
     {
     }
 
@@ -149,11 +141,11 @@ public:
             bool bFolder = (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             std::string path = rel + e.cFileName + (bFolder ? "\\" : "");
             if (i > 0 && SameEntry(entries[i - 1], e)) {
-                Error(Where(path) + ": the updater takes it for " + Shown((rel + entries[i - 1].cFileName).c_str()) +
-                      " (it compares names with the letters A to Z as a to z)");
+                Error(Where(path) + ": Windows takes it for " + Shown((rel + entries[i - 1].cFileName).c_str()) +
+                      " (one file there: Windows ignores letter case, A to Z and in every other script)");
                 continue;
             }
-            if (const char* lpszProblem = NameProblem(e.cFileName)) {
+            if (const char* lpszProblem = NameProblemText(e.cFileName)) {
                 Error(Where(path) + ": the name " + lpszProblem);
                 continue;
             }
@@ -163,6 +155,21 @@ public:
             memset(&record, 0, sizeof(record));
             memcpy(record.szPath, path.c_str(), path.size());
             if (bFolder) {
+                // A folder reached again through a link (a loop back up the
+                // tree, or a second way in) would be listed for ever or twice.
+                PlatFileId id;
+                bool bKnown = PlatGetFileId(path.c_str(), &id) != 0;
+                const std::string* pSeen = NULL;
+                for (const auto& seen : m_folders)
+                    if (bKnown && PlatSameFile(&seen.first, &id))
+                        pSeen = &seen.second;
+                if (pSeen) {
+                    Error(Where(path) + ": a link loop or a second way to " +
+                          (pSeen->empty() ? m_dataArg : Where(*pSeen)) + ", which is listed already");
+                    continue;
+                }
+                if (bKnown)
+                    m_folders.push_back(std::make_pair(id, path));
                 m_records.push_back(record);
                 Scan(path);
                 continue;
@@ -201,7 +208,7 @@ private:
 
     std::string Where(const std::string& rel) const
     {
-        return m_dataArg + Native(rel);
+        return m_dataArg + ShownNative(Native(rel));
     }
 
     void Error(const std::string& text)
@@ -212,10 +219,19 @@ private:
     bool CheckPath(const std::string& path)
     {
         char buf[64];
-        if (path.size() >= MAX_PATH || !IsSafeRecordPath(path.c_str())) {
+        if (path.size() >= MAX_PATH) {
             snprintf(buf, sizeof(buf), "%d bytes", (int)path.size());
-            Error(Where(path) + ": the path is too long for a record (" + buf + ", at most 259) or refused by " +
-                  "the updater");
+            Error(Where(path) + ": the path is too long for a record (" + buf + ", at most 259)");
+            return false;
+        }
+        if (!IsSafeRecordPath(path.c_str())) {
+            // The scan makes paths of names the checks above passed; what
+            // is left is a file whose last character ends in 0x5C.
+            bool bEndsIn5C = path.back() == '\\' && !IsSeparatorAt(path.c_str(), (int)path.size() - 1);
+            Error(Where(path) + (bEndsIn5C ? ": the name ends in a character whose second byte is 0x5C (such as "
+                                             "\xE8\xA1\xA8 or \xE3\x82\xBD), which the update list takes for "
+                                             "a folder's separator; rename the file"
+                                           : ": the updater refuses the path"));
             return false;
         }
         if (IsUpdaterFileRecord(path.c_str())) {
@@ -243,6 +259,9 @@ private:
 
     std::string m_dataArg;
     std::string m_installDir;
+public:
+    // Every folder listed (the data folder's own path is empty).
+    std::vector<std::pair<PlatFileId, std::string>> m_folders;
 };
 
 // Control bytes are never second bytes in code page 932.
@@ -257,7 +276,7 @@ bool HasControlCharacter(const std::string& text)
 bool CheckTitle(const char* lpszArg, std::string* pTitle)
 {
     if (!TextFromNative(lpszArg, pTitle)) {
-        Fail(std::string("the title '") + lpszArg + "' has a character with no code page 932 form");
+        Fail("the title '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
         return false;
     }
     if (pTitle->empty()) {
@@ -287,7 +306,7 @@ bool StartsNoCase(const std::string& text, const char* lpszPrefix)
 bool CheckRegistryKey(const char* lpszArg, std::string* pKey)
 {
     if (!TextFromNative(lpszArg, pKey)) {
-        Fail(std::string("the registry key '") + lpszArg + "' has a character with no code page 932 form");
+        Fail("the registry key '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
         return false;
     }
     // The updater reads HKEY_CURRENT_USER; its name may be written out.
@@ -331,7 +350,7 @@ bool CheckRegistryKey(const char* lpszArg, std::string* pKey)
 bool CheckValueName(const char* lpszArg, std::string* pValue)
 {
     if (!TextFromNative(lpszArg, pValue)) {
-        Fail(std::string("the value name '") + lpszArg + "' has a character with no code page 932 form");
+        Fail("the value name '" + ShownNative(lpszArg) + "' has a character with no code page 932 form");
         return false;
     }
     if (HasControlCharacter(*pValue)) {
@@ -420,7 +439,7 @@ int MakeCommand(int argc, char** argv)
         lpszDataFull[nData - 1] = 0;
     DWORD dwAttributes = PlatGetFileAttributes(lpszDataFull);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(std::string("no such folder: ") + args[0]);
+        return Fail("no such folder: " + ShownNative(args[0]));
     if (lpszOutputArg) {
         if (!LibraryPath(lpszOutputArg, lpszOutputFull))
             return 1;
@@ -438,21 +457,31 @@ int MakeCommand(int argc, char** argv)
         return Fail("the update list must not be written inside the data folder: it would become part of the patch");
     // The patch folder given for its data folder: update.exe or the list
     // would be copied into the game as data.
-    for (const char* lpszOwn : { "update.exe", g_szUpdateInfoName }) {
-        char lpszOwnPath[MAX_PATH];
-        if (snprintf(lpszOwnPath, MAX_PATH, "%s\\%s", lpszDataFull, lpszOwn) < MAX_PATH &&
-            PlatGetFileAttributes(lpszOwnPath) != INVALID_FILE_ATTRIBUTES)
-            fprintf(stderr, "updatelist: warning: %s holds %s: is it the patch folder rather than its data folder? "
-                            "Everything in it is installed into the game.\n",
-                    ShownNative(args[0]).c_str(), lpszOwn);
+    // In any letter case, as Windows finds them.
+    char lpszPattern[MAX_PATH];
+    PlatFindData fdOwn;
+    HANDLE hOwn = snprintf(lpszPattern, MAX_PATH, "%s\\*", lpszDataFull) < MAX_PATH
+                      ? PlatFindFirst(lpszPattern, &fdOwn)
+                      : NULL;
+    for (bool bMore = hOwn != NULL; bMore; bMore = PlatFindNext(hOwn, &fdOwn) != 0) {
+        for (const char* lpszOwn : { "update.exe", g_szUpdateInfoName })
+            if (CompareNoCase(fdOwn.cFileName, lpszOwn) == 0)
+                fprintf(stderr,
+                        "updatelist: warning: %s holds %s: is it the patch folder rather than its data folder? "
+                        "Everything in it is installed into the game.\n",
+                        ShownNative(args[0]).c_str(), Shown(fdOwn.cFileName).c_str());
     }
+    PlatFindClose(hOwn);
     if (!PlatSetCurrentDirectory(lpszDataFull))
-        return Fail(std::string("cannot enter the folder ") + args[0]);
+        return Fail("cannot enter the folder " + ShownNative(args[0]));
 
     std::string dataArg = args[0];
     while (dataArg.size() > 1 && (dataArg.back() == '/' || dataArg.back() == '\\'))
         dataArg.pop_back();
     Scanner scanner(dataArg, installDir);
+    PlatFileId dataId;
+    if (PlatGetFileId(".", &dataId))
+        scanner.m_folders.push_back(std::make_pair(dataId, std::string()));
     scanner.Scan("");
     std::vector<FileRecord>& records = scanner.m_records;
     for (FileRecord& record : records)
@@ -466,7 +495,7 @@ int MakeCommand(int argc, char** argv)
         }
         if (!extra.bUsed)
             scanner.m_errors.push_back("--extra names " + Shown(extra.path.c_str()) +
-                                       ", which is not a file or folder in " + dataArg);
+                                       ", which is not a file or folder in " + ShownNative(dataArg));
     }
     if (!scanner.m_errors.empty()) {
         for (const std::string& error : scanner.m_errors)

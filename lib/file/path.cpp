@@ -1,5 +1,6 @@
 #include "file/path.h"
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 #include <stdio.h>
@@ -43,6 +44,54 @@ char* FoldNameCase(char* lpszDst, const char* lpszSrc)
         lpszDst[i] = (char)FoldByte((unsigned char)lpszSrc[i], &bAfterLead);
     while (lpszSrc[i++]);
     return lpszDst;
+}
+
+static bool IsDeviceName(const char* lpszName)
+{
+    static const char* const DEVICES[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$" };
+    size_t nBase = strcspn(lpszName, ".");
+    while (nBase > 0 && lpszName[nBase - 1] == ' ') // "nul .txt" is NUL as well
+        nBase--;
+    char szBase[8];
+    if (nBase >= sizeof(szBase))
+        return false;
+    memcpy(szBase, lpszName, nBase);
+    szBase[nBase] = 0;
+    for (const char* lpszDevice : DEVICES)
+        if (CompareNoCase(szBase, lpszDevice) == 0)
+            return true;
+    if (nBase != 4 || szBase[3] < '1' || szBase[3] > '9')
+        return false;
+    szBase[3] = 0; // COM1 to COM9, LPT1 to LPT9
+    return CompareNoCase(szBase, "COM") == 0 || CompareNoCase(szBase, "LPT") == 0;
+}
+
+NameProblem CheckComponentName(const char* lpszName)
+{
+    size_t nLen = strlen(lpszName);
+    if (!nLen)
+        return NAME_EMPTY;
+    bool bAfterLead = false;
+    bool bForbidden = false;
+    for (size_t i = 0; i < nLen; i++) {
+        BYTE c = (BYTE)lpszName[i];
+        // '|' and '\\' may be the second byte of a double-byte character;
+        // the other forbidden bytes lie below every such byte. One walk
+        // from the start keeps to the characters' boundaries.
+        bool bSingle = !bAfterLead;
+        bAfterLead = bSingle && PlatIsLeadByte(c);
+        if (bSingle && (c == 0x80 || c == 0xA0 || c >= 0xFD))
+            return NAME_MALFORMED;
+        if (c < 0x20 || strchr("<>:\"/?*", c) || (bSingle && (c == '|' || c == '\\')))
+            bForbidden = true;
+    }
+    if (bAfterLead || !PlatIsConvertible(lpszName))
+        return NAME_MALFORMED;
+    if (bForbidden)
+        return NAME_FORBIDDEN;
+    if (lpszName[nLen - 1] == '.' || lpszName[nLen - 1] == ' ')
+        return NAME_DOT_OR_SPACE_END;
+    return IsDeviceName(lpszName) ? NAME_DEVICE : NAME_OK;
 }
 
 // The in-place forms run the two-argument form on a scratch copy. The copy

@@ -72,6 +72,27 @@ int CompareNoCase(const char* lpszA, const char* lpszB);
 // may be lpszSrc itself.
 char* FoldNameCase(char* lpszDst, const char* lpszSrc);
 
+// The one rule for a name that is one component of a path (a member of an
+// archive, a file or folder of an update list): what keeps Windows from
+// creating it as it is, or NAME_OK.
+enum NameProblem {
+    NAME_OK = 0,
+    NAME_EMPTY,
+    // Not well-formed code page 932 that converts both ways: a lead byte
+    // without its second byte, a pair the code page does not assign, or a
+    // byte (0x80, 0xA0, 0xFD to 0xFF) that only Windows' table gives a
+    // private character.
+    NAME_MALFORMED,
+    // < > : " / \ | ? * or a control character.
+    NAME_FORBIDDEN,
+    // A final dot or space, which Windows drops (".", ".." included).
+    NAME_DOT_OR_SPACE_END,
+    // CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9, in any letter
+    // case, with any extension and spaces before it: the device, not a file.
+    NAME_DEVICE
+};
+NameProblem CheckComponentName(const char* lpszName);
+
 // Whether byte i of lpszPath is a separator: a backslash that is not the
 // second byte of a double-byte character.
 int IsSeparatorAt(const char* lpszPath, int i);

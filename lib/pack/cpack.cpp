@@ -5,6 +5,7 @@
 #include "codec/cslide.h"
 #include "codec/czlib.h"
 #include "container/clist.h"
+#include "file/cfile.h"
 #include "file/path.h"
 #include "pack/pack_index.h"
 #include "pack/pack_util.h"
@@ -19,7 +20,7 @@
 
 CPack::CPack()
     : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
-      m_nThreads(1)
+      m_nThreads(1), m_nSaveProblem(PACK_SAVE_OK), m_pSaveProblem(NULL)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Init();
@@ -27,7 +28,7 @@ CPack::CPack()
 
 CPack::CPack(const char* lpszPath)
     : m_pAllList(NULL), m_pSlide(NULL), m_pHuffman(NULL), m_pZlib(NULL), m_pIndex(NULL), m_pCodecPool(NULL),
-      m_nThreads(1)
+      m_nThreads(1), m_nSaveProblem(PACK_SAVE_OK), m_pSaveProblem(NULL)
 {
     memset(m_pHashList, 0, sizeof(m_pHashList));
     Open(lpszPath);
@@ -92,6 +93,13 @@ void CPack::SetThreads(int nThreads)
     m_nThreads = nThreads < 0 ? 0 : nThreads;
 }
 
+int CPack::GetSaveProblem(const PackMember** ppMember) const
+{
+    if (ppMember)
+        *ppMember = m_pSaveProblem;
+    return m_nSaveProblem;
+}
+
 int CPack::Hash(const char* lpszName)
 {
     int h = 0;
@@ -144,6 +152,40 @@ int CPack::Enter(const PackMember& member)
 bool ArchiveLengthFits(QWORD qwLength)
 {
     return qwLength <= 0xFFFFFFFFu;
+}
+
+bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize)
+{
+    const DWORD BLOCK = 1 << 20;
+    for (DWORD dwLeft = dwSize; dwLeft;) {
+        DWORD dwBlock = dwLeft < BLOCK ? dwLeft : BLOCK;
+        if (pDest->CopyFrom(pSource, dwBlock) != dwBlock)
+            return false;
+        dwLeft -= dwBlock;
+    }
+    return true;
+}
+
+QWORD MemberMemory(const PackMember* pMember)
+{
+    bool bInPlace = pMember->nMethod == PACK_STORE && !pMember->lpData && pMember->szPackPath[0];
+    return bInPlace ? 0 : (QWORD)pMember->dwOrgSize + pMember->dwPackSize;
+}
+
+PackMemoryGate::PackMemoryGate(QWORD qwBudget) : m_qwBudget(qwBudget), m_qwHeld(0) {}
+
+void PackMemoryGate::Enter(QWORD qwBytes)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cvLeft.wait(lock, [&] { return m_qwHeld == 0 || m_qwHeld + qwBytes <= m_qwBudget; });
+    m_qwHeld += qwBytes;
+}
+
+void PackMemoryGate::Leave(QWORD qwBytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_qwHeld -= qwBytes;
+    m_cvLeft.notify_all();
 }
 
 bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName)

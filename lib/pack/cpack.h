@@ -52,6 +52,8 @@ struct PackCodecs;
 #define PACK_HUFFMAN 2
 #define PACK_ZLIB 3
 
+enum { PACK_SAVE_OK, PACK_SAVE_CHANGED, PACK_SAVE_TOO_LARGE, PACK_SAVE_OTHER };
+
 #define PACK_HASH_SIZE 1024
 #define PACK_NAME_SIZE 64
 #define PACK_PATH_SIZE 260
@@ -111,7 +113,8 @@ public:
     // as a member of size 0), named after its last component.
     int AddFile(const char* lpszPath);
     // Adds every file below a folder, depth first; folders whose names
-    // begin with '.' are skipped.
+    // begin with '.' are skipped, and so is a folder reached a second time
+    // through a link (then the result is 0).
     int AddFolder(const char* lpszPath);
 
     // The first member entered under that name, or null.
@@ -141,7 +144,9 @@ public:
     // Writes the catalogue as a new archive with one method for all
     // members. The archive appears under lpszFileName only when complete;
     // on any failure nothing is left behind and 0 is returned. A member
-    // whose source cannot be opened is left out.
+    // whose source cannot be opened is left out (no progress call names
+    // it). A loose file is packed at the size it had when it was entered:
+    // one that changed since fails the Save (GetSaveProblem).
     //
     // With several threads, members are read and encoded on all of them at
     // once while the caller's thread writes them in catalogue order and
@@ -151,18 +156,39 @@ public:
     // being written, each holding its content and encoding room (about 2.2
     // times its size) while it is encoded and its coded block after.
     int Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProgress, void* lpUserData);
+    // Why the last Save returned 0, and the member that caused it (null
+    // when none did): PACK_SAVE_CHANGED, a loose file whose size is no
+    // longer the one it had when it was entered (it grew, shrank or passed
+    // 4 GiB while the archive was written); PACK_SAVE_TOO_LARGE, an archive
+    // that would pass the format's 4 GiB; PACK_SAVE_OTHER, anything else
+    // (a member unreadable, memory, the disk: the system's reason stands).
+    int GetSaveProblem(const PackMember** ppMember) const;
+
     // Room that guarantees an encoder of the method never runs short for
     // dwSize bytes, plus one byte: a result that fills it means cut.
     static QWORD EncodeRoom(int nMethod, DWORD dwSize);
 
-    // Writes every member into a folder, each named after the member.
-    // Returns 0 at the first file that cannot be written, and 0 after the
-    // others are written when a member could not be read.
+    // Which members extraction writes to one file on this system: fills
+    // ppFirst[i], for the i-th member in catalogue order, with the first
+    // member whose name names the same file in a folder: equal under the
+    // catalogue's rule, or by the file system's (PlatCompareFileNames:
+    // on Windows letter case ignored in every script, so "\x82\x60" and
+    // "\x82\x81" (full-width A and a) are one file; everywhere two codes
+    // of one character, such as 87 54 and FA 4A). ppFirst holds one entry
+    // a member. Returns 0 when memory runs out.
+    int FindSameFiles(PackMember** ppFirst);
+
+    // Writes every member into a folder, each named after the member. Of
+    // members that name one file (FindSameFiles), only the first is
+    // written; the others are not, and the result is then 0. Returns 0 at
+    // the first file that cannot be written, and 0 after the others are
+    // written when a member could not be read.
     //
     // With several threads members are read, decoded and written at once,
     // and the files and the result are those of one thread, except that a
     // stop at an unwritable file may come after later members were
-    // written.
+    // written. A stored member is copied in blocks; those decoded whole are
+    // held by the threads together up to 256 MiB, or one at a time.
     int ExtractAll(const char* lpszFolder);
 
     CList* m_pAllList;
@@ -175,6 +201,8 @@ private:
     PackIndex* m_pIndex;
     PackCodecPool* m_pCodecPool;
     int m_nThreads;
+    int m_nSaveProblem;
+    const PackMember* m_pSaveProblem;
 
     // Appends a copy of the record to its bucket and to the list of all
     // members. Returns 0 when memory runs out (nothing entered).

@@ -2,15 +2,19 @@
 #include "pack/cpack.h"
 
 #include "container/clist.h"
+#include "file/path.h"
 #include "file/cfile.h"
 #include "file/tempfile.h"
 #include "pack/pack_util.h"
+#include "platform/names.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <stdio.h>
 #include <string.h>
+#include <vector>
 
 CFile::CFile(CPack* pPack, const char* lpszName, int nMode) : CFile()
 {
@@ -52,16 +56,14 @@ namespace {
 
 enum ExtractResult { EXTRACT_DONE, EXTRACT_UNREADABLE, EXTRACT_UNWRITABLE };
 
-// Writes one member into the folder under its own name, with the content
-// that a lookup of that name finds.
+// Writes one member into the folder under its own name.
 ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszFolder)
 {
     char lpszDest[MAX_PATH], lpszTemp[MAX_PATH];
     // One separator between folder and name, also for a one-letter folder.
     if (!JoinPath(lpszDest, lpszFolder, p->szName))
         return EXTRACT_UNWRITABLE;
-    // By name, as every lookup does: a later member of the same name is
-    // written with the first one's content.
+    // Only the first member of a name is extracted, so the name finds it.
     CFile clMember;
     if (!clMember.OpenPack(pPack, p->szName, 0))
         return EXTRACT_UNREADABLE;
@@ -73,7 +75,7 @@ ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszF
     CFile clDest;
     if (!CreateTempFile(&clDest, lpszTemp, lpszDest))
         return EXTRACT_UNWRITABLE;
-    bool bOk = clDest.CopyFrom(&clMember, clMember.GetSize()) == clMember.GetSize();
+    bool bOk = CopyInBlocks(&clDest, &clMember, clMember.GetSize());
     clDest.Close();
     clMember.Close(); // Windows replaces no file that is open
     if (!FinishTempFile(lpszTemp, lpszDest, bOk))
@@ -81,43 +83,76 @@ ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszF
     return EXTRACT_DONE;
 }
 
+struct NamedMember {
+    char szKey[PACK_NAME_SIZE]; // the name with A to Z folded
+    DWORD dwOrder;
+    PackMember* pMember;
+};
+
 } // namespace
+
+int CPack::FindSameFiles(PackMember** ppFirst)
+{
+    DWORD dwMembers = (DWORD)m_pAllList->GetCount(), i = 0;
+    std::vector<NamedMember> members;
+    try {
+        members.resize(dwMembers);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext(), i++) {
+        FoldNameCase(members[i].szKey, p->szName);
+        members[i].dwOrder = i;
+        members[i].pMember = p;
+    }
+    // Sorted by the file system's order, catalogue order within a file:
+    // the members of one file lie together, their first in front.
+    std::sort(members.begin(), members.end(), [](const NamedMember& a, const NamedMember& b) {
+        int n = PlatCompareFileNames(a.szKey, b.szKey, PLAT_NAMES_HERE);
+        return n != 0 ? n < 0 : a.dwOrder < b.dwOrder;
+    });
+    for (i = 0; i < dwMembers; i++) {
+        bool bSame = i > 0 && PlatCompareFileNames(members[i - 1].szKey, members[i].szKey, PLAT_NAMES_HERE) == 0;
+        ppFirst[members[i].dwOrder] = bSame ? ppFirst[members[i - 1].dwOrder] : members[i].pMember;
+    }
+    return 1;
+}
 
 int CPack::ExtractAll(const char* lpszFolder)
 {
-    std::atomic<bool> bUnreadable(false), bStop(false);
-    auto Extract = [&](const PackMember* p) {
+    DWORD dwMembers = (DWORD)m_pAllList->GetCount(), i = 0;
+    PackMember** ppMembers = new (std::nothrow) PackMember*[dwMembers + 1];
+    PackMember** ppFirst = new (std::nothrow) PackMember*[dwMembers + 1];
+    if (!ppMembers || !ppFirst || !FindSameFiles(ppFirst)) {
+        delete[] ppMembers;
+        delete[] ppFirst;
+        return 0;
+    }
+    for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext())
+        ppMembers[i++] = p;
+
+    // Every member written has a file of its own, so they are written on
+    // all threads at once.
+    std::atomic<bool> bUnreadable(false), bStop(false), bLeftOut(false);
+    PackMemoryGate clGate;
+    RunItems(ResolveThreads(m_nThreads), dwMembers, [&](size_t nItem) {
+        const PackMember* p = ppMembers[nItem];
+        if (ppFirst[nItem] != p) {
+            bLeftOut = true;
+            return;
+        }
+        if (bStop)
+            return;
+        QWORD qwMemory = MemberMemory(p);
+        clGate.Enter(qwMemory);
         ExtractResult nDone = ExtractMember(this, p, lpszFolder);
+        clGate.Leave(qwMemory);
         if (nDone == EXTRACT_UNREADABLE)
             bUnreadable = true;
         if (nDone == EXTRACT_UNWRITABLE)
             bStop = true;
-    };
-    int nThreads = ResolveThreads(m_nThreads);
-    if (nThreads == 1) {
-        for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p && !bStop; p = (PackMember*)m_pAllList->GetNext())
-            Extract(p);
-        return bStop || bUnreadable ? 0 : 1;
-    }
-
-    // The first member of each name is extracted on all threads at once:
-    // their destinations differ. A later member of a name goes to the same
-    // destination (or one differing in letter case), so the later ones are
-    // written afterwards on this thread, in catalogue order, as one thread
-    // would order them.
-    DWORD dwMembers = (DWORD)m_pAllList->GetCount(), i = 0;
-    PackMember** ppMembers = new (std::nothrow) PackMember*[dwMembers + 1];
-    if (!ppMembers)
-        return 0;
-    for (PackMember* p = (PackMember*)m_pAllList->GetFirst(); p; p = (PackMember*)m_pAllList->GetNext())
-        ppMembers[i++] = p;
-    RunItems(nThreads, dwMembers, [&](size_t nItem) {
-        if (!bStop && Find(ppMembers[nItem]->szName) == ppMembers[nItem])
-            Extract(ppMembers[nItem]);
     });
-    for (i = 0; i < dwMembers && !bStop; i++)
-        if (Find(ppMembers[i]->szName) != ppMembers[i])
-            Extract(ppMembers[i]);
     delete[] ppMembers;
-    return bStop || bUnreadable ? 0 : 1;
+    delete[] ppFirst;
+    return bStop || bUnreadable || bLeftOut ? 0 : 1;
 }

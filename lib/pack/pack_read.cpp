@@ -10,10 +10,12 @@
 #include "pack/pack_index.h"
 #include "pack/pack_util.h"
 #include "platform/platform.h"
+#include "platform/volume.h"
 
 #include <new>
 #include <stdio.h>
 #include <string.h>
+#include <vector>
 
 namespace {
 
@@ -66,51 +68,32 @@ bool IsSingleLeafTree(CFile* pFile, QWORD qwOffset, DWORD dwPackSize)
     return dwPackSize && pFile->Seek64(qwOffset, 0) && pFile->Read(&bFirst, 1) == 1 && !(bFirst & 0x80);
 }
 
-// Names Windows gives to devices, in any letter case and with any
-// extension: "con.txt" opens the console, not a file.
-bool IsDeviceName(const char* lpszName)
-{
-    static const char* const DEVICES[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$" };
-    size_t nBase = strcspn(lpszName, ".");
-    while (nBase > 0 && lpszName[nBase - 1] == ' ') // "nul .txt" is NUL as well
-        nBase--;
-    char szBase[8];
-    if (nBase >= sizeof(szBase))
-        return false;
-    memcpy(szBase, lpszName, nBase);
-    szBase[nBase] = 0;
-    for (const char* lpszDevice : DEVICES)
-        if (CompareNoCase(szBase, lpszDevice) == 0)
-            return true;
-    if (nBase != 4 || szBase[3] < '1' || szBase[3] > '9')
-        return false;
-    szBase[3] = 0; // COM1 to COM9, LPT1 to LPT9
-    return CompareNoCase(szBase, "COM") == 0 || CompareNoCase(szBase, "LPT") == 0;
-}
-
 // A member name must be a plain file name that Windows creates as given:
 // the archive has one flat name space, and extraction joins names to a
 // folder, so a name that climbs out of it ("..", a separator, a drive)
 // would write elsewhere, a device name would write to the device, and a
-// name Windows alters (a trailing dot or space dropped) or refuses
-// (forbidden characters, control bytes) would not be the member's.
+// name Windows alters (a trailing dot or space dropped, a malformed
+// character made a stand-in) or refuses would not be the member's.
 bool IsPlainName(const char* lpszName)
 {
-    size_t nLen = strlen(lpszName);
-    if (!nLen || lpszName[nLen - 1] == '.' || lpszName[nLen - 1] == ' ' || IsDeviceName(lpszName))
+    return CheckComponentName(lpszName) == NAME_OK;
+}
+
+// Whether the directory block pBlock (dwDirSize bytes, inverted back) is
+// exactly the coder's stream of the qwDirBytes of records decoded from it.
+// No records: no block.
+bool IsWholeDirectory(CHuffman* pCoder, const BYTE* pDir, QWORD qwDirBytes, const BYTE* pBlock, DWORD dwDirSize)
+{
+    if (!qwDirBytes)
+        return dwDirSize == 0;
+    QWORD qwRoom = CPack::EncodeRoom(PACK_HUFFMAN, (DWORD)qwDirBytes);
+    if (qwDirBytes > 0xFFFFFFFFu || qwRoom < dwDirSize)
         return false;
-    bool bAfterLead = false;
-    for (size_t i = 0; i < nLen; i++) {
-        BYTE c = (BYTE)lpszName[i];
-        // '|' and '\\' may be the second byte of a double-byte character;
-        // the other forbidden bytes lie below every such byte. One walk
-        // from the start keeps to the characters' boundaries.
-        bool bSingle = !bAfterLead;
-        bAfterLead = bSingle && PlatIsLeadByte(c);
-        if (c < 0x20 || strchr("<>:\"/?*", c) || (bSingle && (c == '|' || c == '\\')))
-            return false;
-    }
-    return true;
+    BYTE* pAgain = new (std::nothrow) BYTE[qwRoom];
+    bool bWhole = pAgain && pCoder->Compress(pAgain, (DWORD)qwRoom, pDir, (DWORD)qwDirBytes) == dwDirSize &&
+                  memcmp(pAgain, pBlock, dwDirSize) == 0;
+    delete[] pAgain;
+    return bWhole;
 }
 
 } // namespace
@@ -183,6 +166,7 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
         return 0;
     DWORD dwDataEnd = dwLength - TRAILER_SIZE - dwDirSize;
 
+    DWORD dwNextBlock;
     BYTE* pBlock = new (std::nothrow) BYTE[dwDirSize + 1];
     BYTE* pDir = new (std::nothrow) BYTE[qwDirBytes + 1];
     int nResult = 0;
@@ -195,22 +179,33 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
         pBlock[i] ^= 0xFF;
     if (dwCount && m_pHuffman->Decompress(pDir, (DWORD)qwDirBytes, pBlock, dwDirSize) != qwDirBytes)
         goto done;
+    // The directory must be the whole block: a count lowered by one would
+    // decode the first records and hide the rest. The coder's stream is
+    // fully determined by its input, so coding the records again gives the
+    // block back exactly when nothing was left over or changed.
+    if (!IsWholeDirectory(m_pHuffman, pDir, qwDirBytes, pBlock, dwDirSize))
+        goto done;
 
     // Check every record before entering any, so a damaged archive adds
-    // nothing.
+    // nothing. The blocks lie back to back in directory order and fill the
+    // data area, as the writer lays them out: no byte belongs to no member.
+    dwNextBlock = HEADER_SIZE;
     for (DWORD i = 0; i < dwCount; i++) {
         const BYTE* pRec = pDir + i * DIR_ENTRY_SIZE;
         DWORD dwOffset = LoadDword(pRec + 64), dwOrgSize = LoadDword(pRec + 68);
         DWORD dwPackSize = LoadDword(pRec + 72);
         if (!memchr(pRec, 0, PACK_NAME_SIZE) || !IsPlainName((const char*)pRec))
             goto done;
-        if (dwOffset < HEADER_SIZE || (QWORD)dwOffset + dwPackSize > dwDataEnd)
+        if (dwOffset != dwNextBlock || (QWORD)dwOffset + dwPackSize > dwDataEnd)
             goto done;
+        dwNextBlock = dwOffset + dwPackSize;
         bool bSizeFits = dwMethod == PACK_STORE ? dwPackSize == dwOrgSize
                                                 : dwOrgSize <= LargestContent(dwMethod, dwPackSize);
         if (!bSizeFits && !(dwMethod == PACK_HUFFMAN && IsSingleLeafTree(pFile, dwOffset, dwPackSize)))
             goto done;
     }
+    if (dwNextBlock != dwDataEnd)
+        goto done;
     // Room in the name index for every member at once, rather than growing
     // it step by step.
     if (!m_pIndex->Reserve(dwCount))
@@ -244,6 +239,10 @@ int CPack::AddFile(const char* lpszPath)
     if (!hFind)
         return 0;
     PlatFindClose(hFind);
+    // A record holds 32-bit sizes: a file of 4 GiB or more is refused, not
+    // cut to its size modulo 4 GiB.
+    if (!ArchiveLengthFits((QWORD)fd.nFileSizeHigh << 32 | fd.nFileSizeLow))
+        return 0;
 
     PackMember member;
     memset(&member, 0, sizeof(member));
@@ -262,8 +261,21 @@ int CPack::AddFile(const char* lpszPath)
     return Enter(member);
 }
 
-int CPack::AddFolder(const char* lpszPath)
+namespace {
+
+// AddFolder with the folders walked so far.
+int AddTree(CPack* pPack, const char* lpszPath, std::vector<PlatFileId>* pSeen)
 {
+    // A folder reached again through a link (a loop back up the tree, or a
+    // second way in) is not walked again: the walk would not end, or add
+    // its files twice.
+    PlatFileId id;
+    if (PlatGetFileId(lpszPath, &id)) {
+        for (const PlatFileId& seen : *pSeen)
+            if (PlatSameFile(&seen, &id))
+                return 0;
+        pSeen->push_back(id);
+    }
     char lpszPattern[MAX_PATH], lpszEntry[MAX_PATH];
     // An empty path is the current folder: "*.*" and bare entry names.
     if (!JoinPath(lpszPattern, lpszPath, "*.*"))
@@ -284,11 +296,19 @@ int CPack::AddFolder(const char* lpszPath)
             nResult = 0;
             continue;
         }
-        if (!(bFolder ? AddFolder(lpszEntry) : AddFile(lpszEntry)))
+        if (!(bFolder ? AddTree(pPack, lpszEntry, pSeen) : pPack->AddFile(lpszEntry)))
             nResult = 0;
     } while (PlatFindNext(hFind, &fd));
     PlatFindClose(hFind);
     return nResult;
+}
+
+} // namespace
+
+int CPack::AddFolder(const char* lpszPath)
+{
+    std::vector<PlatFileId> seen;
+    return AddTree(this, lpszPath, &seen);
 }
 
 int CPack::OpenMemberFile(PackMember* pMember, HANDLE* phFile)

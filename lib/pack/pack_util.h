@@ -8,6 +8,7 @@
 #include "codec/czlib.h"
 #include "platform/wintypes.h"
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -23,6 +24,31 @@ bool JoinPath(char* lpszDst, const char* lpszFolder, const char* lpszName);
 class CFile;
 struct PackMember;
 struct PackCodecs;
+
+// Copies dwSize bytes a block of 1 MiB at a time: a stored member of any
+// size costs one block of memory. False when a read or write falls short.
+bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize);
+
+// The memory a member costs while it is read whole (decoded into a buffer
+// of its size, its coded block beside it); 0 for one read in place.
+QWORD MemberMemory(const PackMember* pMember);
+
+// Bounds the memory that threads reading members hold at once: a member
+// waits until its bytes fit in what is left of the budget, and one larger
+// than the whole budget runs alone. So N threads never hold N members of
+// the largest size, only the budget or one member.
+class PackMemoryGate {
+public:
+    explicit PackMemoryGate(QWORD qwBudget = (QWORD)256 << 20);
+    void Enter(QWORD qwBytes);
+    void Leave(QWORD qwBytes);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cvLeft;
+    QWORD m_qwBudget;
+    QWORD m_qwHeld;
+};
 
 // Opens the file, memory block or resource that holds the member.
 int OpenContainer(const PackMember* pMember, CFile* pFile);

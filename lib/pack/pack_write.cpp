@@ -45,20 +45,6 @@ void StoreDword(BYTE* p, DWORD dw)
     p[3] = (BYTE)(dw >> 24);
 }
 
-// Copies dwSize bytes a block at a time: a stored member of any size costs
-// one block of memory.
-bool CopyInBlocks(CFile* pDest, CFile* pSource, DWORD dwSize)
-{
-    const DWORD BLOCK = 1 << 20;
-    for (DWORD dwLeft = dwSize; dwLeft;) {
-        DWORD dwBlock = dwLeft < BLOCK ? dwLeft : BLOCK;
-        if (pDest->CopyFrom(pSource, dwBlock) != dwBlock)
-            return false;
-        dwLeft -= dwBlock;
-    }
-    return true;
-}
-
 } // namespace
 
 QWORD CPack::EncodeRoom(int nMethod, DWORD dwSize)
@@ -104,6 +90,7 @@ struct SaveBlock {
     PackDirEntry entry;
     BYTE* pContent;
     BYTE* pBlock;
+    bool bChanged; // a loose file no longer of the size it was entered with
 
     void Free()
     {
@@ -137,8 +124,13 @@ bool OpenSource(const PackMember* p, CFile* pSource, SaveBlock* pBlock)
     if (!(bLoose ? pSource->Open(p->szPackPath, 0) : OpenContainer(p, pSource)))
         return false;
     strcpy(pBlock->entry.szName, p->szName);
-    // A loose file past 4 GiB keeps its true size so far, and fails below.
-    pBlock->entry.dwOrgSize = bLoose ? pSource->GetSize() : p->dwOrgSize;
+    pBlock->entry.dwOrgSize = p->dwOrgSize;
+    if (bLoose && pSource->m_qwSize != p->dwOrgSize) {
+        // Fails below; the progress call shows the size it has now (cut
+        // at 4 GiB), so a caller can say what changed.
+        pBlock->bChanged = true;
+        pBlock->entry.dwOrgSize = ArchiveLengthFits(pSource->m_qwSize) ? (DWORD)pSource->m_qwSize : 0xFFFFFFFF;
+    }
     return true;
 }
 
@@ -148,7 +140,7 @@ bool Produce(const PackMember* p, CFile* pSource, int nMethod, PackCodecs* pCode
 {
     PackDirEntry& entry = pBlock->entry;
     bool bLoose = IsLoose(p);
-    if (bLoose && pSource->m_qwSize > 0xFFFFFFFFu)
+    if (pBlock->bChanged)
         return false;
     pBlock->pContent = new (std::nothrow) BYTE[(size_t)entry.dwOrgSize + 1];
     bool bRead = pBlock->pContent && (bLoose ? pSource->Read(pBlock->pContent, entry.dwOrgSize) == entry.dwOrgSize
@@ -237,13 +229,15 @@ void SaveWorker(SaveState* s)
 }
 
 // Writes one member's data block, copied from its source or produced.
-bool WriteBlock(CFile* pArchive, CFile* pSource, SaveBlock* pBlock, bool bCopy)
+bool WriteBlock(CFile* pArchive, CFile* pSource, SaveBlock* pBlock, bool bCopy, int* pnProblem)
 {
     PackDirEntry& entry = pBlock->entry;
     if (bCopy)
         entry.dwPackSize = entry.dwOrgSize;
-    if (!ArchiveLengthFits(pArchive->GetPos64() + entry.dwPackSize + 4))
+    if (!ArchiveLengthFits(pArchive->GetPos64() + entry.dwPackSize + 4)) {
+        *pnProblem = PACK_SAVE_TOO_LARGE;
         return false;
+    }
     if (bCopy)
         return CopyInBlocks(pArchive, pSource, entry.dwOrgSize);
     const BYTE* pData = pBlock->pBlock ? pBlock->pBlock : pBlock->pContent;
@@ -264,7 +258,7 @@ void Record(const PackDirEntry& entry, BYTE* pDir, DWORD* pdwCount)
 // The writer: every member in catalogue order, from a worker's slot or
 // produced here, appended to the archive. False at the first failure.
 bool WriteMembers(SaveState* s, CFile* pArchive, BYTE* pDir, DWORD* pdwCount, PackProgressProc lpfnProgress,
-                  void* lpUserData)
+                  void* lpUserData, int* pnProblem, const PackMember** ppProblem)
 {
     PackCodecs* pCodecs = s->pPool->Take();
     bool bOk = pCodecs != NULL;
@@ -305,7 +299,12 @@ bool WriteMembers(SaveState* s, CFile* pArchive, BYTE* pDir, DWORD* pdwCount, Pa
             bool bCopy = bOwn && IsCopied(p, s->nMethod);
             if (bOwn && !bCopy)
                 slot.nState = Produce(p, &clSource, s->nMethod, pCodecs, &slot.block) ? SLOT_READY : SLOT_FAILED;
-            bOk = (bCopy || slot.nState == SLOT_READY) && WriteBlock(pArchive, &clSource, &slot.block, bCopy);
+            bOk = !slot.block.bChanged && (bCopy || slot.nState == SLOT_READY) &&
+                  WriteBlock(pArchive, &clSource, &slot.block, bCopy, pnProblem);
+            if (slot.block.bChanged)
+                *pnProblem = PACK_SAVE_CHANGED;
+            if (!bOk)
+                *ppProblem = p;
             slot.block.Free();
             if (bOk) {
                 Record(entry, pDir, pdwCount);
@@ -328,6 +327,8 @@ bool WriteMembers(SaveState* s, CFile* pArchive, BYTE* pDir, DWORD* pdwCount, Pa
 
 int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProgress, void* lpUserData)
 {
+    m_nSaveProblem = PACK_SAVE_OTHER;
+    m_pSaveProblem = NULL;
     if (nMethod < PACK_STORE || nMethod > PACK_ZLIB)
         return 0;
     char lpszTemp[MAX_PATH];
@@ -370,7 +371,8 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         if (nWorker)
             SaveWorker(&state);
         else
-            bWritten = WriteMembers(&state, &clArchive, pDir, &dwCount, lpfnProgress, lpUserData);
+            bWritten = WriteMembers(&state, &clArchive, pDir, &dwCount, lpfnProgress, lpUserData, &m_nSaveProblem,
+                                    &m_pSaveProblem);
     });
     // A worker that finished a member after the writer stopped left it in
     // its slot.
@@ -392,6 +394,8 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
             for (DWORD i = 0; i < dwDirSize; i++)
                 pDirBlock[i] ^= 0xFF;
         }
+        if (!ArchiveLengthFits(clArchive.GetPos64() + dwDirSize + 4))
+            m_nSaveProblem = PACK_SAVE_TOO_LARGE;
         bool bOk = ArchiveLengthFits(clArchive.GetPos64() + dwDirSize + 4) &&
                    (!dwCount || clArchive.Write(pDirBlock, dwDirSize) == dwDirSize) &&
                    clArchive.WriteDword(dwDirSize) == 4 && clArchive.Seek(4, 0) &&
@@ -406,5 +410,8 @@ done:
     delete[] pDir;
     delete[] state.ppMembers;
     delete[] state.pSlots;
-    return FinishTempFile(lpszTemp, lpszFileName, bComplete) ? 1 : 0;
+    if (!FinishTempFile(lpszTemp, lpszFileName, bComplete))
+        return 0;
+    m_nSaveProblem = PACK_SAVE_OK;
+    return 1;
 }

@@ -2,6 +2,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// Not in every SDK's headers (mingw-w64 lacks it).
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
 #else
 #include <errno.h>
 #endif
@@ -25,6 +29,7 @@ int PlatGetLastError(void)
         return PLAT_ERROR_IN_USE;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_QUOTA_EXCEEDED:
         return PLAT_ERROR_DISK_FULL;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:

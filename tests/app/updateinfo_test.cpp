@@ -178,6 +178,8 @@ TEST(RecordPath, PathsThatLeaveTheFolderOrAreMalformedAreRefused)
         "a\\\\b.txt", "a/", "\\", "a\tb", "dir\\\x83",
         // Ends in a character whose second byte is a backslash: file or folder?
         "\x83\x5C",
+        // Devices, malformed code page 932, characters Windows forbids.
+        "NUL", "AUX", "COM1", "nul.txt", "d\\con\\", "d\\CONOUT$", "a\x81.txt", "a*.txt", "a?b",
     };
     for (const char* p : bad) {
         char szField[MAX_PATH] = {};

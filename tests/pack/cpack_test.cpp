@@ -8,6 +8,7 @@
 #include "file/path.h"
 #include "pack/pack_util.h"
 #include "pack_test_util.h"
+#include "platform/names.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
 
@@ -644,14 +645,28 @@ TEST(PackRead, ArchivesPastTwoGigabytesUpToTheLimit)
     std::string path = dir.Path("big.pac");
     const DWORD dwFar = 0x7FFFFFF0;
     const std::string strFar = "a member across the 2 GiB mark!!";
-    std::string head = std::string("PAC\0\2\0\0\0\0\0\0\0", 12) + "hello";
-    std::string tail = DirectoryTail(DirRecord("low.bin", 12, 5, 5) + DirRecord("far.bin", dwFar, 32, 32));
+    std::string head = std::string("PAC\0\4\0\0\0\0\0\0\0", 12) + "hello";
+    // Members of zeros fill the sparse gaps: the blocks fill the data area.
+    auto Records = [&](DWORD dwDataEnd) {
+        return DirectoryTail(DirRecord("low.bin", 12, 5, 5) + DirRecord("gap1.bin", 17, dwFar - 17, dwFar - 17) +
+                             DirRecord("far.bin", dwFar, 32, 32) +
+                             DirRecord("gap2.bin", dwFar + 32, dwDataEnd - dwFar - 32, dwDataEnd - dwFar - 32));
+    };
+    const std::string tailLow = Records(dwFar + 32);
+    // The directory's own length moves where the data area ends.
+    auto Tail = [&](QWORD qwLength) {
+        std::string tail = tailLow;
+        for (int i = 0; i < 8 && Records((DWORD)(qwLength - tail.size())).size() != tail.size(); i++)
+            tail = Records((DWORD)(qwLength - tail.size()));
+        return Records((DWORD)(qwLength - tail.size()));
+    };
     struct {
         QWORD qwLength;
         int nOpens;
-    } const rows[] = { { 0x80000010 + tail.size(), 1 }, { 0xFFFFFFFF, 1 }, { 0x100000000, 0 } };
+    } const rows[] = { { 0x80000010 + tailLow.size(), 1 }, { 0xFFFFFFFF, 1 }, { 0x100000000, 0 } };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.qwLength);
+        std::string tail = Tail(row.qwLength);
         CFile clFile;
         ASSERT_EQ(1, clFile.Open(path.c_str(), 1));
         ASSERT_EQ(head.size(), clFile.Write(head.data(), (DWORD)head.size()));
@@ -951,6 +966,112 @@ TEST(PackDamage, FlippedBytesNeverCrash)
     }
 }
 
+// Names one file system takes for one file: Windows ignores letter case in
+// every script; everywhere two codes of one character are one name, and
+// extraction folds A to Z as the catalogue does. Of such members the first
+// is written whatever the thread count; the others are not, and say so.
+TEST(PackNames, MembersThatNameOneFile)
+{
+    struct {
+        const char *a, *b;
+        bool bWindows, bPosix; // one file when extracted there
+    } const rows[] = {
+        { "A.bin", "a.bin", true, true },
+        { "\x82\x60.bin", "\x82\x81.bin", true, false }, // full-width A, a
+        { "\x83\x9F", "\x83\xBF", true, false },         // Greek alpha
+        { "\x84\x40", "\x84\x70", true, false },         // Cyrillic a
+        { "\x87\x54", "\xFA\x4A", true, true },          // Roman numeral one, NEC and IBM
+        { "\x81\xE0", "\x87\x90", true, true },          // nearly equal, two codes
+        { "\x83\x41", "\x83\x61", false, false },        // two katakana
+    };
+    ScratchDir dir("names_one_file");
+#ifdef _WIN32
+    const bool bWindows = true;
+#else
+    const bool bWindows = false;
+#endif
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.a);
+        bool bHere = bWindows ? row.bWindows : row.bPosix;
+        EXPECT_EQ(row.bWindows, PlatCompareFileNames(row.a, row.b, PLAT_NAMES_WINDOWS) == 0);
+        std::string path = dir.Path("a.pac");
+        ASSERT_TRUE(WriteWholeFile(path, BuildArchive(PACK_STORE, { { row.a, 5, "first" }, { row.b, 6, "second" } })));
+        for (int nThreads : { 1, 2 }) {
+            CPack clPack;
+            ASSERT_EQ(1, clPack.OpenArchive(path.c_str()));
+            clPack.SetThreads(nThreads);
+            std::string out = dir.Path("out" + std::to_string(nThreads));
+            ASSERT_EQ(1, CreateDirectories(out.c_str()));
+            EXPECT_EQ(bHere ? 0 : 1, clPack.ExtractAll(out.c_str()));
+            // Names that are not ASCII: read through the library.
+            std::vector<std::string> contents;
+            PlatFindData fd;
+            HANDLE hFind = PlatFindFirst((out + "\\*").c_str(), &fd);
+            for (bool bMore = hFind != nullptr; bMore; bMore = PlatFindNext(hFind, &fd) != 0) {
+                CFile clFile;
+                if (fd.cFileName[0] == '.' || !clFile.Open((out + "\\" + fd.cFileName).c_str(), 0))
+                    continue;
+                contents.push_back(std::string(clFile.GetSize(), '\0'));
+                clFile.Read(&contents.back()[0], clFile.GetSize());
+            }
+            PlatFindClose(hFind);
+            std::vector<std::string> expected = { "first", "second" };
+            expected.resize(bHere ? 1 : 2);
+            EXPECT_EQ(expected, Sorted(contents));
+            RemoveTree(out);
+        }
+    }
+}
+
+// Loose files of 4 GiB or more, and files that change between entering
+// and packing: refused, named, nothing left behind. Sparse files: only
+// the bytes written take room.
+TEST(PackSave, SizesAndChangingInputs)
+{
+    ScratchDir dir("save_sizes");
+    std::string big = dir.Path("big.bin"), small = dir.Path("small.bin");
+    ASSERT_TRUE(WriteWholeFile(small, "1234"));
+    auto Resize = [](const std::string& path, QWORD qwSize) {
+        CFile clFile;
+        return clFile.Open(path.c_str(), 1) && (!qwSize || (clFile.Seek64(qwSize - 1, 0) && clFile.WriteByte(0)));
+    };
+    ASSERT_TRUE(Resize(big, ((QWORD)4 << 30) + (1 << 20)));
+    CPack clPack;
+    EXPECT_EQ(0, clPack.AddFile(big.c_str())) << "4 GiB + 1 MiB";
+    struct {
+        const char* lpszChange;
+        QWORD qwSize; // the small file's size when packed; ~0: removed
+        int nSaved, nProblem;
+    } const rows[] = {
+        { "grows", 9, 0, PACK_SAVE_CHANGED },
+        { "shrinks", 2, 0, PACK_SAVE_CHANGED },
+        { "passes 4 GiB", ((QWORD)4 << 30) + 4, 0, PACK_SAVE_CHANGED },
+        { "is gone", ~(QWORD)0, 1, PACK_SAVE_OK },
+    };
+    for (const auto& row : rows) {
+        for (int nMethod : { PACK_STORE, PACK_ZLIB }) {
+            SCOPED_TRACE(std::string(row.lpszChange) + " " + std::to_string(nMethod));
+            ASSERT_TRUE(Resize(small, 4) && WriteWholeFile(small, "1234"));
+            ASSERT_EQ(1, clPack.Init());
+            ASSERT_EQ(1, clPack.AddFile(small.c_str()));
+            if (row.qwSize == ~(QWORD)0)
+                RemoveTree(small);
+            else
+                ASSERT_TRUE(Resize(small, row.qwSize));
+            std::string out = dir.Path("out.pac");
+            EXPECT_EQ(row.nSaved, clPack.Save(out.c_str(), nMethod, NULL, NULL));
+            const PackMember* pCause = NULL;
+            EXPECT_EQ(row.nProblem, clPack.GetSaveProblem(&pCause));
+            EXPECT_EQ(row.nSaved ? NULL : (PackMember*)clPack.m_pAllList->GetFirst(), pCause);
+            PlatFindData fd;
+            HANDLE hFind = PlatFindFirst(dir.Path("out.pac*").c_str(), &fd);
+            EXPECT_EQ(row.nSaved ? 1 : 0, hFind ? 1 : 0) << "leftovers";
+            PlatFindClose(hFind);
+            RemoveTree(out);
+        }
+    }
+}
+
 TEST(PackDamage, HeaderAndDirectoryChecks)
 {
     ScratchDir dir("damage_fields");
@@ -972,6 +1093,12 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
     EXPECT_TRUE(Refused(BuildArchive(4, good))) << "unknown method";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 0x7FFFFFFF))) << "count beyond the directory";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 3))) << "count one too many";
+    // The directory accounts for its whole block, the members for the data
+    // area: a lowered count would hide the last member.
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 1))) << "count one too few";
+    EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, good, 0))) << "count 0 before a directory";
+    std::string gap = BuildArchive(PACK_STORE, good);
+    EXPECT_TRUE(Refused(gap.insert(12 + 5, 1, 'x'))) << "a byte of no member";
     EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { "a.bin", 4, "abc" } }))) << "stored size mismatch";
     // A stated size more than the block can decode to is refused before
     // anything of that size is allocated; the largest one is accepted.
@@ -999,10 +1126,12 @@ TEST(PackDamage, HeaderAndDirectoryChecks)
     // (SO, PO) are part of the name.
     for (const char* name : { "..", "..\\evil.bin", "d/evil.bin", "C:evil.bin", "", "CON", "con.txt",
                               "Nul.tar.gz", "aux .txt", "PRN", "COM1", "lpt9.log", "CONIN$", "a.", "a ",
-                              "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "\x7F\x01" })
+                              "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "\x7F\x01",
+                              // Not well-formed code page 932.
+                              "a\x81.txt", "a\x81", "\x85\x40", "\x80.bin", "\xA0", "\xFD" })
         EXPECT_TRUE(Refused(BuildArchive(PACK_STORE, { { name, 1, "a" } }))) << name;
     for (const char* name : { "\x83\x5C.bin", "\x83\x7C.bin", "COM10", "com0", "console.txt", "LPT.txt",
-                              "nullx", ".dot", "a.b.c", "a b" })
+                              "nullx", ".dot", "a.b.c", "a b", "\x87\x54", "\xFA\x4A", "\xF0\x40" })
         EXPECT_FALSE(Refused(BuildArchive(PACK_STORE, { { name, 1, "a" } }))) << name;
 
     // Offsets pointing outside the data area.

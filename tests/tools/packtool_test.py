@@ -130,6 +130,32 @@ def duplicates(d):
     assert run(d, "create", "a.pac", "src")[0] == 0
 
 
+def link_loops(d):
+    tree(d, {"src/a/f.txt": b"f"})
+    os.makedirs(os.path.join(d, "src", "b"))
+    os.symlink("..", os.path.join(d, "src", "a", "up"))
+    os.symlink("..", os.path.join(d, "src", "b", "up"))
+
+
+def count_lowered(d):
+    packed(d)
+    data = bytearray(read(os.path.join(d, "a.pac")))
+    data[4] -= 1
+    write(os.path.join(d, "a.pac"), bytes(data))
+
+
+def too_large(d):
+    tree(d, {"src/small.txt": b"small"})
+    with open(os.path.join(d, "src", "huge.bin"), "wb") as fp:
+        fp.truncate((4 << 30) + (1 << 20))
+
+
+def wide_case_twins(d):
+    """Full-width A and a: one file on Windows, two elsewhere."""
+    tree(d, {"p/\uff21.bin": b"first", "q/\uff41.bin": b"second"})
+    assert run(d, "create", "a.pac", "p", "q")[0] == 0
+
+
 # --- Checks ------------------------------------------------------------
 
 def both_twins_extracted(d):
@@ -182,6 +208,21 @@ def cases():
                       ["broken: left out", "loop: left out", "fifo: left out", "code page 932",
                        "skipped 2 folders whose name begins with a dot"],
                       lambda d: members(d) == ["good.txt"], False),
+        # Folder-link loops, empty folders and files too large are named.
+        "link-loops": (link_loops, ["create", "a.pac", "src"], 1, ["src/a/up: left out: a link loop", "src/b/up"],
+                       lambda d: members(d) == ["f.txt"], False),
+        "empty-folders": (lambda d: os.makedirs(os.path.join(d, "src", "e1")) or os.makedirs(os.path.join(d, "src", "e2")),
+                          ["create", "a.pac", "src"], 1, ["e1: an empty folder", "nothing to pack"],
+                          lambda d: not os.path.exists(os.path.join(d, "a.pac")), True),
+        "too-large": (too_large, ["create", "--method", "store", "a.pac", "src"], 1, ["huge.bin: left out", "4 GiB"],
+                      lambda d: members(d) == ["small.txt"], True),
+        # A directory hiding its last member is damaged.
+        "count-lowered": (count_lowered, ["test", "a.pac"], 1, ["not a readable pack archive"], None, True),
+        # Members that land on one file here: the first is written.
+        "wide-case-twins": (wide_case_twins, ["extract", "-j", "2", "-C", "out", "a.pac"], 1 if WINDOWS else 0,
+                            ["not extracted"] if WINDOWS else [],
+                            lambda d: sorted(os.listdir(os.path.join(d, "out"))) ==
+                            (["\uff21.bin"] if WINDOWS else ["\uff21.bin", "\uff41.bin"]), True),
         "dot-folders": (lambda d: tree(d, {"src/a.txt": b"a", "src/.git/x": b"x"}), ["create", "a.pac", "src"], 0,
                         ["skipped 1 folder whose"], lambda d: members(d) == ["a.txt"], True),
         # 7. Duplicates on extraction: the first is written, later ones named.
@@ -277,6 +318,37 @@ def stored_members_in_blocks():
     return [] if usage.ru_maxrss < 128 << 10 else ["peak resident size %d KiB" % usage.ru_maxrss]
 
 
+def reads_bounded_by_memory():
+    """Under a memory limit below a member's size a stored member is still
+    tested and extracted (in blocks), and a coded one that cannot be
+    decoded for want of memory is reported so, never as damaged. Not under
+    a sanitizer, whose own reservations take the address space."""
+    if b"__asan_init" in read(TOOL[-1]):
+        return None
+    import resource
+    d = os.path.join(WORK, "memory-limit")
+    shutil.rmtree(d, ignore_errors=True)
+    os.makedirs(os.path.join(d, "src"))
+    with open(os.path.join(d, "src", "big.bin"), "wb") as fp:
+        fp.truncate(200 << 20)
+    problems = []
+    limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (150 << 20, 150 << 20))
+    for method, args, code, words in (("store", ["test", "a.pac"], 0, []),
+                                      ("store", ["extract", "-C", "out", "a.pac"], 0, []),
+                                      ("zlib", ["test", "a.pac"], 1, ["out of memory"])):
+        if run(d, "create", "-f", "--method", method, "a.pac", "src")[0] != 0:
+            return ["create --method %s failed" % method]
+        p = subprocess.run(TOOL + args, cwd=d, stderr=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                           preexec_fn=limit)
+        err = decode(p.stderr)
+        if p.returncode != code or any(w not in err for w in words) or "damaged" in err:
+            problems.append("%s %s: exit %d, %s" % (method, args[0], p.returncode, err.strip()))
+    if not problems and os.path.getsize(os.path.join(d, "out", "big.bin")) != 200 << 20:
+        problems.append("the extracted file is cut")
+    shutil.rmtree(d)
+    return problems
+
+
 def disk_full_reason():
     """A write that fails says why: a volume of 64 KiB cannot take 1 MB.
     Needs a tmpfs mount (root); without one there is nothing to check."""
@@ -363,7 +435,8 @@ def main():
             passed += 1
     extra = [output_errors, terminal_output]
     if not WINDOWS:
-        extra += [interrupted_create_leaves_nothing, stored_members_in_blocks, disk_full_reason]
+        extra += [interrupted_create_leaves_nothing, stored_members_in_blocks, reads_bounded_by_memory,
+                  disk_full_reason]
     for test in extra:
         problems = test()
         if problems is None:

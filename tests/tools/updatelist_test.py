@@ -167,6 +167,11 @@ class Make(Case):
             "case-twins": (["a.txt", "A.TXT"], ["T", "K", "V"], "A to Z"),
             "no-cp932-name": (["x\U0001F600.txt"], ["T", "K", "V"], "code page 932"),
             "device-name": (["con.txt"], ["T", "K", "V"], "device"),
+            # One file on Windows beyond A to Z; one name rule with packtool.
+            "wide-case-twins": (["ａ.txt", "Ａ.TXT", "α", "Α"], ["T", "K", "V"], "Windows takes it for"),
+            "console-device": (["CONIN$"], ["T", "K", "V"], "device"),
+            # Its last byte is 0x5C: refused for that, not as too long.
+            "ends-in-5c": (["一覧表"], ["T", "K", "V"], "0x5C"),
             # The updater's own files; one folder down they are ordinary.
             "own-list": (["uninstallINF.DAT", os.path.join("sub", "Uninstallinf.dat")], ["T", "K", "V"],
                          "uninstall list"),
@@ -459,9 +464,14 @@ class Careless(Case):
                                     ["inside the data folder"], None, True),
             "output-other-case": ("DATA", ["make", "-o", "DATA/list.dat", "data", "T", "K", "V"], 0, [],
                                   lambda d: os.path.exists(os.path.join(d, "DATA", "list.dat")), True),
+            # Arguments reach the terminal escaped.
+            "escaped-arguments": ((), ["make", "no\x1b[31mdir", "T", "K", "V"], 1, ["no?[31mdir"], None, False),
             # The patch folder given for its data folder.
             "patch-as-data": (("update.exe", "a.txt"), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0,
                               ["warning", "update.exe"], None, False),
+            "patch-as-data-other-case": (("Update.EXE", "UPDATEINF.DAT"), ["make", "-o", "u.dat", "data", "T", "K",
+                                                                         "V"], 0,
+                                         ["warning", "Update.EXE", "UPDATEINF.DAT"], None, False),
         }
         for name, (files, args, code, words, check, native_only) in cases.items():
             if WINDOWS and native_only:
