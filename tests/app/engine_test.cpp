@@ -1,0 +1,172 @@
+// The engine's checks against what the copy will meet: one row per
+// refusal, and the copy itself on a plan that passed.
+#include "engine/engine.h"
+
+#include "file/directory.h"
+#include "messages.h"
+#include "platform/platform.h"
+#include "support/scratch.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Dword(DWORD dw)
+{
+    return std::string({ (char)dw, (char)(dw >> 8), (char)(dw >> 16), (char)(dw >> 24) });
+}
+
+std::string Field(const std::string& text, size_t nSize)
+{
+    std::string s = text.substr(0, nSize);
+    s.resize(nSize, '\0');
+    return s;
+}
+
+std::string Records(const std::vector<std::string>& paths)
+{
+    std::string out;
+    for (const std::string& p : paths)
+        out += Field(p, MAX_PATH) + Dword(1) + Dword(0);
+    return out;
+}
+
+// A package (patch\Updateinf.dat, patch\data\...) and a game (inst\ with
+// Uninstallinf.dat) below a scratch folder.
+struct Game {
+    ScratchDir dir;
+    std::string patch, inst;
+    explicit Game(const char* name, const std::vector<std::string>& records)
+        : dir(name), patch(dir.Path("patch") + "\\"), inst(dir.Path("inst") + "\\")
+    {
+        EXPECT_EQ(1, CreateDirectories((patch + "data\\").c_str()));
+        EXPECT_EQ(1, CreateDirectories(inst.c_str()));
+        EXPECT_TRUE(WriteWholeFile(patch + "Updateinf.dat",
+                                   Field("T", 128) + Field("K", 128) + Field("V", 128) + Dword((DWORD)records.size()) +
+                                       Dword(0) + Dword(0) + Records(records)));
+        EXPECT_TRUE(WriteWholeFile(inst + "Uninstallinf.dat", std::string(128, 'h') + Dword(0) + Dword(0) + Dword(0) +
+                                                                  std::string(4928, 't')));
+        for (const std::string& r : records) {
+            size_t nSep = r.rfind('\\');
+            if (nSep != std::string::npos)
+                EXPECT_EQ(1, CreateDirectories((patch + "data\\" + r.substr(0, nSep)).c_str()));
+            if (r.back() != '\\')
+                EXPECT_TRUE(WriteWholeFile(patch + "data\\" + r, "new"));
+        }
+    }
+    // The kernel's name of a path below the scratch folder.
+    static std::string Host(std::string path)
+    {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return path;
+    }
+};
+
+struct Row {
+    const char* lpszName;
+    std::vector<std::string> records;
+    // Prepares the refusal; false skips the row (the system refused).
+    std::function<bool(Game&)> spoil;
+    int nCheck;
+    // The path shown, "" for the install folder.
+    const char* lpszPath;
+};
+
+bool Shell(const std::string& command)
+{
+    return system(command.c_str()) == 0;
+}
+
+#ifndef _WIN32
+// Undoes what the rows made immutable, so the scratch folder can go.
+void Release(Game& g)
+{
+    Shell("chattr -R -i '" + Game::Host(g.dir.Root()) + "' 2>/dev/null");
+}
+#endif
+
+TEST(EngineCheck, RefusesBeforeAnythingChanges)
+{
+    std::vector<Row> rows = {
+        { "missing-source", { "a.txt", "b.txt" },
+          [](Game& g) { return remove(Game::Host(g.patch + "data\\b.txt").c_str()) == 0; }, ENGINE_SOURCE, "b.txt" },
+        { "file-in-folder-place", { "d\\" }, [](Game& g) { return WriteWholeFile(g.inst + "d", "x"); },
+          ENGINE_PATH_TYPE, "d\\" },
+        { "folder-in-file-place", { "f.txt" }, [](Game& g) { return CreateDirectories((g.inst + "f.txt").c_str()) == 1; },
+          ENGINE_PATH_TYPE, "f.txt" },
+        { "folder-nothing-makes", { "sub\\f.txt" }, [](Game&) { return true; }, ENGINE_PATH_TYPE, "sub\\f.txt" },
+#ifndef _WIN32
+        // What a player's rights or the file system refuse, found by trying.
+        { "folder-refuses-files", { "sub\\", "sub\\f.txt" },
+          [](Game& g) {
+              return CreateDirectories((g.inst + "sub").c_str()) && Shell("chattr +i '" + Game::Host(g.inst) + "sub'");
+          },
+          ENGINE_CANNOT_WRITE, "sub\\" },
+        { "file-cannot-be-replaced", { "f.txt" },
+          [](Game& g) { return WriteWholeFile(g.inst + "f.txt", "old") && Shell("chattr +i '" + Game::Host(g.inst) + "f.txt'"); },
+          ENGINE_CANNOT_WRITE, "f.txt" },
+        { "install-folder-refuses", { "f.txt" },
+          [](Game& g) { return Shell("chattr +i '" + Game::Host(g.inst) + "'"); }, ENGINE_CANNOT_WRITE, "" },
+#endif
+    };
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.lpszName);
+        Game g(row.lpszName, row.records);
+        if (!row.spoil(g)) {
+            printf("[ SKIPPED ] %s: the system refused to set it up (chattr needs root and a file system that "
+                   "takes it)\n",
+                   row.lpszName);
+            continue;
+        }
+        UpdateEngine engine;
+        EngineCallbacks callbacks = { [](void*, const char*) {}, [](void*, DWORD) {}, [](void*) { return 1; }, NULL };
+        ASSERT_EQ(1, EngineLoadUpdate(&engine, g.patch.c_str()));
+        ASSERT_EQ(1, EngineLoadInstalled(&engine, g.inst.c_str()));
+        ASSERT_EQ(1, EnginePlan(&engine));
+        EXPECT_EQ(0, EngineCheck(&engine, &callbacks));
+        ASSERT_FALSE(engine.problems.empty());
+        EXPECT_EQ(row.nCheck, engine.problems[0].nCheck);
+        EXPECT_EQ(*row.lpszPath ? std::string(row.lpszPath) : g.inst, engine.problems[0].path);
+#ifndef _WIN32
+        Release(g);
+#endif
+    }
+}
+
+// A read-only installed file is replaced, and a folder deeper than any
+// record allows is named before anything else is looked at.
+TEST(EngineCheck, ReadOnlyPassesAndTooDeepIsNamed)
+{
+    Game g("engine_ro", { "ro.txt", "a-rather-long-name.txt" });
+    ASSERT_TRUE(WriteWholeFile(g.inst + "ro.txt", "old"));
+    ASSERT_EQ(1, PlatSetFileAttributes((g.inst + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    UpdateEngine engine;
+    EngineCallbacks callbacks = { [](void*, const char*) {}, [](void*, DWORD) {}, [](void*) { return 1; }, NULL };
+    ASSERT_EQ(1, EngineLoadUpdate(&engine, g.patch.c_str()));
+    ASSERT_EQ(1, EngineLoadInstalled(&engine, g.inst.c_str()));
+    ASSERT_EQ(1, EnginePlan(&engine));
+    EXPECT_EQ(1, EngineCheck(&engine, &callbacks));
+    EXPECT_EQ(1, EngineCarryOut(&engine, &callbacks));
+    EXPECT_EQ(1, EngineRewriteList(&engine));
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(g.inst + "ro.txt", &data));
+    EXPECT_EQ("new", data);
+    EXPECT_EQ(2u, engine.context.uninstall.dwCount);
+
+    UpdateEngine deep;
+    ASSERT_EQ(1, EngineLoadUpdate(&deep, g.patch.c_str()));
+    std::string folder = g.inst + std::string(MAX_INSTALL_DIRECTORY_LENGTH - g.inst.size() - 1, 'd') + "\\";
+    EXPECT_EQ(0, EngineLoadInstalled(&deep, folder.c_str()));
+    ASSERT_EQ(1u, deep.problems.size());
+    EXPECT_EQ(ENGINE_TOO_DEEP, deep.problems[0].nCheck);
+    EXPECT_EQ(folder, deep.problems[0].path);
+}
+
+} // namespace
