@@ -330,10 +330,10 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
 {
     if (nMethod < PACK_STORE || nMethod > PACK_ZLIB)
         return 0;
-    char lpszTemp[MAX_PATH];
-    CFile clArchive;
-    if (!CreateTempFile(&clArchive, lpszTemp, lpszFileName))
+    CTempFile clTemp;
+    if (!clTemp.Create(lpszFileName, 0))
         return 0;
+    CFile& clArchive = *clTemp.File();
 
     SaveState state;
     state.dwMembers = (DWORD)m_pAllList->GetCount();
@@ -402,9 +402,8 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     }
     bComplete = true;
 done:
-    clArchive.Close();
     delete[] pDir;
     delete[] state.ppMembers;
     delete[] state.pSlots;
-    return FinishTempFile(lpszTemp, lpszFileName, bComplete) ? 1 : 0;
+    return clTemp.Finish(bComplete) ? 1 : 0;
 }
