@@ -142,24 +142,24 @@ int PlatBeginReplace(PlatReplace* p, const char* lpszTarget, const char* lpszTem
     p->dwFlags = dwFlags;
     std::wstring target = PlatWide(lpszTarget);
     DWORD dwAttr = GetFileAttributesW(target.c_str());
-    if (dwAttr != INVALID_FILE_ATTRIBUTES) {
-        if (dwAttr & FILE_ATTRIBUTE_DIRECTORY) {
-            SetLastError(ERROR_ACCESS_DENIED);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    // Asked whatever the attributes say: a device may have none (Wine).
+    if (IsDeviceOrPipe(target)) {
+        HANDLE hFile = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (hFile == INVALID_HANDLE_VALUE)
             return 0;
-        }
-        if (IsDeviceOrPipe(target)) {
-            HANDLE hFile = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-            if (hFile == INVALID_HANDLE_VALUE)
-                return 0;
-            p->bDirect = 1;
-            p->hFile = hFile;
-            return 1;
-        }
-        if ((dwAttr & FILE_ATTRIBUTE_READONLY) && !(dwFlags & PLAT_REPLACE_READONLY)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return 0;
-        }
+        p->bDirect = 1;
+        p->hFile = hFile;
+        return 1;
+    }
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY) &&
+        !(dwFlags & PLAT_REPLACE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
     }
     if (strlen(lpszTemp) >= MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
