@@ -15,7 +15,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
-#include <limits.h>
 #include <string.h>
 #include <string>
 #include <sys/stat.h>
@@ -331,7 +330,7 @@ int CreateTempFile(const std::string& host, TempEntry** ppEntry)
 {
     TempEntry* pEntry = ClaimTempEntry(host.c_str(), host.size() + 1);
     if (!pEntry) {
-        errno = host.size() >= PATH_MAX ? ENAMETOOLONG : ENOMEM;
+        errno = host.size() >= TEMP_NAME_BYTES ? ENAMETOOLONG : ENOMEM;
         return -1;
     }
     // An interrupt on this thread inside the window would wait for it.

@@ -5,13 +5,10 @@
 #include <string.h>
 #include <thread>
 
-// Long enough for any library path in UTF-8 or UTF-16.
-static const size_t NAME_BYTES = 2048;
-
 struct TempEntry {
     std::atomic<int> nState; // 0 free, 1 claimed, 2 live
     TempEntry* pNext;        // set before the entry is published, never changed
-    char abName[NAME_BYTES];
+    char abName[TEMP_NAME_BYTES];
 };
 
 static std::atomic<TempEntry*> g_pEntries(nullptr);
@@ -20,7 +17,7 @@ static std::atomic<bool> g_bInterrupted(false);
 
 TempEntry* ClaimTempEntry(const void* pName, size_t nBytes)
 {
-    if (nBytes > NAME_BYTES)
+    if (nBytes > TEMP_NAME_BYTES)
         return nullptr;
     TempEntry* pEntry = nullptr;
     for (TempEntry* p = g_pEntries.load(); p && !pEntry; p = p->pNext) {
@@ -73,11 +70,11 @@ void DeleteTempEntries(void (*pfnDelete)(const void* pName))
     // No entry goes live any more. One forgotten meanwhile may be claimed
     // again and its name rewritten: a copy is used only when the entry is
     // still live after it was taken.
-    char abName[NAME_BYTES];
+    char abName[TEMP_NAME_BYTES];
     for (TempEntry* p = g_pEntries.load(); p; p = p->pNext) {
         if (p->nState.load() != 2)
             continue;
-        memcpy(abName, p->abName, NAME_BYTES);
+        memcpy(abName, p->abName, TEMP_NAME_BYTES);
         if (p->nState.load() == 2)
             pfnDelete(abName);
     }

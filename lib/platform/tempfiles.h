@@ -17,9 +17,13 @@
 
 struct TempEntry;
 
+// The longest name an entry holds, in bytes: more than any library path
+// takes in UTF-8 or UTF-16.
+const size_t TEMP_NAME_BYTES = 2048;
+
 // Claims an entry for a name of nBytes bytes (its zero terminator
-// included), not yet live. Null when the name is too long or memory is
-// short.
+// included), not yet live. Null when the name is longer than
+// TEMP_NAME_BYTES or memory is short.
 TempEntry* ClaimTempEntry(const void* pName, size_t nBytes);
 
 // Opens a creation window. False, with nothing opened, once the process
