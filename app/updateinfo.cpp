@@ -184,21 +184,21 @@ int WriteUninstallInfo(const UpdateContext* pContext, const char* lpszFileName)
     char lpszTempName[MAX_PATH];
     if (!UninstallTempName(lpszTempName, lpszFileName))
         return 0;
-
+    // A read-only list (the game's installer may leave it so) is replaced
+    // and stays read-only, hidden and system as it was.
+    PlatReplace replace;
+    if (PlatBeginReplace(&replace, lpszFileName, lpszTempName,
+                         PLAT_REPLACE_READONLY | PLAT_REPLACE_KEEP_READONLY) != 1)
+        return 0;
     const UninstallHeader* pHeader = &pContext->uninstall;
     DWORD dwBytes = pHeader->dwCount * (DWORD)sizeof(FileRecord);
     CFile clFile;
-    if (!clFile.Open(lpszTempName, 1))
-        return 0;
+    clFile.Attach(replace.hFile);
     int bOk = clFile.Write(pHeader, sizeof(*pHeader)) == sizeof(*pHeader);
     if (bOk && dwBytes)
         bOk = clFile.Write(pContext->pUninstallRecords, dwBytes) == dwBytes;
-    clFile.Close();
-    if (bOk)
-        bOk = PlatMoveFileDurably(lpszTempName, lpszFileName);
-    if (!bOk)
-        PlatDeleteFile(lpszTempName);
-    return bOk;
+    clFile.Detach();
+    return PlatEndReplace(&replace, bOk);
 }
 
 // A component made only of dots and spaces: the OS drops trailing dots

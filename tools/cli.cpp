@@ -3,6 +3,7 @@
 #include "file/cfile.h"
 #include "file/tempfile.h"
 #include "nativetext.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 
 #include <errno.h>
@@ -126,9 +127,15 @@ bool ToLibraryPath(const char* lpszArg, char* lpszFull, std::string* pProblem)
     return false;
 }
 
+std::string SeamReason()
+{
+    int nError = PlatGetLastError();
+    return nError != PLAT_ERROR_OTHER ? PlatErrorText(nError) : LastSystemError();
+}
+
 std::string WriteProblem(const char* lpszPath)
 {
-    std::string reason = LastSystemError();
+    std::string reason = SeamReason();
     DWORD dwAttributes = PlatGetFileAttributes(lpszPath);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return "a folder of that name is in the way";
@@ -139,19 +146,12 @@ std::string WriteProblem(const char* lpszPath)
 
 bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason)
 {
-    char lpszTemp[MAX_PATH];
-    CFile clFile;
+    CTempFile clTemp;
     ClearSystemError();
-    if (nSize > 0xFFFFFFFF || !CreateTempFile(&clFile, lpszTemp, lpszPath)) {
+    bool bOk = nSize <= 0xFFFFFFFF && clTemp.Create(lpszPath, 0) &&
+               clTemp.File()->Write(pData, (DWORD)nSize) == nSize;
+    if (!clTemp.Finish(bOk) || !bOk) {
         *pReason = WriteProblem(lpszPath);
-        return false;
-    }
-    bool bOk = clFile.Write(pData, (DWORD)nSize) == nSize;
-    *pReason = bOk ? std::string() : LastSystemError();
-    clFile.Close();
-    if (!FinishTempFile(lpszTemp, lpszPath, bOk)) {
-        if (bOk)
-            *pReason = WriteProblem(lpszPath);
         return false;
     }
     return true;

@@ -52,11 +52,18 @@ bool ToLibraryPath(const char* lpszArg, char* lpszFull, std::string* pProblem);
 // Writes a whole buffer to a temporary file beside lpszPath (created
 // exclusively, never through a link, removed when the program is
 // interrupted) and moves it over lpszPath: a failure leaves neither a cut
-// file nor a damaged old one. On failure *pReason holds the system's word.
+// file nor a damaged old one. A read-only lpszPath is refused; one that is
+// not a regular file (a device, a pipe) is written itself. On failure
+// *pReason says why (WriteProblem).
 bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason);
 
+// Why the last failed call of the library's seam failed, in the seam's
+// words ("access denied", "disk full"), or the system's own for other
+// reasons; empty when none is recorded. Read right after the failure.
+std::string SeamReason();
+
 // Why a write to lpszPath failed, right after the failure: a folder in the
-// way, a read-only file, or the system's word (disk full, too long...).
+// way, a read-only file, or SeamReason.
 std::string WriteProblem(const char* lpszPath);
 
 #endif

@@ -1,5 +1,10 @@
 #include "nativetext.h"
 
+#include "platform/platform.h"
+
+#include <stdio.h>
+#include <string.h>
+
 #ifdef _WIN32
 
 #include "platform/wide.h"
@@ -36,15 +41,6 @@ std::string ToUtf8(const wchar_t* lpszWide, size_t nLen)
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, lpszWide, (int)nLen, &out[0], n, NULL, NULL);
     return out;
-}
-
-bool CharToUtf8(const std::string& ch, std::string* pOut)
-{
-    std::wstring wide;
-    if (!ToWide(932, ch, &wide))
-        return false;
-    *pOut = ToUtf8(wide.data(), wide.size());
-    return true;
 }
 
 // A console's stream: what the tool prints (UTF-8) comes through a pipe
@@ -155,12 +151,6 @@ void StartNativeText(int* pArgc, char*** pArgv)
         atexit(StopRelays);
 }
 
-bool TextFromNative(const char* lpszNative, std::string* pOut)
-{
-    std::wstring wide;
-    return ToWide(CP_UTF8, lpszNative, &wide) && PlatNarrow(wide.data(), wide.size(), pOut);
-}
-
 std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder)
 {
     std::vector<std::string> names;
@@ -232,45 +222,11 @@ bool IsInsideFolder(const std::string& nativePath, const std::string& nativeFold
 
 #include <dirent.h>
 #include <errno.h>
-#include <iconv.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-bool Convert(const char* lpszTo, const char* lpszFrom, const std::string& in, std::string* pOut)
-{
-    iconv_t cd = iconv_open(lpszTo, lpszFrom);
-    if (cd == (iconv_t)-1)
-        return false;
-    std::string out(in.size() * 4 + 4, '\0');
-    char* pIn = const_cast<char*>(in.data());
-    size_t nInLeft = in.size();
-    char* pOutPos = &out[0];
-    size_t nOutLeft = out.size();
-    size_t r = iconv(cd, &pIn, &nInLeft, &pOutPos, &nOutLeft);
-    iconv_close(cd);
-    if (r == (size_t)-1 || nInLeft != 0)
-        return false;
-    out.resize(pOutPos - out.data());
-    *pOut = out;
-    return true;
-}
-
-bool CharToUtf8(const std::string& ch, std::string* pOut)
-{
-    return Convert("UTF-8", "CP932", ch, pOut);
-}
-
-} // namespace
-
-bool TextFromNative(const char* lpszNative, std::string* pOut)
-{
-    return Convert("CP932", "UTF-8", lpszNative, pOut);
-}
 
 void StartNativeText(int* pArgc, char*** pArgv)
 {
@@ -286,7 +242,7 @@ std::vector<std::string> UnrepresentableNames(const std::string& nativeFolder)
         return names;
     while (struct dirent* pEntry = readdir(pDir)) {
         std::string name = pEntry->d_name, converted;
-        if (name != "." && name != ".." && !Convert("CP932", "UTF-8", name, &converted))
+        if (name != "." && name != ".." && !TextFromNative(name.c_str(), &converted))
             names.push_back(name);
     }
     closedir(pDir);
@@ -359,17 +315,28 @@ bool IsInsideFolder(const std::string& nativePath, const std::string& nativeFold
 #endif
 
 
+// Both directions go through the seam, so the tools take and show exactly
+// the names the library does on either side.
+bool TextFromNative(const char* lpszNative, std::string* pOut)
+{
+    // Code page 932 never takes more bytes than UTF-8.
+    std::vector<char> buf(strlen(lpszNative) + 1);
+    if (!PlatTextFromNative(lpszNative, buf.data(), (DWORD)buf.size()))
+        return false;
+    *pOut = buf.data();
+    return true;
+}
+
 std::string TextToUtf8(const char* lpszText)
 {
-    // Character by character, so that one bad byte costs one U+FFFD.
-    // The lead bytes of code page 932 itself, not of whatever code page
-    // the runtime was set to: the files are code page 932 everywhere.
+    // Character by character, so that one bad byte costs one U+FFFD. The
+    // seam shows a character with no form as '?'.
     std::string out;
     for (size_t i = 0; lpszText[i];) {
-        size_t n = IsCp932Lead((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
-        std::string utf8;
-        if (CharToUtf8(std::string(lpszText + i, n), &utf8)) {
-            out += utf8;
+        size_t n = PlatIsLeadByte((unsigned char)lpszText[i]) && lpszText[i + 1] ? 2 : 1;
+        char szChar[3] = { lpszText[i], n == 2 ? lpszText[i + 1] : '\0', 0 }, szUtf8[8];
+        if (PlatTextToNative(szChar, szUtf8, sizeof(szUtf8)) && (strcmp(szUtf8, "?") != 0 || szChar[0] == '?')) {
+            out += szUtf8;
             i += n;
         } else {
             // A lead byte without a valid trail byte is bad alone; the

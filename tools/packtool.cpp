@@ -617,29 +617,23 @@ struct Extraction {
 // Writes one member through a temporary file moved over its destination.
 bool ExtractMember(CPack* pPack, const Extraction& x)
 {
-    CFile clMember, clDest;
-    char lpszTemp[MAX_PATH];
+    CFile clMember;
+    CTempFile clDest;
     if (!clMember.OpenPack(pPack, x.pMember->szName, 0)) {
         Problem("damaged: " + Shown(x.pMember->szName));
         return false;
     }
     ClearSystemError();
-    if (!CreateTempFile(&clDest, lpszTemp, x.dest.c_str())) {
-        Problem("cannot write " + x.shown + ": " + WriteProblem(x.dest.c_str()));
-        return false;
-    }
+    bool bOk = clDest.Create(x.dest.c_str(), 0);
     // In blocks: a stored member is read from the archive as it is copied.
-    bool bOk = true;
     for (QWORD qwLeft = clMember.GetSize(); bOk && qwLeft;) {
         DWORD dwBlock = qwLeft < (1u << 20) ? (DWORD)qwLeft : (1u << 20);
-        bOk = clDest.CopyFrom(&clMember, dwBlock) == dwBlock;
+        bOk = clDest.File()->CopyFrom(&clMember, dwBlock) == dwBlock;
         qwLeft -= dwBlock;
     }
-    std::string reason = bOk ? std::string() : LastSystemError();
-    clDest.Close();
     clMember.Close(); // Windows replaces no file that is open
-    if (!FinishTempFile(lpszTemp, x.dest.c_str(), bOk)) {
-        Problem("cannot write " + x.shown + ": " + (bOk ? WriteProblem(x.dest.c_str()) : reason));
+    if (!clDest.Finish(bOk) || !bOk) {
+        Problem("cannot write " + x.shown + ": " + WriteProblem(x.dest.c_str()));
         return false;
     }
     return true;

@@ -311,19 +311,16 @@ void Add(std::vector<EngineProblem>* pList, int nCheck, DWORD dwRecord, const st
     pList->push_back(problem);
 }
 
-// Whether a new file can be made in the folder, tried with the name a
-// copy would take there, and taken away again.
-int AcceptsNewFile(UpdateEngine* pEngine, const std::string& folder, int* pnSystem)
+// Whether the copy could write target, tried as the copy will do it: a
+// temporary file made beside it and dropped again.
+int WouldAccept(UpdateEngine* pEngine, const std::string& target, DWORD dwFlags, int* pnSystem)
 {
-    std::string temp;
-    HANDLE hFile = EngineCreateTemp(pEngine, folder + "\\", &temp);
-    if (!hFile) {
+    PlatReplace replace;
+    if (!EngineBeginReplace(pEngine, target, &replace, dwFlags)) {
         *pnSystem = PlatGetLastError();
         return 0;
     }
-    PlatCloseFile(hFile);
-    PlatDeleteFile(temp.c_str());
-    PlatForgetTempFile(temp.c_str());
+    PlatEndReplace(&replace, 0);
     return 1;
 }
 
@@ -361,8 +358,12 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
                     Add(&s.types, ENGINE_PATH_TYPE, step.dwRecord, shown, 0,
                         "a file is in the way of the folder " + EngineShown(pEngine, level));
                 else if (nLevel == FOLDER_EXISTS && !tried.count(RecordKey(level.c_str()))) {
+                    // Tried with the name of the first level to be made.
                     int nSystem = 0;
-                    tried[RecordKey(level.c_str())] = AcceptsNewFile(pEngine, level, &nSystem);
+                    size_t nEnd = level.size() + 1;
+                    while (nEnd < folder.size() && folder[nEnd] != '/' && !IsSeparatorAt(folder.c_str(), (int)nEnd))
+                        nEnd++;
+                    tried[RecordKey(level.c_str())] = WouldAccept(pEngine, folder.substr(0, nEnd), 0, &nSystem);
                     if (!tried[RecordKey(level.c_str())])
                         Add(&s.unwritable, ENGINE_CANNOT_WRITE, step.dwRecord,
                             EngineShown(pEngine, level + "\\"), nSystem,
@@ -390,9 +391,11 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
         }
         // A folder made by the plan was tried with its nearest level.
         std::string key = RecordKey(folder.c_str());
+        DWORD dwFlags = step.nKind == PLAN_REWRITE_LIST ? PLAT_REPLACE_READONLY | PLAT_REPLACE_KEEP_READONLY
+                                                        : PLAT_REPLACE_READONLY;
         if (nState == FOLDER_EXISTS && !tried.count(key)) {
             int nSystem = 0;
-            tried[key] = AcceptsNewFile(pEngine, folder, &nSystem);
+            tried[key] = WouldAccept(pEngine, step.dest, dwFlags, &nSystem);
             if (!tried[key])
                 Add(&s.unwritable, ENGINE_CANNOT_WRITE, step.dwRecord,
                     step.nKind == PLAN_REWRITE_LIST ? pEngine->installFolder : EngineShown(pEngine, folder + "\\"),

@@ -15,26 +15,24 @@
 
 #include <unordered_set>
 
-HANDLE EngineCreateTemp(UpdateEngine* pEngine, const std::string& folder, std::string* pTemp)
+int EngineBeginReplace(UpdateEngine* pEngine, const std::string& dest, PlatReplace* pReplace, DWORD dwFlags)
 {
+    std::string folder = dest.substr(0, EngineLastSeparator(dest) + 1);
     // Numbers go on from where the last name was found, so a run of
     // files rarely meets a taken name; 0xFFFF names at most, as the OS's
     // own unique names.
     for (DWORD dwTry = 0; dwTry < 0xFFFF; dwTry++) {
-        DWORD dwNumber = pEngine->dwNextTemp % 0xFFFF + 1;
         char lpszName[16];
-        snprintf(lpszName, sizeof(lpszName), "%s%X.tmp", g_szTempPrefix, (unsigned)dwNumber);
-        *pTemp = folder + lpszName;
-        if (pTemp->size() >= MAX_PATH)
-            return NULL;
-        HANDLE hFile = PlatCreateNewFile(pTemp->c_str(), 1);
-        if (hFile)
-            return hFile;
-        if (PlatGetLastError() != PLAT_ERROR_EXISTS)
-            return NULL;
+        snprintf(lpszName, sizeof(lpszName), "%s%X.tmp", g_szTempPrefix, (unsigned)(pEngine->dwNextTemp % 0xFFFF + 1));
+        std::string temp = folder + lpszName;
+        if (temp.size() >= MAX_PATH)
+            return 0;
+        int nResult = PlatBeginReplace(pReplace, dest.c_str(), temp.c_str(), dwFlags);
+        if (nResult >= 0)
+            return nResult;
         pEngine->dwNextTemp++;
     }
-    return NULL;
+    return 0;
 }
 
 namespace {
@@ -54,56 +52,35 @@ int KeepCopying(void* pParam)
 // Copies one file: the source is opened first, so a missing replacement
 // never touches the installed file; the copy goes to a fresh temporary
 // file beside the destination, reaches the disk, and only then replaces
-// the destination, so a Cancel, a failure or a power cut leaves the
-// installed file as it was or whole and new.
+// the destination (a read-only game file too; hidden and system kept), so
+// a Cancel, a failure or a power cut leaves the installed file as it was
+// or whole and new.
 int CopyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks* pCallbacks, int* pnSystem,
             int* pbCancelled)
 {
     CFile clSource;
-    if (!clSource.Open(step.source.c_str(), 0)) {
+    PlatReplace replace;
+    if (!clSource.Open(step.source.c_str(), 0) ||
+        !EngineBeginReplace(pEngine, step.dest, &replace, PLAT_REPLACE_READONLY)) {
         *pnSystem = PlatGetLastError();
         return 0;
     }
-    size_t nSep = EngineLastSeparator(step.dest);
-    std::string temp;
-    HANDLE hTemp = EngineCreateTemp(pEngine, step.dest.substr(0, nSep + 1), &temp);
-    if (!hTemp) {
-        *pnSystem = PlatGetLastError();
-        return 0;
-    }
-    PlatCloseFile(hTemp);
-
     CopyCallbacks callbacks = { SetPercent, KeepCopying, (void*)pCallbacks, pEngine->block.data() };
-    int bOk;
-    {
-        CFile clDest;
-        bOk = clDest.Open(temp.c_str(), 1) && CopyBlocks(&clDest, &clSource, &callbacks);
-        if (!bOk)
-            *pnSystem = PlatGetLastError();
-    }
+    CFile clDest;
+    clDest.Attach(replace.hFile);
+    int bOk = CopyBlocks(&clDest, &clSource, &callbacks);
+    if (!bOk)
+        *pnSystem = PlatGetLastError();
+    clDest.Detach();
     clSource.Close();
     if (!bOk)
         *pbCancelled = !pCallbacks->pfnContinue(pCallbacks->pParam);
-    if (bOk) {
-        // A replaced file stays hidden or a system file, as its maker set
-        // it; read-only is not kept: the update replaces what it
-        // installed before.
-        const DWORD dwKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        DWORD dwAttributes = PlatGetFileAttributes(step.dest.c_str());
-        if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            if (dwAttributes & dwKept)
-                PlatSetFileAttributes(temp.c_str(), dwAttributes & dwKept);
-            if (dwAttributes & FILE_ATTRIBUTE_READONLY)
-                PlatSetFileAttributes(step.dest.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        bOk = PlatMoveFileDurably(temp.c_str(), step.dest.c_str());
-        if (!bOk)
+    if (!PlatEndReplace(&replace, bOk)) {
+        if (bOk)
             *pnSystem = PlatGetLastError();
+        return 0;
     }
-    if (!bOk)
-        PlatDeleteFile(temp.c_str());
-    PlatForgetTempFile(temp.c_str());
-    return bOk;
+    return 1;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #define APP_ENGINE_INTERNAL_H
 
 #include "engine/engine.h"
+#include "platform/platform.h"
 
 enum { FOLDER_EXISTS, FOLDER_MADE, FOLDER_MISSING, FOLDER_FILE };
 
@@ -17,10 +18,9 @@ std::string EngineShown(const UpdateEngine* pEngine, const std::string& full);
 // there is none.
 size_t EngineLastSeparator(const std::string& path);
 
-// Creates a copy's temporary file in the folder (ending in a separator)
-// under the first free name IsUpdaterTempName takes: created exclusively,
-// never through a link, removed if the process is interrupted. Returns
-// the open handle and the name in *pTemp, or null.
-HANDLE EngineCreateTemp(UpdateEngine* pEngine, const std::string& folder, std::string* pTemp);
+// Starts replacing dest (PlatBeginReplace, dwFlags PLAT_REPLACE_*) through
+// a temporary file beside it under the first free name IsUpdaterTempName
+// takes. Returns 1, or 0 with PlatGetLastError saying why.
+int EngineBeginReplace(UpdateEngine* pEngine, const std::string& dest, PlatReplace* pReplace, DWORD dwFlags);
 
 #endif

@@ -31,15 +31,25 @@ CFile::~CFile()
     Close();
 }
 
-int CFile::OpenNew(const char* lpszFileName, int bTemporary)
+int CFile::Attach(HANDLE hFile)
 {
     Close();
-    m_hFile = PlatCreateNewFile(lpszFileName, bTemporary);
-    if (!m_hFile)
+    if (!hFile)
         return 0;
+    m_hFile = hFile;
     m_nType = CFILE_HANDLE;
     m_qwSize = m_qwPos = m_qwStart = m_qwEnd = 0;
     return 1;
+}
+
+HANDLE CFile::Detach()
+{
+    HANDLE hFile = m_nType == CFILE_HANDLE ? m_hFile : NULL;
+    if (hFile) {
+        m_hFile = NULL;
+        m_nType = CFILE_NONE;
+    }
+    return hFile;
 }
 
 int CFile::Open(const char* lpszFileName, int nMode)

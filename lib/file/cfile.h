@@ -40,10 +40,14 @@ public:
     // any other mode creates the file, or truncates an existing one, for
     // writing. Returns 0 and leaves the object closed when the OS refuses.
     int Open(const char* lpszFileName, int nMode);
-    // Creates a new file for writing where nothing of that name exists (not
-    // even a symbolic link), as PlatCreateNewFile does, bTemporary included.
-    // Returns 0 and leaves the object closed when it cannot.
-    int OpenNew(const char* lpszFileName, int bTemporary);
+    // Writes through an OS handle opened elsewhere at its first byte (a
+    // file being replaced whole), as a file created for writing.
+    // The object holds the handle until Detach gives it back; closed
+    // before that, it closes the handle too. A null handle: 0, closed.
+    int Attach(HANDLE hFile);
+    // Gives back the handle of Attach, not closed, and leaves the object
+    // closed. Null when no handle is attached (also after Close).
+    HANDLE Detach();
     // Serves the caller's block, which must outlive the object's use of it
     // and is never freed here. dwSize 0 or 0xFFFFFFFF: unbounded (reads
     // and writes are never clipped). nMode has no effect. Always 1.

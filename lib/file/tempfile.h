@@ -1,24 +1,44 @@
-// Temporary files for writes that must appear whole or not at all: the
-// content goes to a new file beside the target, moved over it once
-// complete. Inside the tree only; not part of the installed interface.
+// Whole-file writes for the library and the tools: the content goes to a
+// temporary file beside the target, moved over it once complete (the
+// seam's PlatBeginReplace/PlatEndReplace), under the library's own names.
+// Inside the tree only; not part of the installed interface.
 #ifndef FILE_TEMPFILE_H
 #define FILE_TEMPFILE_H
 
-class CFile;
+#include "file/cfile.h"
+#include "platform/platform.h"
 
-// Creates the temporary file of a target in the target's folder, for a
-// file moved over the target once complete, and opens it in *pFile. Its
-// name (in lpszTemp, MAX_PATH bytes) is one no member can have (at least
-// 64 bytes, more than a member name holds), it is created exclusively and
-// never through a symbolic link, so no file of the user's and no member
-// extracted beside it is ever written over; an interrupted program that
-// asked for it removes it. End it with FinishTempFile. False when no such
-// file can be created there (a target folder deeper than 195 bytes leaves
-// no room for such a name).
-bool CreateTempFile(CFile* pFile, char* lpszTemp, const char* lpszTarget);
+class CTempFile {
+public:
+    CTempFile();
+    // An unfinished replacement ends as a failure: the target untouched.
+    ~CTempFile();
 
-// Moves the complete temporary file over the target, or deletes it when
-// bOk is false or the move fails. Returns whether the target was replaced.
-bool FinishTempFile(const char* lpszTemp, const char* lpszTarget, bool bOk);
+    // Starts replacing lpszTarget (dwFlags: PLAT_REPLACE_*). The temporary
+    // file's name is the target's with ".~N" and '~' up to at least 64
+    // bytes, more than a pack member name holds, so no member extracted
+    // beside it meets one; a name taken is skipped. A target that is not a
+    // regular file (a device) is written itself. False when no such file
+    // can be created there (a target folder deeper than 195 bytes leaves no
+    // room for the name); PlatGetLastError says why.
+    bool Create(const char* lpszTarget, DWORD dwFlags);
+
+    // Where the content goes while the replacement runs. The object keeps
+    // the handle: it is never closed by the caller.
+    CFile* File() { return &m_clFile; }
+
+    // Moves the complete content over the target (bOk), or drops it.
+    // Returns whether the target now holds it; on failure PlatGetLastError
+    // says why.
+    bool Finish(bool bOk);
+
+private:
+    CTempFile(const CTempFile&);
+    CTempFile& operator=(const CTempFile&);
+
+    CFile m_clFile;
+    PlatReplace m_replace;
+    bool m_bActive;
+};
 
 #endif

@@ -59,7 +59,7 @@ enum ExtractResult { EXTRACT_DONE, EXTRACT_UNREADABLE, EXTRACT_UNWRITABLE };
 // Writes one member into the folder under its own name.
 ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszFolder)
 {
-    char lpszDest[MAX_PATH], lpszTemp[MAX_PATH];
+    char lpszDest[MAX_PATH];
     // One separator between folder and name, also for a one-letter folder.
     if (!JoinPath(lpszDest, lpszFolder, p->szName))
         return EXTRACT_UNWRITABLE;
@@ -72,13 +72,12 @@ ExtractResult ExtractMember(CPack* pPack, const PackMember* p, const char* lpszF
     // temporary file beside it, moved over it only when complete, so the
     // source is never cut and a failure leaves no cut file. Temporary files
     // are created exclusively, so threads never share one.
-    CFile clDest;
-    if (!CreateTempFile(&clDest, lpszTemp, lpszDest))
+    CTempFile clDest;
+    if (!clDest.Create(lpszDest, 0))
         return EXTRACT_UNWRITABLE;
-    bool bOk = CopyInBlocks(&clDest, &clMember, clMember.GetSize());
-    clDest.Close();
+    bool bOk = CopyInBlocks(clDest.File(), &clMember, clMember.GetSize());
     clMember.Close(); // Windows replaces no file that is open
-    if (!FinishTempFile(lpszTemp, lpszDest, bOk))
+    if (!clDest.Finish(bOk))
         return EXTRACT_UNWRITABLE;
     return EXTRACT_DONE;
 }

@@ -331,10 +331,10 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     m_pSaveProblem = NULL;
     if (nMethod < PACK_STORE || nMethod > PACK_ZLIB)
         return 0;
-    char lpszTemp[MAX_PATH];
-    CFile clArchive;
-    if (!CreateTempFile(&clArchive, lpszTemp, lpszFileName))
+    CTempFile clTemp;
+    if (!clTemp.Create(lpszFileName, 0))
         return 0;
+    CFile& clArchive = *clTemp.File();
 
     SaveState state;
     state.dwMembers = (DWORD)m_pAllList->GetCount();
@@ -406,11 +406,10 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
     }
     bComplete = true;
 done:
-    clArchive.Close();
     delete[] pDir;
     delete[] state.ppMembers;
     delete[] state.pSlots;
-    if (!FinishTempFile(lpszTemp, lpszFileName, bComplete))
+    if (!clTemp.Finish(bComplete))
         return 0;
     m_nSaveProblem = PACK_SAVE_OK;
     return 1;

@@ -42,21 +42,68 @@
 // device is never opened (it could block forever): null.
 HANDLE PlatOpenFile(const char* lpszName, int bWrite);
 
-// Creates a file for writing only where nothing of that name exists, not
-// even a symbolic link (dangling or not): it never replaces a file and
-// never writes through a link. With bTemporary the name is also removed
-// if the process is interrupted (see PlatRemoveTempFilesOnInterrupt)
-// until PlatForgetTempFile. Returns the handle, or null.
-HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary);
+// Replacing a file whole: the new content goes to a temporary file beside
+// the target, created exclusively (never over an existing name, never
+// through a link), and is moved over the target only once complete, so the
+// target holds the old content or the new one, never a part. An
+// interrupted program (see PlatRemoveTempFilesOnInterrupt) deletes the
+// temporary files still open.
+enum {
+    // A read-only target is replaced (its read-only attribute cleared);
+    // without it a read-only target is refused before anything is created.
+    PLAT_REPLACE_READONLY = 1,
+    // With READONLY: the new file keeps the target's read-only attribute.
+    PLAT_REPLACE_KEEP_READONLY = 2,
+    // The caller flushes the data itself (PlatFlushFile) before
+    // PlatEndReplace, e.g. in batches.
+    PLAT_REPLACE_NO_FLUSH = 4,
+};
 
-// Ends the interrupt removal of a name from PlatCreateNewFile, once the
-// file has been moved to its place or deleted.
-void PlatForgetTempFile(const char* lpszName);
+// A replacement in progress. Callers use hFile only.
+struct PlatReplace {
+    HANDLE hFile; // write the new content here
+    char szTarget[MAX_PATH];
+    char szTemp[MAX_PATH];
+    DWORD dwFlags;
+    int bDirect;       // the target is written itself (see below)
+    void* pTempEntry;  // the interrupt's record of the temporary file
+};
+
+// Starts replacing lpszTarget. lpszTemp is the full path of the temporary
+// file, named by the caller, in the target's folder. A target that exists
+// and is not a regular file (a device, a FIFO; on Windows whatever the
+// system calls a character device or a pipe) is never renamed over: the
+// target itself is opened for writing, no temporary file is made, and
+// nothing is renamed (so writing an output to a null device works). A
+// symbolic link at the target is replaced, not written through, unless it
+// leads to such a device. A folder at the target is refused.
+// Returns 1; 0 on failure (PlatGetLastError then says why: no later call
+// of the seam's own overwrites it); -1 when lpszTemp exists already (the
+// caller tries another name).
+int PlatBeginReplace(PlatReplace* p, const char* lpszTarget, const char* lpszTemp, DWORD dwFlags);
+
+// Flushes a handle's data to the disk (FlushFileBuffers, fsync). Returns 0
+// on failure.
+int PlatFlushFile(HANDLE hFile);
+
+// Ends a replacement. bCommit 0: the temporary file is closed and deleted
+// (whatever its permissions), the target untouched. bCommit 1: the data is
+// flushed (unless NO_FLUSH), the file closed, given the target's hidden
+// and system attributes (and read-only with KEEP_READONLY) and moved over
+// the target with a move that writes through (POSIX: rename, then fsync of
+// the folder). Returns 1 when the target now holds the new content; on
+// failure the temporary file is gone and PlatGetLastError says why; the
+// target is left as it was, unless only the folder's flush failed. hFile
+// null (closed already) ends it as a failure. Writing a target directly,
+// both just close it; nothing is flushed.
+int PlatEndReplace(PlatReplace* p, int bCommit);
 
 // From now on Ctrl+C, a console close (Windows), SIGINT, SIGTERM, SIGHUP
-// and SIGPIPE (POSIX) delete the temporary files still registered before
-// the process ends as it would have. For programs: a library installs no
-// handler by itself.
+// and SIGPIPE (POSIX) delete the temporary files of replacements still in
+// progress, on every thread, before the process ends as it would have. A
+// signal the process was started with ignored stays ignored (nohup, an
+// ignored SIGPIPE that makes a closed pipe a write error). For programs: a
+// library installs no handler by itself.
 void PlatRemoveTempFilesOnInterrupt(void);
 
 // Whether the name itself is a symbolic link (a reparse point on Windows),
@@ -102,16 +149,10 @@ int PlatGetWriteTime(HANDLE hFile, SYSTEMTIME* pTime);
 int PlatDeleteFile(const char* lpszName);
 
 // Renames a file, replacing an existing file of the new name unless that
-// one is read-only. Returns 0 when it cannot.
+// one is read-only (the name itself: a link to a read-only file is not).
+// Returns 0 when it cannot.
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo);
 
-// Moves a complete file over lpszTo, as PlatMoveFile, so that a power
-// cut at any moment leaves the old file or the new one there, never an
-// empty or partial one: the file's data reaches the disk before the move,
-// and the move itself before the call returns 1 (Windows: flush, then a
-// write-through move; POSIX: fsync of the file, rename, fsync of its
-// folder). Returns 0 when any step fails; the move may then have happened.
-int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo);
 
 // --- Folders and names --------------------------------------------------
 
@@ -202,6 +243,12 @@ int PlatIsLeadByte(unsigned char c);
 // on POSIX) as a library path. Returns 0 when it has no code-page-932 form
 // or does not fit.
 int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize);
+
+// Command-line text (UTF-8) as library text, unchanged otherwise (a slash
+// stays a slash), by the same rule as PlatPathFromNative: only text that
+// converts back to itself has a form (U+00A5, U+301C or U+2212 have none).
+// Returns 0 when a character has none or the result does not fit.
+int PlatTextFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize);
 
 // Library text (code page 932) as the tools print it (UTF-8 on every
 // side); bytes with no such form become '?'.

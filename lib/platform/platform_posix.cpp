@@ -6,10 +6,9 @@
 #ifndef _WIN32
 
 #include "platform/platform.h"
+#include "platform/tempfiles.h"
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <pthread.h>
 #include <signal.h>
 #include <dirent.h>
@@ -304,89 +303,199 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
 
 namespace {
 
-// Temporary files to remove on an interrupt, as host names. A signal
-// handler may only look at them: each slot is claimed and released with
-// an atomic flag, its name written while it is claimed but not yet live.
-const int TEMP_SLOTS = 64;
 const int INTERRUPT_SIGNALS[] = { SIGINT, SIGTERM, SIGHUP, SIGPIPE };
-struct TempSlot {
-    std::atomic<int> nState; // 0 free, 1 being written, 2 live
-    char szHost[4096];
-};
-TempSlot g_aTempSlots[TEMP_SLOTS];
-// Threads register and forget at once (a threaded extraction): the lock
-// keeps one from reading a name another is rewriting. The signal handler
-// takes no lock; it reads only live slots.
-std::mutex g_tempLock;
 
-void RegisterTemp(const std::string& host)
+void DeleteHostName(const void* pName)
 {
-    if (host.size() >= sizeof(g_aTempSlots[0].szHost))
-        return;
-    std::lock_guard<std::mutex> lock(g_tempLock);
-    for (TempSlot& slot : g_aTempSlots) {
-        int nFree = 0;
-        if (slot.nState.compare_exchange_strong(nFree, 1)) {
-            memcpy(slot.szHost, host.c_str(), host.size() + 1);
-            slot.nState.store(2);
-            return;
-        }
-    }
+    (void)unlink((const char*)pName);
 }
 
 void OnInterrupt(int nSignal)
 {
-    for (TempSlot& slot : g_aTempSlots)
-        if (slot.nState.load() == 2)
-            (void)unlink(slot.szHost);
+    DeleteTempEntries(DeleteHostName);
     signal(nSignal, SIG_DFL);
     raise(nSignal);
 }
 
-} // namespace
+// Keeps the reason of a failure while the cleanup after it makes calls of
+// its own.
+struct KeepErrno {
+    int nErrno = errno;
+    ~KeepErrno() { errno = nErrno; }
+};
 
-HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
+// Creates a file only where nothing of that name exists, not even a
+// dangling symbolic link, registered for removal on an interrupt.
+int CreateTempFile(const std::string& host, TempEntry** ppEntry)
 {
-    std::string host;
-    if (!ToHostPath(lpszName, &host))
-        return NULL;
-    // An interrupt waits until the new file is registered, so it never
-    // finds one it does not know of yet.
+    TempEntry* pEntry = ClaimTempEntry(host.c_str(), host.size() + 1);
+    if (!pEntry) {
+        errno = host.size() >= TEMP_NAME_BYTES ? ENAMETOOLONG : ENOMEM;
+        return -1;
+    }
+    // An interrupt on this thread inside the window would wait for it.
     sigset_t interrupts, old;
     sigemptyset(&interrupts);
     for (int nSignal : INTERRUPT_SIGNALS)
         sigaddset(&interrupts, nSignal);
     pthread_sigmask(SIG_BLOCK, &interrupts, &old);
-    // O_EXCL refuses any existing name, a dangling symbolic link included.
-    int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 && bTemporary)
-        RegisterTemp(host);
+    int fd = -1;
+    if (EnterTempCreation()) {
+        fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        KeepErrno keep;
+        LeaveTempCreation(pEntry, fd >= 0);
+    } else {
+        ForgetTempEntry(pEntry);
+        errno = EINTR;
+    }
+    KeepErrno keep;
     pthread_sigmask(SIG_SETMASK, &old, NULL);
-    return fd < 0 ? NULL : HandleOf(fd);
+    *ppEntry = fd >= 0 ? pEntry : NULL;
+    return fd;
 }
 
-void PlatForgetTempFile(const char* lpszName)
+// fsync of whatever lives at a host path, a file or a folder.
+bool SyncHostPath(const std::string& host)
 {
-    std::string host;
-    if (!ToHostPath(lpszName, &host))
-        return;
-    std::lock_guard<std::mutex> lock(g_tempLock);
-    for (TempSlot& slot : g_aTempSlots) {
-        if (slot.nState.load() == 2 && host == slot.szHost) {
-            slot.nState.store(0);
-            return;
+    int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool bOk = fsync(fd) == 0;
+    KeepErrno keep;
+    close(fd);
+    return bOk;
+}
+
+// The one move of the seam. Windows will not replace a read-only file,
+// and a read-only file is one that cannot be opened for writing: rename
+// must not get round that unless the caller means to replace it. The name
+// itself counts: a link is replaced, whatever it leads to. bDurable: the
+// rename reaches the disk (an entry of the folder, there once the folder
+// is synced) before the call returns.
+bool MoveOver(const std::string& from, const std::string& to, bool bReadOnlyToo, bool bDurable)
+{
+    struct stat st;
+    if (!bReadOnlyToo && lstat(to.c_str(), &st) == 0 && IsReadOnly(st)) {
+        errno = EACCES;
+        return false;
+    }
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (!bDurable)
+        return true;
+    size_t nSlash = to.rfind('/');
+    return SyncHostPath(nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : to.substr(0, nSlash));
+}
+
+// The permission bits that give a file the read-only attribute, or take
+// it away.
+mode_t WithReadOnly(mode_t mode, bool bReadOnly)
+{
+    return bReadOnly ? mode & ~(mode_t)(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
+}
+
+} // namespace
+
+int PlatBeginReplace(PlatReplace* p, const char* lpszTarget, const char* lpszTemp, DWORD dwFlags)
+{
+    memset(p, 0, sizeof(*p));
+    std::string target, temp;
+    if (strlen(lpszTarget) >= MAX_PATH) {
+        errno = ENAMETOOLONG;
+        return 0;
+    }
+    if (!ToHostPath(lpszTarget, &target)) {
+        errno = ENOENT; // another drive, or a name with no form here
+        return 0;
+    }
+    strcpy(p->szTarget, lpszTarget);
+    p->dwFlags = dwFlags;
+    struct stat st, lst;
+    if (stat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return 0;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            // As a shell's redirection would: a FIFO waits for its reader.
+            int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+            if (fd < 0)
+                return 0;
+            p->bDirect = 1;
+            p->hFile = HandleOf(fd);
+            return 1;
         }
     }
+    if (!(dwFlags & PLAT_REPLACE_READONLY) && lstat(target.c_str(), &lst) == 0 && IsReadOnly(lst)) {
+        errno = EACCES;
+        return 0;
+    }
+    if (strlen(lpszTemp) >= MAX_PATH) {
+        errno = ENAMETOOLONG;
+        return 0;
+    }
+    if (!ToHostPath(lpszTemp, &temp)) {
+        errno = ENOENT;
+        return 0;
+    }
+    strcpy(p->szTemp, lpszTemp);
+    TempEntry* pEntry = NULL;
+    int fd = CreateTempFile(temp, &pEntry);
+    if (fd < 0)
+        return errno == EEXIST ? -1 : 0;
+    p->hFile = HandleOf(fd);
+    p->pTempEntry = pEntry;
+    return 1;
+}
+
+int PlatFlushFile(HANDLE hFile)
+{
+    return fsync(FdOf(hFile)) == 0;
+}
+
+int PlatEndReplace(PlatReplace* p, int bCommit)
+{
+    int fd = p->hFile ? FdOf(p->hFile) : -1;
+    p->hFile = NULL;
+    bool bOk = bCommit && fd >= 0;
+    if (p->bDirect) {
+        // A device or a pipe keeps nothing to flush; close reports what
+        // the last writes could not.
+        bOk = close(fd) == 0 && bOk;
+        return bOk;
+    }
+    std::string target, temp;
+    ToHostPath(p->szTarget, &target);
+    ToHostPath(p->szTemp, &temp);
+    if (bOk && !(p->dwFlags & PLAT_REPLACE_NO_FLUSH))
+        bOk = fsync(fd) == 0;
+    if (fd >= 0 && close(fd) != 0)
+        bOk = false;
+    struct stat st;
+    if (bOk && (p->dwFlags & PLAT_REPLACE_KEEP_READONLY) && lstat(target.c_str(), &st) == 0 && IsReadOnly(st) &&
+        stat(temp.c_str(), &st) == 0)
+        bOk = chmod(temp.c_str(), WithReadOnly(st.st_mode & 07777, true)) == 0;
+    bOk = bOk && MoveOver(temp, target, (p->dwFlags & PLAT_REPLACE_READONLY) != 0, true);
+    if (!bOk) {
+        // unlink asks nothing of the file's own permissions (a file made
+        // under umask 0277 goes too).
+        KeepErrno keep;
+        (void)unlink(temp.c_str());
+    }
+    ForgetTempEntry((TempEntry*)p->pTempEntry);
+    p->pTempEntry = NULL;
+    return bOk;
 }
 
 void PlatRemoveTempFilesOnInterrupt(void)
 {
-    struct sigaction sa;
+    struct sigaction sa, old;
     memset(&sa, 0, sizeof(sa));
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
     for (int nSignal : INTERRUPT_SIGNALS)
-        sigaction(nSignal, &sa, NULL);
+        if (sigaction(nSignal, NULL, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(nSignal, &sa, NULL);
 }
 
 int PlatIsLink(const char* lpszPath)
@@ -503,36 +612,7 @@ int PlatDeleteFile(const char* lpszName)
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
 {
     std::string from, to;
-    if (!ToHostPath(lpszFrom, &from) || !ToHostPath(lpszTo, &to))
-        return 0;
-    // Windows will not replace a read-only file, and a read-only file is
-    // one that cannot be opened for writing: rename must not get round it.
-    struct stat st;
-    if (stat(to.c_str(), &st) == 0 && IsReadOnly(st))
-        return 0;
-    return rename(from.c_str(), to.c_str()) == 0;
-}
-
-// fsync of whatever lives at a host path, a file or a folder.
-static int SyncHostPath(const std::string& host)
-{
-    int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    int bOk = fsync(fd) == 0;
-    close(fd);
-    return bOk;
-}
-
-int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo)
-{
-    std::string from, to;
-    if (!ToHostPath(lpszFrom, &from) || !ToHostPath(lpszTo, &to) || !SyncHostPath(from) ||
-        !PlatMoveFile(lpszFrom, lpszTo))
-        return 0;
-    // The rename is an entry of the folder, on the disk once it is synced.
-    size_t nSlash = to.rfind('/');
-    return SyncHostPath(nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : to.substr(0, nSlash));
+    return ToHostPath(lpszFrom, &from) && ToHostPath(lpszTo, &to) && MoveOver(from, to, false, false);
 }
 
 // --- Folders and names --------------------------------------------------
@@ -572,12 +652,7 @@ int PlatSetFileAttributes(const char* lpszPath, DWORD dwAttributes)
         return 0;
     if (S_ISDIR(st.st_mode))
         return 1; // folders carry no read-only bit that matters here
-    mode_t mode = st.st_mode & 07777;
-    if (dwAttributes & FILE_ATTRIBUTE_READONLY)
-        mode &= ~(mode_t)(S_IWUSR | S_IWGRP | S_IWOTH);
-    else
-        mode |= S_IWUSR;
-    return chmod(host.c_str(), mode) == 0;
+    return chmod(host.c_str(), WithReadOnly(st.st_mode & 07777, (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0)) == 0;
 }
 
 HANDLE PlatFindFirst(const char* lpszPattern, PlatFindData* pData)
@@ -763,6 +838,12 @@ int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
 {
     std::string path;
     return FromHostPath(lpszNative, &path) && CopyOut(path, lpszBuf, dwBufSize);
+}
+
+int PlatTextFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
+{
+    std::string text;
+    return ToCp932(lpszNative, &text) && CopyOut(text, lpszBuf, dwBufSize);
 }
 
 int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)

@@ -7,6 +7,7 @@
 #ifdef _WIN32
 
 #include "platform/platform.h"
+#include "platform/tempfiles.h"
 #include "platform/wide.h"
 
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <mutex>
 #include <string>
 
 static const UINT CP_LIBRARY = 932;
@@ -72,68 +72,172 @@ HANDLE PlatOpenFile(const char* lpszName, int bWrite)
     return hFile == INVALID_HANDLE_VALUE ? NULL : hFile;
 }
 
-// Temporary files to remove on an interrupt. The console handler runs on
-// a thread of its own: each slot is claimed and released atomically, its
-// name written while it is claimed but not yet live.
-static const int TEMP_SLOTS = 64;
-static volatile LONG g_anTempState[TEMP_SLOTS]; // 0 free, 1 being written, 2 live
-static WCHAR g_aszTempNames[TEMP_SLOTS][MAX_PATH];
-// Threads register and forget at once (a threaded extraction): the lock
-// keeps one from reading a name another is rewriting. The console handler
-// takes no lock; it reads only live slots.
-static std::mutex g_tempLock;
+static void DeleteWideName(const void* pName)
+{
+    DeleteFileW((const WCHAR*)pName);
+}
 
 static BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
 {
     (void)dwEvent;
-    // Opened with FILE_SHARE_DELETE, so an open file can go too: it is
-    // removed when the process ends and closes it. A file being created
-    // right now is waited for (briefly: CreateFile returns at once).
-    for (int i = 0; i < TEMP_SLOTS; i++) {
-        for (int nWait = 0; nWait < 200 && InterlockedCompareExchange(&g_anTempState[i], 1, 1) == 1; nWait++)
-            Sleep(1);
-        if (InterlockedCompareExchange(&g_anTempState[i], 2, 2) == 2)
-            DeleteFileW(g_aszTempNames[i]);
-    }
+    // The temporary files are open with FILE_SHARE_DELETE, so they go
+    // while open: removed when the process ends and closes them.
+    DeleteTempEntries(DeleteWideName);
     return FALSE; // the default handler then ends the process
 }
 
-HANDLE PlatCreateNewFile(const char* lpszName, int bTemporary)
+// Keeps the reason of a failure while the cleanup after it makes calls of
+// its own.
+struct KeepLastError {
+    DWORD dwError = GetLastError();
+    ~KeepLastError() { SetLastError(dwError); }
+};
+
+// The one move of the seam. Windows refuses to replace a read-only file;
+// some emulations of it do not, so the rule is kept here, once: unless
+// the caller means to replace it, when the attribute is cleared for the
+// move and given back should the move fail.
+static BOOL MoveOver(const std::wstring& from, const std::wstring& to, bool bReadOnlyToo, DWORD dwMoveFlags)
 {
-    // The slot is claimed first, so a console event during the creation
-    // waits for it; it goes live only once the file is there.
-    std::wstring name = PlatWide(lpszName);
-    int nSlot = -1;
-    std::unique_lock<std::mutex> lock(g_tempLock);
-    for (int i = 0; bTemporary && name.size() < MAX_PATH && nSlot < 0 && i < TEMP_SLOTS; i++) {
-        if (InterlockedCompareExchange(&g_anTempState[i], 1, 0) == 0) {
-            wcscpy(g_aszTempNames[i], name.c_str());
-            nSlot = i;
-        }
+    DWORD dwAttr = GetFileAttributesW(to.c_str());
+    bool bReadOnly = dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY);
+    if (bReadOnly && !bReadOnlyToo) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
-    lock.unlock();
-    // CREATE_NEW fails for any existing name, a symbolic link included.
-    HANDLE hFile = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (nSlot >= 0)
-        InterlockedExchange(&g_anTempState[nSlot], hFile == INVALID_HANDLE_VALUE ? 0 : 2);
-    return hFile == INVALID_HANDLE_VALUE ? NULL : hFile;
+    DWORD dwCleared = dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY;
+    if (bReadOnly && !SetFileAttributesW(to.c_str(), dwCleared ? dwCleared : FILE_ATTRIBUTE_NORMAL))
+        return FALSE;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | dwMoveFlags))
+        return TRUE;
+    KeepLastError keep;
+    if (bReadOnly)
+        SetFileAttributesW(to.c_str(), dwAttr);
+    return FALSE;
 }
 
-void PlatForgetTempFile(const char* lpszName)
+// Whether an existing name is a character device or a pipe (a console,
+// NUL, a named pipe): something to write into, never to rename over. The
+// open asks for no access, so it neither waits for nor disturbs a file
+// another program holds.
+static bool IsDeviceOrPipe(const std::wstring& name)
 {
-    std::wstring name = PlatWide(lpszName);
-    std::lock_guard<std::mutex> lock(g_tempLock);
-    for (int i = 0; i < TEMP_SLOTS; i++) {
-        if (g_anTempState[i] == 2 && name == g_aszTempNames[i]) {
-            InterlockedExchange(&g_anTempState[i], 0);
-            return;
-        }
+    HANDLE hFile = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD dwType = GetFileType(hFile);
+    CloseHandle(hFile);
+    return dwType == FILE_TYPE_CHAR || dwType == FILE_TYPE_PIPE;
+}
+
+int PlatBeginReplace(PlatReplace* p, const char* lpszTarget, const char* lpszTemp, DWORD dwFlags)
+{
+    memset(p, 0, sizeof(*p));
+    if (strlen(lpszTarget) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
     }
+    strcpy(p->szTarget, lpszTarget);
+    p->dwFlags = dwFlags;
+    std::wstring target = PlatWide(lpszTarget);
+    DWORD dwAttr = GetFileAttributesW(target.c_str());
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    // Asked whatever the attributes say: a device may have none (Wine).
+    if (IsDeviceOrPipe(target)) {
+        HANDLE hFile = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (hFile == INVALID_HANDLE_VALUE)
+            return 0;
+        p->bDirect = 1;
+        p->hFile = hFile;
+        return 1;
+    }
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY) &&
+        !(dwFlags & PLAT_REPLACE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (strlen(lpszTemp) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    strcpy(p->szTemp, lpszTemp);
+    std::wstring temp = PlatWide(lpszTemp);
+    TempEntry* pEntry = ClaimTempEntry(temp.c_str(), (temp.size() + 1) * sizeof(WCHAR));
+    if (!pEntry) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    if (!EnterTempCreation()) {
+        ForgetTempEntry(pEntry);
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return 0;
+    }
+    // CREATE_NEW fails for any existing name, a symbolic link included.
+    // Shared for deletion, so an interrupt can remove it while open.
+    HANDLE hFile = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    KeepLastError keep;
+    LeaveTempCreation(pEntry, hFile != INVALID_HANDLE_VALUE);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return keep.dwError == ERROR_FILE_EXISTS || keep.dwError == ERROR_ALREADY_EXISTS ? -1 : 0;
+    p->hFile = hFile;
+    p->pTempEntry = pEntry;
+    return 1;
+}
+
+int PlatFlushFile(HANDLE hFile)
+{
+    return FlushFileBuffers(hFile) ? 1 : 0;
+}
+
+int PlatEndReplace(PlatReplace* p, int bCommit)
+{
+    HANDLE hFile = p->hFile;
+    p->hFile = NULL;
+    bool bOk = bCommit && hFile;
+    if (p->bDirect) {
+        // A device or a pipe keeps nothing to flush.
+        if (hFile)
+            CloseHandle(hFile);
+        return bOk;
+    }
+    std::wstring target = PlatWide(p->szTarget), temp = PlatWide(p->szTemp);
+    if (bOk && !(p->dwFlags & PLAT_REPLACE_NO_FLUSH))
+        bOk = FlushFileBuffers(hFile) != 0;
+    if (hFile) {
+        KeepLastError keep;
+        CloseHandle(hFile);
+    }
+    if (bOk) {
+        DWORD dwAttr = GetFileAttributesW(target.c_str());
+        DWORD dwKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        if (p->dwFlags & PLAT_REPLACE_KEEP_READONLY)
+            dwKept |= FILE_ATTRIBUTE_READONLY;
+        dwKept = dwAttr == INVALID_FILE_ATTRIBUTES ? 0 : dwAttr & dwKept;
+        if (dwKept)
+            bOk = SetFileAttributesW(temp.c_str(), dwKept) != 0;
+    }
+    bOk = bOk && MoveOver(temp, target, (p->dwFlags & PLAT_REPLACE_READONLY) != 0, MOVEFILE_WRITE_THROUGH);
+    if (!bOk) {
+        KeepLastError keep;
+        // A file made read-only (by the attributes above) is deleted too.
+        if (!DeleteFileW(temp.c_str()) && SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL))
+            DeleteFileW(temp.c_str());
+    }
+    ForgetTempEntry((TempEntry*)p->pTempEntry);
+    p->pTempEntry = NULL;
+    return bOk;
 }
 
 void PlatRemoveTempFilesOnInterrupt(void)
 {
+    // Ctrl+C that the process was started with ignored never reaches a
+    // handler.
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
@@ -212,29 +316,7 @@ int PlatDeleteFile(const char* lpszName)
 
 int PlatMoveFile(const char* lpszFrom, const char* lpszTo)
 {
-    // Windows refuses to replace a read-only file; some emulations of it
-    // do not, so the rule is kept here.
-    std::wstring to = PlatWide(lpszTo);
-    DWORD dwAttr = GetFileAttributesW(to.c_str());
-    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY))
-        return 0;
-    return MoveFileExW(PlatWide(lpszFrom).c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
-}
-
-int PlatMoveFileDurably(const char* lpszFrom, const char* lpszTo)
-{
-    // Flushing through any handle writes out every cached byte of the file.
-    std::wstring from = PlatWide(lpszFrom);
-    HANDLE hFile = CreateFileW(from.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return 0;
-    BOOL bFlushed = FlushFileBuffers(hFile);
-    CloseHandle(hFile);
-    if (!bFlushed)
-        return 0;
-    return MoveFileExW(from.c_str(), PlatWide(lpszTo).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 1
-               : 0;
+    return MoveOver(PlatWide(lpszFrom), PlatWide(lpszTo), false, 0) ? 1 : 0;
 }
 
 int PlatCreateDirectory(const char* lpszPath)
@@ -401,18 +483,24 @@ void PlatFreeResource(HGLOBAL hResData)
 
 // The command line and the console are UTF-8 to the tools on every side
 // (their Windows start takes the wide command line in UTF-8).
-int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
+int PlatTextFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
 {
     int nLen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpszNative, -1, NULL, 0);
     if (nLen <= 0)
         return 0;
     std::wstring wide(nLen, L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpszNative, -1, &wide[0], nLen);
-    std::string path;
-    if (!PlatNarrow(wide.c_str(), (size_t)nLen - 1, &path) || path.size() + 1 > dwBufSize)
+    std::string text;
+    if (!PlatNarrow(wide.c_str(), (size_t)nLen - 1, &text) || text.size() + 1 > dwBufSize)
         return 0;
-    memcpy(lpszBuf, path.c_str(), path.size() + 1);
+    memcpy(lpszBuf, text.c_str(), text.size() + 1);
     return 1;
+}
+
+// Windows paths are the text itself.
+int PlatPathFromNative(const char* lpszNative, char* lpszBuf, DWORD dwBufSize)
+{
+    return PlatTextFromNative(lpszNative, lpszBuf, dwBufSize);
 }
 
 int PlatTextToNative(const char* lpszText, char* lpszBuf, DWORD dwBufSize)

@@ -55,10 +55,12 @@ struct Game {
                                                                   std::string(4928, 't')));
         for (const std::string& r : records) {
             size_t nSep = r.rfind('\\');
-            if (nSep != std::string::npos)
+            if (nSep != std::string::npos) {
                 EXPECT_EQ(1, CreateDirectories((patch + "data\\" + r.substr(0, nSep)).c_str()));
-            if (r.back() != '\\')
+            }
+            if (r.back() != '\\') {
                 EXPECT_TRUE(WriteWholeFile(patch + "data\\" + r, "new"));
+            }
         }
     }
     // The kernel's name of a path below the scratch folder.

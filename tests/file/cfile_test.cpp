@@ -1,9 +1,16 @@
 #include "file/cfile.h"
 
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
+#include <errno.h>
+#include <stdio.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
 #include <string.h>
 #include <string>
 #include <time.h>
@@ -516,3 +523,113 @@ TEST(CFileResource, MissingResourceLeavesObjectClosed)
 }
 
 } // namespace
+
+// --- Replacing a file whole (the seam's primitive under CTempFile) -------
+
+// A null device at *pTarget (POSIX: made there, as root), or the system's
+// own (Windows). False, with the reason shown, where none can be made.
+bool MakeNullDevice(std::string* pTarget)
+{
+#ifdef _WIN32
+    *pTarget = "NUL";
+    return true;
+#else
+    (void)pTarget; // the scratch folder's t.bin
+    std::string host = "scratch_replace/t.bin";
+    if (mknod(host.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        return true;
+    printf("skipped the device row: mknod is refused here (%s)\n", strerror(errno));
+    return false;
+#endif
+}
+
+TEST(Replace, Rules)
+{
+    const DWORD RO = FILE_ATTRIBUTE_READONLY, HS = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    enum Target { NONE, FILE, DEVICE, FOLDER, NO_FOLDER };
+    struct Row {
+        const char* lpszName;
+        Target nTarget;
+        DWORD dwAttributes; // of an existing target file
+        bool bTempTaken;    // a file of the temporary name is there
+        DWORD dwFlags;
+        bool bCommit;
+        int nBegun;
+        int nError;         // PlatGetLastError after a refusal
+        const char* lpszAfter; // the target's content afterwards
+        DWORD dwAfter;      // attributes it has afterwards, of RO | HS (Windows: hidden and system too)
+    };
+    const Row rows[] = {
+        { "new target", NONE, 0, false, 0, true, 1, 0, "new", 0 },
+        { "replaced", FILE, 0, false, 0, true, 1, 0, "new", 0 },
+        { "dropped", FILE, 0, false, 0, false, 1, 0, "old", 0 },
+        { "read-only refused", FILE, RO, false, 0, true, 0, PLAT_ERROR_ACCESS, "old", RO },
+        { "read-only cleared", FILE, RO, false, PLAT_REPLACE_READONLY, true, 1, 0, "new", 0 },
+        { "read-only kept", FILE, RO | HS, false, PLAT_REPLACE_READONLY | PLAT_REPLACE_KEEP_READONLY, true, 1, 0,
+          "new", RO | HS },
+        { "hidden and system kept", FILE, HS, false, PLAT_REPLACE_NO_FLUSH, true, 1, 0, "new", HS },
+        { "temporary name taken", FILE, 0, true, 0, true, -1, PLAT_ERROR_EXISTS, "old", 0 },
+        { "device written directly", DEVICE, 0, false, 0, true, 1, 0, NULL, 0 },
+        { "folder in the way", FOLDER, 0, false, 0, true, 0, -1, NULL, 0 },
+        { "no such folder", NO_FOLDER, 0, false, 0, true, 0, PLAT_ERROR_NOT_FOUND, NULL, 0 },
+    };
+#ifdef _WIN32
+    const DWORD dwShown = RO | HS;
+#else
+    const DWORD dwShown = RO; // hidden and system mean nothing here
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.lpszName);
+        ScratchDir dir("replace");
+        std::string target = dir.Path(row.nTarget == NO_FOLDER ? "gone\\t.bin" : "t.bin");
+        std::string temp = target + ".~tmp";
+        if (row.nTarget == DEVICE && !MakeNullDevice(&target))
+            continue;
+        if (row.nTarget == FILE) {
+            ASSERT_TRUE(WriteWholeFile(target, "old"));
+            ASSERT_EQ(1, PlatSetFileAttributes(target.c_str(), row.dwAttributes ? row.dwAttributes : FILE_ATTRIBUTE_NORMAL));
+        }
+        if (row.nTarget == FOLDER) {
+            ASSERT_EQ(1, PlatCreateDirectory(target.c_str()));
+        }
+        if (row.bTempTaken) {
+            ASSERT_TRUE(WriteWholeFile(temp, "someone's"));
+        }
+
+        PlatReplace r;
+        int nBegun = PlatBeginReplace(&r, target.c_str(), temp.c_str(), row.dwFlags);
+        int nError = PlatGetLastError();
+        ASSERT_EQ(row.nBegun, nBegun);
+        if (nBegun == 1) {
+            // The temporary file loses its owner's write bit (a umask of
+            // 0277): dropping it still deletes it.
+            if (!row.bCommit) {
+                EXPECT_EQ(1, PlatSetFileAttributes(temp.c_str(), FILE_ATTRIBUTE_READONLY));
+            }
+            DWORD dwDone = 0;
+            ASSERT_EQ(1, PlatWriteFile(r.hFile, "new", 3, &dwDone));
+            if (row.dwFlags & PLAT_REPLACE_NO_FLUSH) {
+                EXPECT_EQ(1, PlatFlushFile(r.hFile));
+            }
+            EXPECT_EQ(row.bCommit ? 1 : 0, PlatEndReplace(&r, row.bCommit));
+        } else if (row.nError >= 0) {
+            EXPECT_EQ(row.nError, nError);
+        }
+        std::string data;
+        EXPECT_EQ(row.bTempTaken, ReadWholeFile(temp, &data));
+        if (row.bTempTaken) {
+            EXPECT_EQ("someone's", data);
+        }
+        if (row.lpszAfter) {
+            ASSERT_TRUE(ReadWholeFile(target, &data));
+            EXPECT_EQ(row.lpszAfter, data);
+            EXPECT_EQ(row.dwAfter & dwShown, PlatGetFileAttributes(target.c_str()) & dwShown);
+        }
+        if (row.nTarget == FILE)
+            PlatSetFileAttributes(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+#ifndef _WIN32
+        struct stat st;
+        EXPECT_TRUE(row.nTarget != DEVICE || (lstat("scratch_replace/t.bin", &st) == 0 && S_ISCHR(st.st_mode)));
+#endif
+    }
+}

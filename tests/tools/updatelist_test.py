@@ -11,6 +11,7 @@ UTF-8 on every side).
 import json
 import os
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -466,6 +467,9 @@ class Careless(Case):
                                   lambda d: os.path.exists(os.path.join(d, "DATA", "list.dat")), True),
             # Arguments reach the terminal escaped.
             "escaped-arguments": ((), ["make", "no\x1b[31mdir", "T", "K", "V"], 1, ["no?[31mdir"], None, False),
+            # An output that is not a regular file is written, never renamed over.
+            "output-device": ("null", ["make", "-o", "null", "data", "T", "K", "V"], 0, [],
+                              lambda d: stat.S_ISCHR(os.lstat(os.path.join(d, "null")).st_mode), False),
             # The patch folder given for its data folder.
             "patch-as-data": (("update.exe", "a.txt"), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0,
                               ["warning", "update.exe"], None, False),
@@ -489,6 +493,12 @@ class Careless(Case):
                 elif files == "to-data":
                     laid_out(d)
                     os.symlink("data", os.path.join(d, "l"))
+                elif files == "null":
+                    laid_out(d)
+                    try:
+                        os.mknod(os.path.join(d, "null"), stat.S_IFCHR | 0o666, os.makedev(1, 3))
+                    except OSError as e:
+                        self.skipTest("mknod refused: %s" % e)
                 elif files == "DATA":
                     laid_out(d)
                     os.makedirs(os.path.join(d, "DATA"))
