@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Uninstallinf.dat is rewritten so that a power cut leaves the old list or
-the new one: the temporary file's data reaches the disk before it is moved
-over the list, and the move itself is made durable (natively the folder is
-synced after the rename; on Windows the move writes through). No test can
-cut the power; this one reads the order of the calls of the write-back
-test, from strace natively and from Wine's relay trace for the .exe.
+"""Uninstallinf.dat is rewritten, and every installed file copied, so that
+a power cut leaves the old file or the new one: the temporary file's data
+reaches the disk before it is moved over its target, and the move itself
+is made durable (natively the folder is synced after the rename; on
+Windows the move writes through). Otherwise the list, which is flushed,
+could name files whose data never reached the disk. No test can cut the
+power; this one reads the order of the calls of the write-back test and
+of an engine test that copies two files, from strace natively and from
+Wine's relay trace for the .exe.
 Usage: check-durable-write.py strace STRACE updateinfo_tests
        check-durable-write.py wine RUN_SH updateinfo_tests.exe   (RUN_SH beside
        the env.sh of the test prefix)
@@ -17,7 +20,7 @@ import tempfile
 
 MOVEFILE_WRITE_THROUGH = 0x8
 mode, tool, tests = sys.argv[1:4]
-test_args = [tests, "--gtest_filter=UninstallInfo.WriteBack*"]
+test_args = [tests, "--gtest_filter=UninstallInfo.WriteBack*:EngineCheck.ReadOnly*"]
 
 
 def trace(args, env, cwd=None):
@@ -74,13 +77,15 @@ else:
             events.append(("move", m.group(1).replace("\\\\", "\\"), m.group(2).replace("\\\\", "\\"),
                            bool(int(m.group(3), 16) & MOVEFILE_WRITE_THROUGH)))
 
-moves = [i for i, e in enumerate(events) if e[0] == "move" and re.search(r"[/\\]Uninstallinf\.dat$", e[2])]
-if len(moves) != 1:
-    sys.exit("expected one move over Uninstallinf.dat, saw: %s" % events)
-i = moves[0]
-_, temp, target, durable = events[i]
-if ("sync", temp) not in events[:i]:
-    sys.exit("the temporary list did not reach the disk before the move: %s" % events)
-if not durable:
-    sys.exit("the move over the list was not made durable: %s" % events)
-print("synced %s, then moved it over %s durably" % (temp, target))
+lists = [e for e in events if e[0] == "move" and re.search(r"[/\\]Uninstallinf\.dat$", e[2])]
+copies = [e for e in events if e[0] == "move" and re.search(r"[/\\]upd[0-9A-F]{1,4}\.tmp$", e[1], re.I)]
+if len(lists) != 2 or len(copies) != 2:
+    sys.exit("expected a move over Uninstallinf.dat by each test and two copies' moves, saw: %s" % events)
+for move in lists + copies:
+    i = events.index(move)
+    _, temp, target, durable = move
+    if ("sync", temp) not in events[:i]:
+        sys.exit("%s did not reach the disk before its move: %s" % (temp, events))
+    if not durable:
+        sys.exit("the move over %s was not made durable: %s" % (target, events))
+    print("synced %s, then moved it over %s durably" % (temp, target))
