@@ -6,7 +6,6 @@
 //
 // Names are code page 932 with backslashes, as everywhere in the library;
 // on Linux an ASCII relative name such as data/game.pac works as it is.
-#include "container/clist.h"
 #include "file/cfile.h"
 #include "pack/cpack.h"
 
@@ -24,8 +23,7 @@ int main(int argc, char** argv)
         return 1;
     }
     // The catalogue's list of all members, in archive order.
-    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-         p = (PackMember*)clPack.m_pAllList->GetNext())
+    for (PackMember* p = clPack.GetFirstMember(); p; p = clPack.GetNextMember())
         printf("%10lu  %s\n", (unsigned long)p->dwOrgSize, p->szName);
     if (argc == 3) {
         CFile clFile;

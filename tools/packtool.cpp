@@ -438,14 +438,14 @@ int Create(int argc, char** argv)
         fprintf(stderr, "packtool: skipped %d folder%s whose name begins with a dot\n", collector.DotFolders(),
                 collector.DotFolders() == 1 ? "" : "s");
 
-    if (!clPack.m_pAllList->GetCount())
+    if (!clPack.GetMemberCount())
         return Fail("nothing to pack: no file was found in " +
                     std::string(inputs.size() == 1 ? ShownNative(args.operands[1]) : "the inputs") +
                     "; nothing written");
     const std::vector<std::string>& shownFiles = collector.ShownFiles();
     Progress progress = { 0, 0, PlatIsTerminal(2) != 0, {}, &shownFiles, 0, false, {}, {} };
-    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-         p = (PackMember*)clPack.m_pAllList->GetNext()) {
+    for (PackMember* p = clPack.GetFirstMember(); p;
+         p = clPack.GetNextMember()) {
         progress.qwTotal += p->dwOrgSize;
         progress.members.push_back(p);
         // Folders are flattened: a second file of a name can never be found.
@@ -498,9 +498,9 @@ bool OpenArchive(CPack* pPack, const char* lpszArg)
 // For scripts: the table's facts, names in UTF-8 whatever the console speaks.
 void ListJson(CPack* pPack)
 {
-    PackMember* pFirst = (PackMember*)pPack->m_pAllList->GetFirst();
+    PackMember* pFirst = pPack->GetFirstMember();
     printf("{\n  \"method\": %s,\n  \"members\": [", pFirst ? Json(METHOD_NAMES[pFirst->nMethod]).c_str() : "null");
-    for (PackMember* p = pFirst; p; p = (PackMember*)pPack->m_pAllList->GetNext())
+    for (PackMember* p = pFirst; p; p = pPack->GetNextMember())
         printf("%s\n    {\"name\": %s, \"size\": %lu, \"stored\": %lu, \"offset\": %lu}", p == pFirst ? "" : ",",
                Json(p->szName).c_str(), (unsigned long)p->dwOrgSize, (unsigned long)p->dwPackSize,
                (unsigned long)p->dwOffset);
@@ -522,11 +522,11 @@ int List(int argc, char** argv)
         ListJson(&clPack);
         return 0;
     }
-    PackMember* pFirst = (PackMember*)clPack.m_pAllList->GetFirst();
+    PackMember* pFirst = clPack.GetFirstMember();
     printf("method: %s\n", pFirst ? METHOD_NAMES[pFirst->nMethod] : "-");
     printf("%12s %12s %7s %10s  %s\n", "size", "stored", "ratio", "offset", "name");
     QWORD qwOrg = 0, qwPack = 0;
-    for (PackMember* p = pFirst; p; p = (PackMember*)clPack.m_pAllList->GetNext()) {
+    for (PackMember* p = pFirst; p; p = clPack.GetNextMember()) {
         double dRatio = p->dwOrgSize ? 100.0 * p->dwPackSize / p->dwOrgSize : 100.0;
         printf("%12lu %12lu %6.1f%% %10lu  %s\n", (unsigned long)p->dwOrgSize, (unsigned long)p->dwPackSize,
                dRatio, (unsigned long)p->dwOffset, Shown(p->szName).c_str());
@@ -534,7 +534,7 @@ int List(int argc, char** argv)
         qwPack += p->dwPackSize;
     }
     printf("%12llu %12llu %6.1f%% %10s  %d members\n", (unsigned long long)qwOrg, (unsigned long long)qwPack,
-           qwOrg ? 100.0 * qwPack / qwOrg : 100.0, "", clPack.m_pAllList->GetCount());
+           qwOrg ? 100.0 * qwPack / qwOrg : 100.0, "", clPack.GetMemberCount());
     return 0;
 }
 
@@ -554,7 +554,7 @@ int Test(int argc, char** argv)
         return 1;
     // Decoded on every thread; the damage is reported in catalogue order.
     std::vector<PackMember*> members;
-    for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p; p = (PackMember*)clPack.m_pAllList->GetNext())
+    for (PackMember* p = clPack.GetFirstMember(); p; p = clPack.GetNextMember())
         members.push_back(p);
     enum { SOUND, DAMAGED, NO_MEMORY };
     std::vector<char> result(members.size());
@@ -601,7 +601,7 @@ int Test(int argc, char** argv)
             fprintf(stderr, "packtool: %d of %d members damaged\n", nDamaged, nCount);
         return 1;
     }
-    bool bChecked = nCount && ((PackMember*)clPack.m_pAllList->GetFirst())->nMethod == PACK_ZLIB;
+    bool bChecked = nCount && (clPack.GetFirstMember())->nMethod == PACK_ZLIB;
     printf("%d members OK: the directory is sound and every member decodes to its stated size\n", nCount);
     printf("(%s)\n", bChecked ? "each zlib member also passed its own check"
                               : "the format has no checksum: changed bytes inside a member cannot be found");
@@ -667,12 +667,12 @@ int Extract(int argc, char** argv)
     };
     if (args.operands.size() == 1) {
         // Of members that name one file here, the first is written.
-        std::vector<PackMember*> first(clPack.m_pAllList->GetCount() + 1);
+        std::vector<PackMember*> first(clPack.GetMemberCount() + 1);
         if (!clPack.FindSameFiles(first.data()))
             return Fail("out of memory");
         size_t i = 0;
-        for (PackMember* p = (PackMember*)clPack.m_pAllList->GetFirst(); p;
-             p = (PackMember*)clPack.m_pAllList->GetNext(), i++) {
+        for (PackMember* p = clPack.GetFirstMember(); p;
+             p = clPack.GetNextMember(), i++) {
             if (first[i] == p)
                 add(p);
             else

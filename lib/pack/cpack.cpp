@@ -258,3 +258,18 @@ void RunItems(int nThreads, size_t nItems, const std::function<void(size_t nItem
             fnItem(i);
     });
 }
+
+DWORD CPack::GetMemberCount()
+{
+    return m_pAllList ? (DWORD)m_pAllList->GetCount() : 0;
+}
+
+PackMember* CPack::GetFirstMember()
+{
+    return m_pAllList ? (PackMember*)m_pAllList->GetFirst() : NULL;
+}
+
+PackMember* CPack::GetNextMember()
+{
+    return m_pAllList ? (PackMember*)m_pAllList->GetNext() : NULL;
+}

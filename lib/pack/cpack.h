@@ -119,6 +119,11 @@ public:
 
     // The first member entered under that name, or null.
     PackMember* Find(const char* lpszName);
+    // Every member in the order entered: the count, and a walk with the
+    // catalogue's one cursor (null past the last).
+    DWORD GetMemberCount();
+    PackMember* GetFirstMember();
+    PackMember* GetNextMember();
     // For a member stored uncompressed in a file and not preloaded: a new
     // read handle on that file positioned at the member, owned by the
     // caller. Returns 0 (and stores null) otherwise.

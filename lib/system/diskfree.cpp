@@ -47,18 +47,3 @@ int GetDiskFreeBytes(const char* lpszRootPath, QWORD* pqwFree, QWORD* pqwTotal)
 {
     return GetDiskFreeBytesVia(GetProcAddress, lpszRootPath, pqwFree, pqwTotal);
 }
-
-int GetDiskClusterBytes(const char* lpszPath, DWORD* pdwBytes)
-{
-    *pdwBytes = 0;
-    // The cluster-based query takes only a volume's root. The path is
-    // any folder of a game, so it is converted from code page 932 here
-    // rather than read in the system's code page.
-    WCHAR lpszRoot[MAX_PATH];
-    DWORD dwSectorsPerCluster, dwBytesPerSector, dwFreeClusters, dwClusters;
-    if (!GetVolumePathNameW(PlatWide(lpszPath).c_str(), lpszRoot, MAX_PATH) ||
-        !GetDiskFreeSpaceW(lpszRoot, &dwSectorsPerCluster, &dwBytesPerSector, &dwFreeClusters, &dwClusters))
-        return 0;
-    *pdwBytes = dwSectorsPerCluster * dwBytesPerSector;
-    return *pdwBytes != 0;
-}

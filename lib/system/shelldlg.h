@@ -57,9 +57,4 @@ int CALLBACK BrowseFolderCallback(HWND hWnd, UINT uMsg, LPARAM lParam, LPARAM lp
 // volumes. Returns 1 on success; 0 on failure, with the results set to 0.
 int GetDiskFreeBytes(const char* lpszRootPath, QWORD* pqwFree, QWORD* pqwTotal);
 
-// The size of one cluster, the unit in which files take space, on the
-// volume holding lpszPath (any existing file or folder on it). Returns 1
-// with *pdwBytes set; 0, *pdwBytes 0, when the volume cannot be asked.
-int GetDiskClusterBytes(const char* lpszPath, DWORD* pdwBytes);
-
 #endif

@@ -1,6 +1,7 @@
 // The free-space query against the prefix's real volumes, and its two
 // branches chosen through the lookup of the 64-bit query.
 #include "system/diskfree.h"
+#include "platform/volume.h"
 #include "system/shelldlg.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,7 @@ TEST(DiskFree, WithoutTheExQueryClustersAreMultipliedIn32Bits)
     EXPECT_LE(got.qwTotal, 0xFFFFFFFFull);
 }
 
+// The seam's query that the updater's plan uses.
 TEST(DiskFree, ClusterSizeOfTheVolumeHoldingAPath)
 {
     DWORD dwSectors, dwBytes, dwFree, dwClusters;
@@ -118,12 +120,14 @@ TEST(DiskFree, ClusterSizeOfTheVolumeHoldingAPath)
     // cluster-based query would not take.
     for (const char* lpszPath : { "C:\\", "C:\\windows\\system32" }) {
         DWORD dw = 0;
-        EXPECT_EQ(1, GetDiskClusterBytes(lpszPath, &dw)) << lpszPath;
+        QWORD qwFree = 0;
+        EXPECT_EQ(1, PlatGetDiskSpace(lpszPath, &qwFree, &dw)) << lpszPath;
         EXPECT_EQ(dwSectors * dwBytes, dw) << lpszPath;
+        EXPECT_GT(qwFree, 0u);
     }
     DWORD dw = 7;
-    EXPECT_EQ(0, GetDiskClusterBytes((MissingDrive() + "game").c_str(), &dw));
-    EXPECT_EQ(0u, dw);
+    QWORD qwFree = 7;
+    EXPECT_EQ(0, PlatGetDiskSpace((MissingDrive() + "game").c_str(), &qwFree, &dw));
 }
 
 TEST(DiskFree, NoVolumeGivesZerosInBothBranches)
