@@ -103,7 +103,7 @@ int ShowUpdate(const char* lpszPath, const char* lpszArg, bool bJson)
     std::string reason;
     size_t nTitle = 0;
     if (!LoadUpdateInfo(&context, lpszPath, &reason, &nTitle))
-        return Fail(std::string(lpszArg) + ": " + reason);
+        return Fail(ShownNative(lpszArg) + ": " + reason);
     const UpdateHeader* h = &context.update;
     Totals totals = CountRecords(context.pUpdateRecords, h->dwCount);
     bool bCut = nTitle > strlen(h->szTitle);
@@ -119,7 +119,7 @@ int ShowUpdate(const char* lpszPath, const char* lpszArg, bool bJson)
         PrintRecordsJson(context.pUpdateRecords, h->dwCount);
         printf("}\n");
     } else {
-        printf("Update list %s\n", lpszArg);
+        printf("Update list %s\n", ShownNative(lpszArg).c_str());
         printf("  title         %s\n", Shown(h->szTitle).c_str());
         if (bCut)
             printf("                (cut to %d bytes from the file's %d, as the updater shows it)\n",
@@ -141,7 +141,7 @@ int ShowUninstall(const char* lpszPath, const char* lpszArg, bool bJson)
     InitContext(&context);
     std::string reason;
     if (!LoadUninstallInfo(&context, lpszPath, &reason))
-        return Fail(std::string(lpszArg) + ": " + reason);
+        return Fail(ShownNative(lpszArg) + ": " + reason);
     const UninstallHeader* h = &context.uninstall;
     Totals totals = CountRecords(context.pUninstallRecords, h->dwCount);
     // The counters are kept by whoever writes the file; the records are
@@ -156,7 +156,7 @@ int ShowUninstall(const char* lpszPath, const char* lpszArg, bool bJson)
         PrintRecordsJson(context.pUninstallRecords, h->dwCount);
         printf("}\n");
     } else {
-        printf("Uninstall list %s\n", lpszArg);
+        printf("Uninstall list %s\n", ShownNative(lpszArg).c_str());
         printf("  records       %lu (%lu folders)\n", (unsigned long)h->dwCount, (unsigned long)totals.dwFolders);
         printf("  files         %lu", (unsigned long)h->dwFileCount);
         if (h->dwFileCount != totals.dwFiles)
@@ -222,11 +222,11 @@ int ShowCommand(int argc, char** argv)
         return 1;
     DWORD dwAttributes = PlatGetFileAttributes(lpszPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(std::string("no such file: ") + lpszArg);
+        return Fail("no such file: " + ShownNative(lpszArg));
     if (!lpszType)
         lpszType = GuessType(lpszPath);
     if (!lpszType)
-        return Fail(std::string(lpszArg) + ": cannot tell an update list from an uninstall list by its name or " +
+        return Fail(ShownNative(lpszArg) + ": cannot tell an update list from an uninstall list by its name or " +
                     "size; name the kind with --type update or --type uninstall");
     if (strcmp(lpszType, UPDATE_TYPE) == 0)
         return ShowUpdate(lpszPath, lpszArg, bJson);

@@ -198,7 +198,7 @@ bool WouldComplete(const Plan& plan)
 
 void PrintText(const UpdateEngine& engine, const Plan& plan, const char* lpszPatchArg, const char* lpszInstallArg)
 {
-    printf("Patch:          %s\nInstall folder: %s\n", Shown(lpszPatchArg).c_str(), Shown(lpszInstallArg).c_str());
+    printf("Patch:          %s\nInstall folder: %s\n", ShownNative(lpszPatchArg).c_str(), ShownNative(lpszInstallArg).c_str());
     if (plan.bCounters) {
         printf("\nFolders to create (%d):\n", (int)plan.foldersToCreate.size());
         for (const std::string& path : plan.foldersToCreate)
@@ -357,9 +357,9 @@ int CheckCommand(int argc, char** argv)
     if (!LibraryPath(args[0], lpszPatchFull) || !LibraryPath(args[1], lpszInstallFull))
         return 1;
     if (!IsFolder(lpszPatchFull))
-        return Fail(std::string("no such folder: ") + args[0] + " (name the folder that holds Updateinf.dat)");
+        return Fail("no such folder: " + ShownNative(args[0]) + " (name the folder that holds Updateinf.dat)");
     if (!IsFolder(lpszInstallFull))
-        return Fail(std::string("no such folder: ") + args[1]);
+        return Fail("no such folder: " + ShownNative(args[1]));
 
     UpdateEngine engine;
     Plan plan;

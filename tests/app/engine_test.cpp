@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 #include <string.h>
 
 #include <algorithm>
@@ -170,5 +173,28 @@ TEST(EngineCheck, ReadOnlyPassesAndTooDeepIsNamed)
     EXPECT_EQ(ENGINE_TOO_DEEP, deep.problems[0].nCheck);
     EXPECT_EQ(folder, deep.problems[0].path);
 }
+
+#ifndef _WIN32
+// What a killed run left is removed inside the install folder only: a
+// link below it may lead to another program's files of such a name.
+TEST(EngineLeftovers, OnlyInsideTheInstallFolder)
+{
+    Game g("engine_left", { "sub\\", "sub\\f.txt", "linked\\g.txt" });
+    ASSERT_EQ(1, CreateDirectories((g.inst + "sub").c_str()));
+    ASSERT_EQ(1, CreateDirectories(g.dir.Path("outside").c_str()));
+    ASSERT_EQ(0, symlink("../outside", Game::Host(g.inst + "linked").c_str()));
+    for (const char* lpszLeft : { "sub\\upd1.tmp", "sub\\UPDff.TMP", "Uninstallinf.tmp" })
+        ASSERT_TRUE(WriteWholeFile(g.inst + lpszLeft, "left"));
+    ASSERT_TRUE(WriteWholeFile(g.dir.Path("outside\\upd2.tmp"), "another program's"));
+    UpdateEngine engine;
+    ASSERT_EQ(1, EngineLoadUpdate(&engine, g.patch.c_str()));
+    ASSERT_EQ(1, EngineLoadInstalled(&engine, g.inst.c_str()));
+    EngineRemoveLeftovers(&engine);
+    std::string data;
+    for (const char* lpszLeft : { "sub\\upd1.tmp", "sub\\UPDff.TMP", "Uninstallinf.tmp" })
+        EXPECT_FALSE(ReadWholeFile(g.inst + lpszLeft, &data)) << lpszLeft;
+    EXPECT_TRUE(ReadWholeFile(g.dir.Path("outside\\upd2.tmp"), &data));
+}
+#endif
 
 } // namespace

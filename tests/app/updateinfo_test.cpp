@@ -2,6 +2,7 @@
 
 #include "file/directory.h"
 #include "messages.h"
+#include "platform/platform.h"
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,15 @@ std::string UninstallFile(DWORD dwCount, DWORD dwFileCount, DWORD dwTotal, const
     for (int i = 0; i < 4928; i++)
         tail += (char)(i * 13 + 5);
     return head + Dword(dwCount) + Dword(dwFileCount) + Dword(dwTotal) + tail + records;
+}
+
+bool RunningOnWindows()
+{
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
 }
 
 struct ContextHolder {
@@ -262,13 +272,20 @@ TEST(UninstallInfo, WriteBackKeepsEveryHeaderByteAndEndsAtTheLastRecord)
     std::string original = UninstallFile(1, 1, 10, Record("a.txt", 10, 3));
     ASSERT_TRUE(WriteWholeFile(path, original + "bytes after the list"));
 
+    // A list the game's installer left read-only (and, on Windows, hidden
+    // and a system file) is rewritten and stays so.
+    const DWORD dwKept = FILE_ATTRIBUTE_READONLY | (RunningOnWindows() ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM : 0);
+    ASSERT_EQ(1, PlatSetFileAttributes(path.c_str(), dwKept));
+
     ContextHolder h;
     ASSERT_EQ(1, LoadUninstallInfo(&h.ctx, path.c_str()));
     ASSERT_EQ(1, WriteUninstallInfo(&h.ctx, path.c_str()));
     std::string data;
     ASSERT_TRUE(ReadWholeFile(path, &data));
     EXPECT_TRUE(data == original) << "size " << data.size() << " against " << original.size();
+    EXPECT_EQ(dwKept, PlatGetFileAttributes(path.c_str()) & dwKept);
     EXPECT_FALSE(ReadWholeFile(dir.Path("Uninstallinf.tmp"), &data)) << "temporary file left behind";
+    PlatSetFileAttributes(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(UninstallInfo, FailedWriteBackLeavesTheOldFileAndNoTemporaryFile)

@@ -467,6 +467,8 @@ class Careless(Case):
                                   lambda d: os.path.exists(os.path.join(d, "DATA", "list.dat")), True),
             # Arguments reach the terminal escaped.
             "escaped-arguments": ((), ["make", "no\x1b[31mdir", "T", "K", "V"], 1, ["no?[31mdir"], None, False),
+            "escaped-show": ((), ["show", "x\x1b[31m.dat"], 1, ["x?[31m.dat"], None, False),
+            "escaped-check": ((), ["check", "no\x1b[31mdir", "."], 1, ["no?[31mdir"], None, False),
             # An output that is not a regular file is written, never renamed over.
             "output-device": ("null", ["make", "-o", "null", "data", "T", "K", "V"], 0, [],
                               lambda d: stat.S_ISCHR(os.lstat(os.path.join(d, "null")).st_mode), False),
