@@ -182,7 +182,8 @@ TEST(EngineLeftovers, OnlyInsideTheInstallFolder)
     Game g("engine_left", { "sub\\", "sub\\f.txt", "linked\\g.txt" });
     ASSERT_EQ(1, CreateDirectories((g.inst + "sub").c_str()));
     ASSERT_EQ(1, CreateDirectories(g.dir.Path("outside").c_str()));
-    ASSERT_EQ(0, symlink("../outside", Game::Host(g.inst + "linked").c_str()));
+    std::string link = Game::Host(g.inst + "linked");
+    ASSERT_EQ(0, symlink("../outside", link.c_str()));
     for (const char* lpszLeft : { "sub\\upd1.tmp", "sub\\UPDff.TMP", "Uninstallinf.tmp" })
         ASSERT_TRUE(WriteWholeFile(g.inst + lpszLeft, "left"));
     ASSERT_TRUE(WriteWholeFile(g.dir.Path("outside\\upd2.tmp"), "another program's"));
@@ -194,6 +195,8 @@ TEST(EngineLeftovers, OnlyInsideTheInstallFolder)
     for (const char* lpszLeft : { "sub\\upd1.tmp", "sub\\UPDff.TMP", "Uninstallinf.tmp" })
         EXPECT_FALSE(ReadWholeFile(g.inst + lpszLeft, &data)) << lpszLeft;
     EXPECT_TRUE(ReadWholeFile(g.dir.Path("outside\\upd2.tmp"), &data));
+    // The scratch folder's removal would follow the link.
+    unlink(link.c_str());
 }
 #endif
 
