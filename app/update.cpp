@@ -98,7 +98,7 @@ static int ReadyToCopy(UpdateEngine* pEngine, Progress* pProgress)
     char lpszCaption[128], lpszText[1024];
     snprintf(lpszCaption, sizeof(lpszCaption), g_szFmtConfirmCaption, pEngine->context.update.szTitle);
     for (;;) {
-        if (EnginePlan(pEngine) && EngineCheck(pEngine, &callbacks))
+        if (EnginePlan(pEngine, &callbacks) && EngineCheck(pEngine, &callbacks))
             return 1;
         if (pEngine->problems.empty())
             return 0;

@@ -149,7 +149,7 @@ void MakePlan(UpdateEngine* pEngine, const char* lpszPatch, const char* lpszInst
     if (bLoaded) {
         pPlan->bCounters = true;
         pPlan->before = CountersOf(pEngine->context.uninstall);
-        EnginePlan(pEngine);
+        EnginePlan(pEngine, &callbacks);
         EngineCheck(pEngine, &callbacks);
         Describe(pEngine, pPlan);
         Merge(pEngine, pPlan);

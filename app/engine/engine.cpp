@@ -218,7 +218,7 @@ VolumeNeed* VolumeFor(UpdateEngine* pEngine, FolderMap* pFolders, const std::str
 
 } // namespace
 
-int EnginePlan(UpdateEngine* pEngine)
+int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
 {
     UpdateContext* pContext = &pEngine->context;
     pEngine->plan.clear();
@@ -234,6 +234,10 @@ int EnginePlan(UpdateEngine* pEngine)
     VolumeFor(pEngine, &folders, pEngine->installFolder.substr(0, pEngine->installFolder.size() - 1));
 
     for (DWORD i = 0; i <= pContext->update.dwCount; i++) {
+        if (pCallbacks && !pCallbacks->pfnContinue(pCallbacks->pParam)) {
+            pEngine->problems.clear();
+            return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled while planning");
+        }
         PlanStep step = { PLAN_FILE, i, "", "", 0, 0, 0, 0, 0, ENGINE_NO_RECORD };
         if (i == pContext->update.dwCount) {
             // The list is rewritten beside itself, at its largest.

@@ -143,8 +143,9 @@ int EngineLoadUpdate(UpdateEngine* pEngine, const char* lpszPatchFolder);
 int EngineLoadInstalled(UpdateEngine* pEngine, const char* lpszInstallFolder);
 
 // Lists the operations of the run in engine.plan and what each volume
-// will need. Returns 0 only when memory runs out.
-int EnginePlan(UpdateEngine* pEngine);
+// will need, polling pCallbacks (may be null) between records. Returns 0
+// only when cancelled (ENGINE_CANCELLED).
+int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks = NULL);
 
 // Tries the plan, collecting every refusal. Returns 1 when none was found.
 // A cancel through the callbacks returns 0 with ENGINE_CANCELLED.

@@ -74,6 +74,19 @@ struct Game {
     }
 };
 
+const EngineCallbacks s_callbacks = { [](void*, const char*) {}, [](void*, DWORD) {}, [](void*) { return 1; },
+                                     NULL };
+
+// The steps before the copy; the check's result, -1 when an earlier step
+// failed.
+int LoadAndCheck(UpdateEngine* pEngine, const Game& g)
+{
+    if (!EngineLoadUpdate(pEngine, g.patch.c_str()) || !EngineLoadInstalled(pEngine, g.inst.c_str()) ||
+        !EnginePlan(pEngine, &s_callbacks))
+        return -1;
+    return EngineCheck(pEngine, &s_callbacks);
+}
+
 struct Row {
     const char* lpszName;
     std::vector<std::string> records;
@@ -131,11 +144,7 @@ TEST(EngineCheck, RefusesBeforeAnythingChanges)
             continue;
         }
         UpdateEngine engine;
-        EngineCallbacks callbacks = { [](void*, const char*) {}, [](void*, DWORD) {}, [](void*) { return 1; }, NULL };
-        ASSERT_EQ(1, EngineLoadUpdate(&engine, g.patch.c_str()));
-        ASSERT_EQ(1, EngineLoadInstalled(&engine, g.inst.c_str()));
-        ASSERT_EQ(1, EnginePlan(&engine));
-        EXPECT_EQ(0, EngineCheck(&engine, &callbacks));
+        EXPECT_EQ(0, LoadAndCheck(&engine, g));
         ASSERT_FALSE(engine.problems.empty());
         EXPECT_EQ(row.nCheck, engine.problems[0].nCheck);
         EXPECT_EQ(*row.lpszPath ? std::string(row.lpszPath) : g.inst, engine.problems[0].path);
@@ -153,12 +162,8 @@ TEST(EngineCheck, ReadOnlyPassesAndTooDeepIsNamed)
     ASSERT_TRUE(WriteWholeFile(g.inst + "ro.txt", "old"));
     ASSERT_EQ(1, PlatSetFileAttributes((g.inst + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     UpdateEngine engine;
-    EngineCallbacks callbacks = { [](void*, const char*) {}, [](void*, DWORD) {}, [](void*) { return 1; }, NULL };
-    ASSERT_EQ(1, EngineLoadUpdate(&engine, g.patch.c_str()));
-    ASSERT_EQ(1, EngineLoadInstalled(&engine, g.inst.c_str()));
-    ASSERT_EQ(1, EnginePlan(&engine));
-    EXPECT_EQ(1, EngineCheck(&engine, &callbacks));
-    EXPECT_EQ(1, EngineCarryOut(&engine, &callbacks));
+    EXPECT_EQ(1, LoadAndCheck(&engine, g));
+    EXPECT_EQ(1, EngineCarryOut(&engine, &s_callbacks));
     EXPECT_EQ(1, EngineRewriteList(&engine));
     std::string data;
     ASSERT_TRUE(ReadWholeFile(g.inst + "ro.txt", &data));
