@@ -223,6 +223,9 @@ void CheckDisk(const Model& m, const std::string& folder)
             EXPECT(it != m.disk.end());
             Bytes bytes;
             EXPECT(ReadHostFile(path, &bytes));
+            if (bytes != it->second)
+                fprintf(stderr, "differs from the model: %s (%zu bytes, the model's %zu)\n", path.c_str(),
+                        bytes.size(), it->second.size());
             EXPECT(bytes == it->second);
         }
         closedir(pDir);
@@ -438,10 +441,16 @@ void ExtractAll(CallInput& in, CPack& pack, Model& m)
     std::string lib = Lib(folder) + (in.Byte() & 1 ? "\\" : "");
     bool bExists = IsFolder(folder);
 
+    // Members whose names fold to one are one file here: the first is
+    // written, the others are left out (and the result says so).
     int nWant = 1;
     for (const Member& mb : m.members) {
         Bytes content;
-        if (!Content(m, *Find(m, mb.name), &content)) {
+        if (Find(m, mb.name) != &mb) {
+            nWant = 0;
+            continue;
+        }
+        if (!Content(m, mb, &content)) {
             nWant = 0;
             continue;
         }
