@@ -38,8 +38,10 @@ const char CHECK_HELP[] =
     "      would do to the game installed in INSTALL, without changing anything:\n"
     "      folders to create, files to add or replace, the uninstall entries\n"
     "      appended or changed and the counters after the merge, the free space\n"
-    "      needed, and every source file that is missing or not the size its\n"
-    "      record says. Exit status 1 when the update would be refused or fail.\n";
+    "      needed on each volume, every source file that is missing or not the\n"
+    "      size its record says, and every refusal update.exe's checks would\n"
+    "      make, with what the player would see for the first. Exit status 1\n"
+    "      when the update would be refused or a source does not match.\n";
 const char USAGE_TAIL[] =
     "Names are compared as the file system compares them (with letter case on\n"
     "Linux). Options may follow the operands; -- ends the options.\n"
