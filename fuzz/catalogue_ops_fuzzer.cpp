@@ -495,10 +495,17 @@ void Save(CallInput& in, CPack& pack, Model& m)
         if (mb.bFolder)
             continue; // its source does not open: left out
         Bytes content;
-        if (mb.bLoose && !mb.bPreloaded)
-            content = m.disk.at(mb.host); // the file as it is now, whole
-        else
+        if (mb.bLoose && !mb.bPreloaded) {
+            // The file as it is now, whole; one that changed size since it
+            // was entered (an extraction wrote over it) fails the archive.
+            auto it = m.disk.find(mb.host);
+            if (it == m.disk.end() || it->second.size() != mb.dwOrgSize)
+                bWritable = false;
+            else
+                content = it->second;
+        } else {
             Content(m, mb, &content); // its own record, decoded
+        }
         ar.members.push_back(std::make_pair(mb.name, content));
     }
     TRACE("  save %s method %d: %d\n", host.c_str(), nMethod, bWritable);
