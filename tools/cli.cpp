@@ -144,12 +144,14 @@ std::string WriteProblem(const char* lpszPath)
     return reason;
 }
 
-bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason)
+bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason, bool* pbDirect)
 {
     CTempFile clTemp;
     ClearSystemError();
     bool bOk = nSize <= 0xFFFFFFFF && clTemp.Create(lpszPath, 0) &&
                clTemp.File()->Write(pData, (DWORD)nSize) == nSize;
+    if (pbDirect)
+        *pbDirect = clTemp.IsDirect();
     if (!clTemp.Finish(bOk) || !bOk) {
         *pReason = WriteProblem(lpszPath);
         return false;

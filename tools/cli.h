@@ -54,8 +54,10 @@ bool ToLibraryPath(const char* lpszArg, char* lpszFull, std::string* pProblem);
 // interrupted) and moves it over lpszPath: a failure leaves neither a cut
 // file nor a damaged old one. A read-only lpszPath is refused; one that is
 // not a regular file (a device, a pipe) is written itself. On failure
-// *pReason says why (WriteProblem).
-bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason);
+// *pReason says why (WriteProblem); *pbDirect (when not null) says whether
+// the target itself was written.
+bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason,
+                         bool* pbDirect = NULL);
 
 // Why the last failed call of the library's seam failed, in the seam's
 // words ("access denied", "disk full"), or the system's own for other

@@ -509,8 +509,12 @@ int MakeCommand(int argc, char** argv)
     if (!records.empty())
         memcpy(file.data() + sizeof(header), records.data(), records.size() * sizeof(FileRecord));
     std::string outputShown = ShownNative(outputNative), reason;
-    if (!WriteFileAtomically(lpszOutputFull, file.data(), file.size(), &reason))
+    bool bDirect = false;
+    if (!WriteFileAtomically(lpszOutputFull, file.data(), file.size(), &reason, &bDirect))
         return Fail("cannot write " + outputShown + (reason.empty() ? "" : ": " + reason));
+    // Written into standard output (-o /dev/stdout) or a device, the list
+    // must not be mixed with the report: that goes to stderr then.
+    FILE* pReport = bDirect ? stderr : stdout;
 
     DWORD dwFolders = 0, dwFiles = 0;
     QWORD qwSize = 0;
@@ -522,16 +526,17 @@ int MakeCommand(int argc, char** argv)
             qwSize += record.dwFileSize;
         }
     }
-    printf("Wrote %s: %lu folders, %lu files, %llu bytes.\n", outputShown.c_str(), (unsigned long)dwFolders,
+    fprintf(pReport, "Wrote %s: %lu folders, %lu files, %llu bytes.\n", outputShown.c_str(), (unsigned long)dwFolders,
            (unsigned long)dwFiles, (unsigned long long)qwSize);
     if (!records.empty()) {
         // Registry values are at most 243 bytes; the source root is the
         // patch folder with "data\" behind it.
         int nInstall = std::min(scanner.m_nRootLimit, MAX_INSTALL_DIRECTORY_LENGTH);
         int nPatch = scanner.m_nRootLimit - (int)strlen(g_szSourceFolderName) - 1;
-        printf("Its paths fit an install folder of up to %d bytes and a patch folder (holding update.exe) of up to "
-               "%d bytes, each counted with its trailing backslash.\n",
-               nInstall, nPatch);
+        fprintf(pReport,
+                "Its paths fit an install folder of up to %d bytes and a patch folder (holding update.exe) of up "
+                "to %d bytes, each counted with its trailing backslash.\n",
+                nInstall, nPatch);
     }
     return 0;
 }

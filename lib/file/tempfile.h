@@ -32,6 +32,10 @@ public:
     // says why.
     bool Finish(bool bOk);
 
+    // Whether the target is written itself (a device, a stream), with no
+    // temporary file: what else the program writes there mixes with it.
+    bool IsDirect() const { return m_replace.bDirect != 0; }
+
 private:
     CTempFile(const CTempFile&);
     CTempFile& operator=(const CTempFile&);

@@ -416,9 +416,18 @@ int PlatBeginReplace(PlatReplace* p, const char* lpszTarget, const char* lpszTem
             errno = EISDIR;
             return 0;
         }
-        if (!S_ISREG(st.st_mode)) {
+        // A link to a file a standard stream writes (/dev/stdout with the
+        // output redirected to a file) names that stream: the link, a
+        // system's own, is never replaced.
+        bool bStream = false;
+        for (int nStream = 0; nStream <= 2 && S_ISREG(st.st_mode); nStream++) {
+            struct stat sst;
+            bStream = bStream || (fstat(nStream, &sst) == 0 && sst.st_dev == st.st_dev && sst.st_ino == st.st_ino &&
+                                  lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode));
+        }
+        if (!S_ISREG(st.st_mode) || bStream) {
             // As a shell's redirection would: a FIFO waits for its reader.
-            int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+            int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (bStream ? O_TRUNC : 0));
             if (fd < 0)
                 return 0;
             p->bDirect = 1;

@@ -92,6 +92,13 @@ def run(*args, code=0, stdout=None):
     return out, err
 
 
+def to_stream_file(d):
+    """make's list written to /dev/fd/1 with standard output a file."""
+    with open(os.path.join(d, "out.bin"), "wb") as fp:
+        run("make", "-o", "/dev/fd/1", os.path.join(d, "data"), "T", "K", "V", stdout=fp)
+    return read(os.path.join(d, "out.bin"))
+
+
 def run_json(*args, code=0):
     env = dict(os.environ, ASAN_OPTIONS="exitcode=86", UBSAN_OPTIONS="exitcode=87")
     p = subprocess.run(TOOL + list(args), capture_output=True, env=env, timeout=120)
@@ -472,6 +479,10 @@ class Careless(Case):
             # An output that is not a regular file is written, never renamed over.
             "output-device": ("null", ["make", "-o", "null", "data", "T", "K", "V"], 0, [],
                               lambda d: stat.S_ISCHR(os.lstat(os.path.join(d, "null")).st_mode), False),
+            # A standard stream's name, the output redirected to a file: the
+            # stream is written, the system's link left alone.
+            "output-stream-to-file": (("a.txt",), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0, [],
+                                      lambda d: to_stream_file(d) == read(os.path.join(d, "u.dat")), True),
             # The patch folder given for its data folder.
             "patch-as-data": (("update.exe", "a.txt"), ["make", "-o", "u.dat", "data", "T", "K", "V"], 0,
                               ["warning", "update.exe"], None, False),
