@@ -539,7 +539,10 @@ int MakeCommand(int argc, char** argv)
     std::string outputShown = ShownNative(outputNative), reason;
     // The sums first: a list left from an earlier run beside new sums is
     // refused by the updater, never installed unchecked.
-    std::string sumsShown = ShownNative(NativePath(lpszSumsFull));
+    // Named as the list was: in the folder the user wrote.
+    size_t nShownSep = outputShown.find_last_of("/\\");
+    std::string sumsShown = (nShownSep == std::string::npos ? std::string() : outputShown.substr(0, nShownSep + 1)) +
+                            Shown(lpszSumsName);
     std::vector<BYTE> sums = SerializeUpdateSums(scanner.m_sums);
     if (!WriteFileAtomically(lpszSumsFull, sums.data(), sums.size(), &reason))
         return Fail("cannot write " + sumsShown + (reason.empty() ? "" : ": " + reason));
