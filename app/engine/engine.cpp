@@ -80,11 +80,11 @@ static int LoadSums(UpdateEngine* pEngine, const std::string& file)
         return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0,
                             "it holds " + std::to_string(pEngine->sums.size()) + " entries for the list's " +
                                 std::to_string(pContext->update.dwCount) + " records");
-    static const SumEntry s_empty = {};
+    const SumEntry empty = {};
     for (DWORD i = 0; i < pContext->update.dwCount; i++) {
         const FileRecord* pRecord = &pContext->pUpdateRecords[i];
         const SumEntry& e = pEngine->sums[i];
-        bool bFits = IsFolderRecord(pRecord) ? memcmp(&e, &s_empty, sizeof(e)) == 0
+        bool bFits = IsFolderRecord(pRecord) ? memcmp(&e, &empty, sizeof(e)) == 0
                                              : e.qwInstalledSize == pRecord->dwFileSize &&
                                                    e.qwSourceSize == e.qwInstalledSize &&
                                                    memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0;
