@@ -20,12 +20,14 @@ int CopyBlocks(CFile* pDest, CFile* pSource, const CopyCallbacks* pCallbacks)
     // An OS file's position is asked for once; each block moves it by what
     // was read. A block in memory is written from where it lies.
     int bHandle = pSource->GetType() == CFILE_HANDLE;
+    // Bytes someone looks at pass through the block too.
+    int bBuffered = bHandle || pCallbacks->pfnRead;
     // A buffer taken and freed for every block (as CopyFrom does) cost
     // more than copying the block under Wine, whose heap hands an
     // allocation of this size back to the system when it is freed.
     std::vector<BYTE> own;
     BYTE* pBlock = pCallbacks->pBlock;
-    if (bHandle && !pBlock) {
+    if (bBuffered && !pBlock) {
         own.resize(COPY_BLOCK_SIZE);
         pBlock = own.data();
     }
@@ -33,9 +35,11 @@ int CopyBlocks(CFile* pDest, CFile* pSource, const CopyCallbacks* pCallbacks)
     for (;;) {
         pCallbacks->pfnSetPercent(pCallbacks->pParam, CopyPercent(bHandle ? qwPos : pSource->GetPos64(), qwSize));
         DWORD dwCopied;
-        if (bHandle) {
+        if (bBuffered) {
             DWORD dwRead = pSource->Read(pBlock, COPY_BLOCK_SIZE);
             qwPos += dwRead;
+            if (pCallbacks->pfnRead)
+                pCallbacks->pfnRead(pCallbacks->pReadParam, pBlock, dwRead);
             dwCopied = pDest->Write(pBlock, dwRead);
         } else {
             dwCopied = pDest->CopyFrom(pSource, COPY_BLOCK_SIZE);

@@ -27,6 +27,10 @@ struct CopyCallbacks {
     // taken and freed for every file cost more than copying a small file
     // under Wine. Null: the call takes one of its own.
     BYTE* pBlock;
+    // Optional (null: none): shown each block read, before it is written,
+    // so a hash of the source needs no second read.
+    void (*pfnRead)(void* pReadParam, const BYTE* pData, DWORD dwSize);
+    void* pReadParam;
 };
 
 // Copies pSource, open for reading, into pDest, open for writing. Returns

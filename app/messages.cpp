@@ -56,9 +56,13 @@ const char g_szFmtTooDeep[] =
 // ファイルを確認しています
 const char g_szMsgChecking[] =
     "\x83t\x83@\x83" "C\x83\x8b\x82\xf0\x8am\x94" "F\x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
+// アップデートデータが壊れています。もう一度ダウンロードしてください。\n%s
+const char g_szFmtDamaged[] =
+    "\x83" "A\x83" "b\x83v\x83" "f\x81[\x83g\x83" "f\x81[\x83\x5e\x82\xaa\x89\xf3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb7\x81" "B\x82\xe0\x82\xa4\x88\xea\x93x\x83_\x83" "E\x83\x93\x83\x8d\x81[\x83h\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B\n%s";
 
 const char g_szEditionMarker[] = "VaruvEreza.exe";
 const char g_szUpdateInfoName[] = "Updateinf.dat";
 const char g_szUninstallInfoName[] = "Uninstallinf.dat";
+const char g_szUpdateSumName[] = "Updateinf.sum";
 const char g_szSourceFolderName[] = "data";
 const char g_szTempPrefix[] = "upd";

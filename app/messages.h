@@ -23,6 +23,8 @@ extern const char g_szFmtUnusableInstallFolder[];
 extern const char g_szFmtCannotWrite[];
 // Takes the install folder.
 extern const char g_szFmtTooDeep[];
+// Takes the first source whose size or content is not the recorded one.
+extern const char g_szFmtDamaged[];
 // The progress dialog's label while the checks run.
 extern const char g_szMsgChecking[];
 
@@ -30,6 +32,8 @@ extern const char g_szMsgChecking[];
 extern const char g_szEditionMarker[];
 extern const char g_szUpdateInfoName[];
 extern const char g_szUninstallInfoName[];
+// Beside the update list: the sizes and hashes of its files.
+extern const char g_szUpdateSumName[];
 extern const char g_szSourceFolderName[];
 // The prefix of the copy pass's temporary files, in lower case.
 extern const char g_szTempPrefix[];

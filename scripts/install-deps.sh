@@ -5,7 +5,7 @@
 # the caption buttons) is named here.
 set -e
 packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
-  libbenchmark-dev liblz4-dev zlib1g-dev mingw-w64 libz-mingw-w64-dev
+  libbenchmark-dev liblz4-dev zlib1g-dev nettle-dev mingw-w64 libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb x11-utils fonts-ipafont-gothic imagemagick locales
   dict-gcide pigz python3 pkg-config strace"
 missing=""

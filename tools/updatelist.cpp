@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "nativetext.h"
 #include "platform/platform.h"
+#include "updatesum.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -29,9 +30,10 @@ const char MAKE_HELP[] =
     "        --install-dir DIR    also refuse paths too long to install below DIR,\n"
     "                             a Windows folder such as C:\\Games\\Title\n";
 const char SHOW_HELP[] =
-    "  show [--json] [--type update|uninstall] FILE\n"
-    "      Print Updateinf.dat or Uninstallinf.dat: header, counts, total size and\n"
-    "      every record. The type follows from the file name, else from its size.\n";
+    "  show [--json] [--type update|uninstall|sums] FILE\n"
+    "      Print Updateinf.dat, Uninstallinf.dat or Updateinf.sum: header, counts,\n"
+    "      total size and every record (every size and hash). The type follows\n"
+    "      from the file name, else from its first bytes or its size.\n";
 const char CHECK_HELP[] =
     "  check [--json] PATCH INSTALL\n"
     "      Say what update.exe in the folder PATCH (beside Updateinf.dat and data)\n"
@@ -39,7 +41,8 @@ const char CHECK_HELP[] =
     "      folders to create, files to add or replace, the uninstall entries\n"
     "      appended or changed and the counters after the merge, the free space\n"
     "      needed on each volume, every source file that is missing or not the\n"
-    "      size its record says, and every refusal update.exe's checks would\n"
+    "      size its record says, with Updateinf.sum every source whose hash\n"
+    "      differs, and every refusal update.exe's checks would\n"
     "      make, with what the player would see for the first. Exit status 1\n"
     "      when the update would be refused or a source does not match.\n";
 const char USAGE_TAIL[] =
@@ -50,6 +53,7 @@ const char USAGE_TAIL[] =
 
 const char* const UPDATE_TYPE = "update";
 const char* const UNINSTALL_TYPE = "uninstall";
+const char* const SUMS_TYPE = "sums";
 
 // --- show ----------------------------------------------------------------
 
@@ -173,7 +177,39 @@ int ShowUninstall(const char* lpszPath, const char* lpszArg, bool bJson)
     return 0;
 }
 
-// Neither file has a magic number: a file whose size is exactly what one
+int ShowSums(const char* lpszPath, const char* lpszArg, bool bJson)
+{
+    std::vector<SumEntry> entries;
+    std::string reason;
+    if (!LoadUpdateSums(lpszPath, &entries, &reason))
+        return Fail(ShownNative(lpszArg) + ": " + reason);
+    if (bJson) {
+        printf("{\n  \"type\": \"%s\",\n  \"version\": %d,\n  \"count\": %lu,\n  \"entries\": [", SUMS_TYPE,
+               UPDATE_SUM_VERSION, (unsigned long)entries.size());
+        for (size_t i = 0; i < entries.size(); i++) {
+            const SumEntry& e = entries[i];
+            printf("%s\n    {\"size\": %llu, \"sha256\": \"%s\", \"source_size\": %llu, \"source_sha256\": \"%s\"}",
+                   i ? "," : "", (unsigned long long)e.qwInstalledSize, DigestText(e.abInstalled).c_str(),
+                   (unsigned long long)e.qwSourceSize, DigestText(e.abSource).c_str());
+        }
+        printf("%s]\n}\n", entries.empty() ? "" : "\n  ");
+        return 0;
+    }
+    printf("Sum file %s\n  version       %d\n  entries       %lu (one per record of the update list, in its order; "
+           "a folder's all zeros)\n",
+           ShownNative(lpszArg).c_str(), UPDATE_SUM_VERSION, (unsigned long)entries.size());
+    printf("\n%6s %12s  %-64s  %s\n", "record", "size", "sha256", "source");
+    for (size_t i = 0; i < entries.size(); i++) {
+        const SumEntry& e = entries[i];
+        bool bSame = e.qwSourceSize == e.qwInstalledSize && memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0;
+        printf("%6lu %12llu  %s  %s\n", (unsigned long)i + 1, (unsigned long long)e.qwInstalledSize,
+               DigestText(e.abInstalled).c_str(),
+               bSame ? "the same" : (std::to_string(e.qwSourceSize) + " " + DigestText(e.abSource)).c_str());
+    }
+    return 0;
+}
+
+// The lists have no magic number: a file whose size is exactly what one
 // header's count promises is taken to be of that kind.
 const char* GuessType(const char* lpszPath)
 {
@@ -183,12 +219,16 @@ const char* GuessType(const char* lpszPath)
         return UPDATE_TYPE;
     if (CompareNoCase(lpszName, g_szUninstallInfoName) == 0)
         return UNINSTALL_TYPE;
+    if (CompareNoCase(lpszName, g_szUpdateSumName) == 0)
+        return SUMS_TYPE;
     CFile clFile;
     if (!clFile.Open(lpszPath, 0))
         return NULL;
     QWORD qwSize = clFile.m_qwSize;
     BYTE header[sizeof(UninstallHeader)];
     DWORD dwRead = clFile.Read(header, sizeof(header));
+    if (dwRead >= sizeof(g_abSumMagic) && memcmp(header, g_abSumMagic, sizeof(g_abSumMagic)) == 0)
+        return SUMS_TYPE;
     bool bUpdate = false, bUninstall = false;
     if (dwRead >= sizeof(UpdateHeader)) {
         const UpdateHeader* p = (const UpdateHeader*)header;
@@ -213,8 +253,9 @@ int ShowCommand(int argc, char** argv)
         return Usage(error, "show");
     bool bJson = args.Has("--json");
     const char* lpszType = args.Value("--type");
-    if (lpszType && strcmp(lpszType, UPDATE_TYPE) != 0 && strcmp(lpszType, UNINSTALL_TYPE) != 0)
-        return Usage("--type takes update or uninstall", "show");
+    if (lpszType && strcmp(lpszType, UPDATE_TYPE) != 0 && strcmp(lpszType, UNINSTALL_TYPE) != 0 &&
+        strcmp(lpszType, SUMS_TYPE) != 0)
+        return Usage("--type takes update, uninstall or sums", "show");
     if (args.operands.size() != 1)
         return Usage(args.operands.empty() ? "show needs a file" : "show takes one file", "show");
     const char* lpszArg = args.operands[0];
@@ -232,6 +273,8 @@ int ShowCommand(int argc, char** argv)
                     "size; name the kind with --type update or --type uninstall");
     if (strcmp(lpszType, UPDATE_TYPE) == 0)
         return ShowUpdate(lpszPath, lpszArg, bJson);
+    if (strcmp(lpszType, SUMS_TYPE) == 0)
+        return ShowSums(lpszPath, lpszArg, bJson);
     return ShowUninstall(lpszPath, lpszArg, bJson);
 }
 

@@ -58,6 +58,8 @@ struct Plan {
     // The install folder's volume.
     const VolumeNeed* pVolume = NULL;
     std::vector<SourceProblem> sourceProblems;
+    // The sources were hashed against Updateinf.sum.
+    bool bHashed = false;
 };
 
 Counters CountersOf(const UninstallHeader& header)
@@ -73,7 +75,7 @@ bool IsFolder(const std::string& path)
 }
 
 const char* const s_apszCheckNames[] = { "update_info", "wrong_edition", "not_installed", "too_deep",
-                                         "source",      "path_type",     "cannot_write",  "no_space",
+                                         "damaged",     "source",      "path_type",     "cannot_write",  "no_space",
                                          "in_use",      "copy",          "cancelled",     "rewrite" };
 
 int ContinueAlways(void*)
@@ -151,6 +153,7 @@ void MakePlan(UpdateEngine* pEngine, const char* lpszPatch, const char* lpszInst
         pPlan->before = CountersOf(pEngine->context.uninstall);
         EnginePlan(pEngine, &callbacks);
         EngineCheck(pEngine, &callbacks);
+        pPlan->bHashed = !pEngine->sums.empty();
         Describe(pEngine, pPlan);
         Merge(pEngine, pPlan);
         pPlan->after = CountersOf(pEngine->context.uninstall);
@@ -162,12 +165,19 @@ void MakePlan(UpdateEngine* pEngine, const char* lpszPatch, const char* lpszInst
     EngineMessage(pEngine, &first, EngineCountLike(pEngine, &first) - 1, message, sizeof(message));
     pPlan->message = message;
     switch (first.nCheck) {
-    case ENGINE_UPDATE_INFO:
-        pPlan->refusal = (first.dwRecord == ENGINE_NO_RECORD ? std::string(g_szUpdateInfoName) + ": " : std::string()) +
-                         first.detail;
+    case ENGINE_UPDATE_INFO: {
+        // Either list: the name the path ends in.
+        const char* lpszFile = first.path.size() >= strlen(g_szUpdateSumName) &&
+                                       first.path.compare(first.path.size() - strlen(g_szUpdateSumName),
+                                                          std::string::npos, g_szUpdateSumName) == 0
+                                   ? g_szUpdateSumName
+                                   : g_szUpdateInfoName;
+        pPlan->refusal =
+            (first.dwRecord == ENGINE_NO_RECORD ? std::string(lpszFile) + ": " : std::string()) + first.detail;
         if (first.dwRecord != ENGINE_NO_RECORD)
             pPlan->refusal = "the path " + first.path + " is too long to fit behind the data folder";
         break;
+    }
     case ENGINE_NOT_INSTALLED:
         pPlan->refusal = first.path == pEngine->uninstallFile ? std::string(g_szUninstallInfoName) + ": " + first.detail
                                                                : first.detail;
@@ -239,6 +249,10 @@ void PrintText(const UpdateEngine& engine, const Plan& plan, const char* lpszPat
                        Shown(p.path.c_str()).c_str(), (unsigned long long)p.qwSize, (unsigned long)p.dwRecordSize);
         }
     }
+    if (plan.bCounters)
+        printf(plan.bHashed ? "Hashes: every source was checked against %s.\n"
+                            : "Hashes: none checked (the patch has no %s).\n",
+               g_szUpdateSumName);
     for (const EngineProblem& p : engine.problems)
         printf("Refusal (%s): %s: %s\n", s_apszCheckNames[p.nCheck], Shown(p.path.c_str()).c_str(),
                Shown(p.detail.c_str()).c_str());
@@ -336,6 +350,7 @@ void PrintJson(const UpdateEngine& engine, const Plan& plan)
             printf("{\"path\": %s, \"problem\": \"size\", \"size\": %llu, \"record_size\": %lu}",
                    Json(p.path.c_str()).c_str(), (unsigned long long)p.qwSize, (unsigned long)p.dwRecordSize);
     });
+    printf("  \"hashes_checked\": %s,\n", plan.bHashed ? "true" : "false");
     // Every stop the copy could make is now found before it begins.
     printf("  \"stops_at\": null,\n");
     printf("  \"would_complete\": %s\n}\n", WouldComplete(plan) ? "true" : "false");

@@ -8,6 +8,8 @@
 #include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/volume.h"
+#include "copyblocks.h"
+#include "updatesum.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -171,6 +173,7 @@ public:
                 if (bKnown)
                     m_folders.push_back(std::make_pair(id, path));
                 m_records.push_back(record);
+                m_sums.push_back(SumEntry());
                 Scan(path);
                 continue;
             }
@@ -183,12 +186,25 @@ public:
                 Error(Where(path) + ": larger than 4 GiB - 1 bytes, more than a record's size can hold");
                 continue;
             }
+            // Hashed as a whole-file source: installed as it is.
+            SumEntry sum = {};
+            m_block.resize(COPY_BLOCK_SIZE);
+            if (!HashFile(&clFile, m_block.data(), COPY_BLOCK_SIZE, sum.abInstalled, &sum.qwInstalledSize) ||
+                sum.qwInstalledSize != clFile.m_qwSize) {
+                Error(Where(path) + ": cannot be read to its end");
+                continue;
+            }
+            sum.qwSourceSize = sum.qwInstalledSize;
+            memcpy(sum.abSource, sum.abInstalled, sizeof(sum.abSource));
             record.dwFileSize = (DWORD)clFile.m_qwSize;
             m_records.push_back(record);
+            m_sums.push_back(sum);
         }
     }
 
     std::vector<FileRecord> m_records;
+    // One per record, in its order.
+    std::vector<SumEntry> m_sums;
     std::vector<std::string> m_errors;
     // The longest root that every path fits behind.
     int m_nRootLimit;
@@ -259,6 +275,7 @@ private:
 
     std::string m_dataArg;
     std::string m_installDir;
+    std::vector<BYTE> m_block;
 public:
     // Every folder listed (the data folder's own path is empty).
     std::vector<std::pair<PlatFileId, std::string>> m_folders;
@@ -451,6 +468,17 @@ int MakeCommand(int argc, char** argv)
         AddBackslash(lpszOutputFull);
         strcat(lpszOutputFull, g_szUpdateInfoName);
     }
+    // The sums go beside the list, under its name with another extension.
+    // The name alone: a dot in a folder's name is no extension.
+    char lpszSumsFull[MAX_PATH * 2], lpszSumsName[MAX_PATH + 8];
+    GetFileName(lpszSumsName, lpszOutputFull);
+    ChangeExtension(lpszSumsName, "sum");
+    CutFileName(lpszSumsFull, lpszOutputFull);
+    AddBackslash(lpszSumsFull);
+    strcat(lpszSumsFull, lpszSumsName);
+    if (strlen(lpszSumsFull) >= MAX_PATH || CompareNoCase(lpszSumsFull, lpszOutputFull) == 0)
+        return Fail("the update list's name leaves no room for its sum file beside it (the list's name with the "
+                    "extension .sum); name it otherwise");
     // Through links too, by the file system's own letter case rule.
     std::string outputNative = lpszOutputArg ? lpszOutputArg : NativePath(lpszOutputFull);
     if (IsInsideFolder(outputNative, args[0]))
@@ -464,7 +492,7 @@ int MakeCommand(int argc, char** argv)
                       ? PlatFindFirst(lpszPattern, &fdOwn)
                       : NULL;
     for (bool bMore = hOwn != NULL; bMore; bMore = PlatFindNext(hOwn, &fdOwn) != 0) {
-        for (const char* lpszOwn : { "update.exe", g_szUpdateInfoName })
+        for (const char* lpszOwn : { "update.exe", g_szUpdateInfoName, g_szUpdateSumName })
             if (CompareNoCase(fdOwn.cFileName, lpszOwn) == 0)
                 fprintf(stderr,
                         "updatelist: warning: %s holds %s: is it the patch folder rather than its data folder? "
@@ -509,12 +537,22 @@ int MakeCommand(int argc, char** argv)
     if (!records.empty())
         memcpy(file.data() + sizeof(header), records.data(), records.size() * sizeof(FileRecord));
     std::string outputShown = ShownNative(outputNative), reason;
+    // Named as the list was: in the folder the user wrote.
+    size_t nShownSep = outputShown.find_last_of("/\\");
+    std::string sumsShown = (nShownSep == std::string::npos ? std::string() : outputShown.substr(0, nShownSep + 1)) +
+                            Shown(lpszSumsName);
     bool bDirect = false;
     if (!WriteFileAtomically(lpszOutputFull, file.data(), file.size(), &reason, &bDirect))
         return Fail("cannot write " + outputShown + (reason.empty() ? "" : ": " + reason));
     // Written into standard output (-o /dev/stdout) or a device, the list
-    // must not be mixed with the report: that goes to stderr then.
+    // must not be mixed with the report, which goes to stderr then, and
+    // has no folder for its sums beside it. Otherwise the sums follow: a
+    // list beside sums of another list is refused by the updater, never
+    // installed unchecked.
     FILE* pReport = bDirect ? stderr : stdout;
+    std::vector<BYTE> sums = SerializeUpdateSums(scanner.m_sums);
+    if (!bDirect && !WriteFileAtomically(lpszSumsFull, sums.data(), sums.size(), &reason))
+        return Fail("cannot write " + sumsShown + (reason.empty() ? "" : ": " + reason));
 
     DWORD dwFolders = 0, dwFiles = 0;
     QWORD qwSize = 0;
@@ -528,6 +566,8 @@ int MakeCommand(int argc, char** argv)
     }
     fprintf(pReport, "Wrote %s: %lu folders, %lu files, %llu bytes.\n", outputShown.c_str(), (unsigned long)dwFolders,
            (unsigned long)dwFiles, (unsigned long long)qwSize);
+    if (!bDirect)
+        fprintf(pReport, "Wrote %s: the size and SHA-256 of every file.\n", sumsShown.c_str());
     if (!records.empty()) {
         // Registry values are at most 243 bytes; the source root is the
         // patch folder with "data\" behind it.

@@ -2,7 +2,9 @@
 // changes.
 #include "engine/engine.h"
 
+#include "copyblocks.h"
 #include "engine/engine_internal.h"
+#include "file/cfile.h"
 #include "file/path.h"
 #include "messages.h"
 #include "platform/error.h"
@@ -16,7 +18,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-UpdateEngine::UpdateEngine() : dwCopied(0), dwNextTemp(0)
+UpdateEngine::UpdateEngine() : bSourcesVerified(0), dwCopied(0), dwNextTemp(0)
 {
     InitContext(&context);
 }
@@ -61,6 +63,38 @@ static std::string WithSeparator(const char* lpszFolder)
     return folder;
 }
 
+// Reads the sums when the package has them; they must speak of the list
+// just read: an entry per record, a folder's all zeros, a file's sizes
+// its record's, and (in this version) the source the installed file.
+static int LoadSums(UpdateEngine* pEngine, const std::string& file)
+{
+    pEngine->sums.clear();
+    pEngine->bSourcesVerified = 0;
+    if (PlatGetFileAttributes(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 1;
+    std::string reason;
+    const UpdateContext* pContext = &pEngine->context;
+    if (!LoadUpdateSums(file.c_str(), &pEngine->sums, &reason))
+        return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0, reason);
+    if (pEngine->sums.size() != pContext->update.dwCount)
+        return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0,
+                            "it holds " + std::to_string(pEngine->sums.size()) + " entries for the list's " +
+                                std::to_string(pContext->update.dwCount) + " records");
+    const SumEntry empty = {};
+    for (DWORD i = 0; i < pContext->update.dwCount; i++) {
+        const FileRecord* pRecord = &pContext->pUpdateRecords[i];
+        const SumEntry& e = pEngine->sums[i];
+        bool bFits = IsFolderRecord(pRecord) ? memcmp(&e, &empty, sizeof(e)) == 0
+                                             : e.qwInstalledSize == pRecord->dwFileSize &&
+                                                   e.qwSourceSize == e.qwInstalledSize &&
+                                                   memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0;
+        if (!bFits)
+            return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0,
+                                "entry " + std::to_string(i + 1) + " does not match its record " + pRecord->szPath);
+    }
+    return 1;
+}
+
 int EngineLoadUpdate(UpdateEngine* pEngine, const char* lpszPatchFolder)
 {
     std::string patch = WithSeparator(lpszPatchFolder), reason;
@@ -75,7 +109,7 @@ int EngineLoadUpdate(UpdateEngine* pEngine, const char* lpszPatchFolder)
             return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, i, szPath, 0,
                                 "the path is too long to fit behind the data folder");
     }
-    return 1;
+    return LoadSums(pEngine, patch + g_szUpdateSumName);
 }
 
 int EngineLoadInstalled(UpdateEngine* pEngine, const char* lpszInstallFolder)
@@ -305,7 +339,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
 namespace {
 
 struct CheckState {
-    std::vector<EngineProblem> sources, types, unwritable, space, inUse;
+    std::vector<EngineProblem> damaged, sources, types, unwritable, space, inUse;
 };
 
 void Add(std::vector<EngineProblem>* pList, int nCheck, DWORD dwRecord, const std::string& path, int nSystem,
@@ -328,6 +362,63 @@ int WouldAccept(UpdateEngine* pEngine, const std::string& target, DWORD dwFlags,
     return 1;
 }
 
+struct HashProgress {
+    const EngineCallbacks* pCallbacks;
+    QWORD qwDone, qwTotal;
+    int bCancelled;
+};
+
+int HashedBlock(void* pParam, DWORD dwSize)
+{
+    HashProgress* p = (HashProgress*)pParam;
+    p->qwDone += dwSize;
+    p->pCallbacks->pfnPercent(p->pCallbacks->pParam, CopyPercent(p->qwDone, p->qwTotal));
+    p->bCancelled = !p->pCallbacks->pfnContinue(p->pCallbacks->pParam);
+    return !p->bCancelled;
+}
+
+// Hashes every readable source against its entry; one that cannot be
+// opened is the source check's. Returns 0 only when cancelled.
+int VerifySources(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks, std::vector<EngineProblem>* pDamaged)
+{
+    HashProgress progress = { pCallbacks, 0, 0, 0 };
+    for (const PlanStep& step : pEngine->plan)
+        if (step.nKind == PLAN_FILE && step.bSourceReadable)
+            progress.qwTotal += step.qwSize;
+    pEngine->block.resize(COPY_BLOCK_SIZE);
+    pCallbacks->pfnPercent(pCallbacks->pParam, 0);
+    for (const PlanStep& step : pEngine->plan) {
+        if (step.nKind != PLAN_FILE || !step.bSourceReadable)
+            continue;
+        const SumEntry& e = pEngine->sums[step.dwRecord];
+        const char* szPath = pEngine->context.pUpdateRecords[step.dwRecord].szPath;
+        if (step.qwSize != e.qwSourceSize) {
+            Add(pDamaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+                "its source has " + std::to_string(step.qwSize) + " bytes, " + g_szUpdateSumName + " records " +
+                    std::to_string(e.qwSourceSize));
+            progress.qwDone += step.qwSize;
+            continue;
+        }
+        CFile clSource;
+        BYTE abDigest[PLAT_SHA256_SIZE];
+        QWORD qwRead = 0;
+        int bHashed = clSource.Open(step.source.c_str(), 0) &&
+                      HashFile(&clSource, pEngine->block.data(), COPY_BLOCK_SIZE, abDigest, &qwRead, HashedBlock,
+                               &progress);
+        if (progress.bCancelled)
+            return 0;
+        if (!bHashed)
+            Add(pDamaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0, "its source cannot be read to the end");
+        else if (memcmp(abDigest, e.abSource, sizeof(abDigest)) != 0)
+            Add(pDamaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+                "its source's SHA-256 is " + DigestText(abDigest) + ", " + g_szUpdateSumName + " records " +
+                    DigestText(e.abSource));
+        if (qwRead < step.qwSize)
+            progress.qwDone += step.qwSize - qwRead;
+    }
+    return 1;
+}
+
 } // namespace
 
 int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
@@ -339,6 +430,11 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
     std::unordered_map<std::string, int> tried;
     const UpdateContext* pContext = &pEngine->context;
 
+    if (!pEngine->sums.empty() && !pEngine->bSourcesVerified) {
+        if (!VerifySources(pEngine, pCallbacks, &s.damaged))
+            return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled during the checks");
+        pEngine->bSourcesVerified = s.damaged.empty();
+    }
     for (const PlanStep& step : pEngine->plan) {
         if (!pCallbacks->pfnContinue(pCallbacks->pParam))
             return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled during the checks");
@@ -423,7 +519,7 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
                 "not enough free space on the volume of " + EngineShown(pEngine, v.folder) + ": " + buf);
         }
     }
-    for (std::vector<EngineProblem>* pList : { &s.sources, &s.types, &s.unwritable, &s.space, &s.inUse })
+    for (std::vector<EngineProblem>* pList : { &s.damaged, &s.sources, &s.types, &s.unwritable, &s.space, &s.inUse })
         pEngine->problems.insert(pEngine->problems.end(), pList->begin(), pList->end());
     return pEngine->problems.empty() ? 1 : 0;
 }
@@ -457,6 +553,10 @@ void EngineMessage(const UpdateEngine* pEngine, const EngineProblem* pProblem, D
         break;
     case ENGINE_TOO_DEEP:
         snprintf(lpszBuf, nSize, g_szFmtTooDeep, pProblem->path.c_str());
+        break;
+    case ENGINE_DAMAGED:
+        // The first file only: the player downloads the whole patch again.
+        snprintf(lpszBuf, nSize, g_szFmtDamaged, pProblem->path.c_str());
         break;
     case ENGINE_CANNOT_WRITE:
         snprintf(lpszBuf, nSize, g_szFmtCannotWrite, lpszPath);

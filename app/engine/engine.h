@@ -26,6 +26,7 @@
 #define APP_ENGINE_ENGINE_H
 
 #include "updateinfo.h"
+#include "updatesum.h"
 
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ enum EngineCheck {
     ENGINE_NOT_INSTALLED, // Uninstallinf.dat cannot be read
     ENGINE_TOO_DEEP,      // a record does not fit behind the install folder
     // After the confirmation, before anything changes.
+    ENGINE_DAMAGED,       // a source's size or hash is not the one Updateinf.sum records
     ENGINE_SOURCE,        // a source cannot be read
     ENGINE_PATH_TYPE,     // a folder where a file goes or the reverse, or a file's folder nothing makes
     ENGINE_CANNOT_WRITE,  // a folder refuses new files, a file cannot be replaced
@@ -113,6 +115,12 @@ struct EngineCallbacks {
 struct UpdateEngine {
     UpdateContext context;
     UninstallIndex index;
+    // Updateinf.sum's entries, one per update record; empty when the
+    // package has none, and nothing is hashed then.
+    std::vector<SumEntry> sums;
+    // Every source matched its hash in a check: a retry does not read
+    // them all again (the copy hashes what it writes anyway).
+    int bSourcesVerified;
     // Full library paths ending in a separator.
     std::string installFolder;
     std::string sourceFolder;
@@ -134,7 +142,8 @@ struct UpdateEngine {
 };
 
 // Reads lpszPatchFolder's Updateinf.dat (the folder ends in a separator;
-// "" for the current folder) and takes its data folder as the source.
+// "" for the current folder) and, when it is there, Updateinf.sum, which
+// must match the list; takes its data folder as the source.
 int EngineLoadUpdate(UpdateEngine* pEngine, const char* lpszPatchFolder);
 
 // With the install folder (any form; a separator is added): refuses the
@@ -147,7 +156,9 @@ int EngineLoadInstalled(UpdateEngine* pEngine, const char* lpszInstallFolder);
 // only when cancelled (ENGINE_CANCELLED).
 int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks = NULL);
 
-// Tries the plan, collecting every refusal. Returns 1 when none was found.
+// Tries the plan, collecting every refusal; with sums, every readable
+// source is hashed first, the percent reported over their bytes. Returns
+// 1 when none was found.
 // A cancel through the callbacks returns 0 with ENGINE_CANCELLED.
 int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks);
 
@@ -157,9 +168,10 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks);
 // call it, before EnginePlan (what is left counts against the space).
 void EngineRemoveLeftovers(UpdateEngine* pEngine);
 
-// The copy pass over the plan. Returns 1 when every record was handled; 0
-// on a failure or a cancel, the installed file being replaced then left
-// as it was.
+// The copy pass over the plan; with sums, each file's bytes are hashed
+// as they are read and a mismatch (ENGINE_DAMAGED) fails the file before
+// its move. Returns 1 when every record was handled; 0 on a failure or a
+// cancel, the installed file being replaced then left as it was.
 int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks);
 
 // Writes the merged uninstall list back (read-only, hidden and system

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <unordered_set>
 
@@ -43,6 +44,11 @@ void SetPercent(void* pParam, DWORD dwPercent)
     pCallbacks->pfnPercent(pCallbacks->pParam, dwPercent);
 }
 
+void AddToHash(void* pReadParam, const BYTE* pData, DWORD dwSize)
+{
+    ((PlatSha256*)pReadParam)->Add(pData, dwSize);
+}
+
 int KeepCopying(void* pParam)
 {
     const EngineCallbacks* pCallbacks = (const EngineCallbacks*)pParam;
@@ -54,10 +60,17 @@ int KeepCopying(void* pParam)
 // file beside the destination, reaches the disk, and only then replaces
 // the destination (a read-only game file too; hidden and system kept), so
 // a Cancel, a failure or a power cut leaves the installed file as it was
-// or whole and new.
+// or whole and new. With sums, bytes that are not the recorded ones
+// (*pbDamaged) are never moved in.
 int CopyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks* pCallbacks, int* pnSystem,
-            int* pbCancelled)
+            int* pbCancelled, int* pbDamaged)
 {
+    PlatSha256 hash;
+    int bHashed = !pEngine->sums.empty();
+    if (bHashed && !hash.Begin()) {
+        *pbDamaged = 1;
+        return 0;
+    }
     CFile clSource;
     PlatReplace replace;
     if (!clSource.Open(step.source.c_str(), 0) ||
@@ -65,12 +78,20 @@ int CopyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks* 
         *pnSystem = PlatGetLastError();
         return 0;
     }
-    CopyCallbacks callbacks = { SetPercent, KeepCopying, (void*)pCallbacks, pEngine->block.data() };
+    CopyCallbacks callbacks = { SetPercent, KeepCopying, (void*)pCallbacks, pEngine->block.data(),
+                                bHashed ? AddToHash : NULL, &hash };
     CFile clDest;
     clDest.Attach(replace.hFile);
     int bOk = CopyBlocks(&clDest, &clSource, &callbacks);
     if (!bOk)
         *pnSystem = PlatGetLastError();
+    BYTE abDigest[PLAT_SHA256_SIZE];
+    if (bOk && bHashed &&
+        (!hash.End(abDigest) ||
+         memcmp(abDigest, pEngine->sums[step.dwRecord].abInstalled, sizeof(abDigest)) != 0)) {
+        bOk = 0;
+        *pbDamaged = 1;
+    }
     clDest.Detach();
     clSource.Close();
     if (!bOk)
@@ -102,11 +123,16 @@ int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
             CreateDirectories(step.dest.c_str());
         } else {
             pCallbacks->pfnFile(pCallbacks->pParam, pRecord->szPath);
-            int nSystem = 0, bCancelled = 0;
-            if (!CopyOne(pEngine, step, pCallbacks, &nSystem, &bCancelled))
+            int nSystem = 0, bCancelled = 0, bDamaged = 0;
+            if (!CopyOne(pEngine, step, pCallbacks, &nSystem, &bCancelled, &bDamaged)) {
+                if (bDamaged && !bCancelled)
+                    return EngineRefuse(pEngine, ENGINE_DAMAGED, step.dwRecord, pRecord->szPath, 0,
+                                        "its bytes as copied differ from the recorded hash; the installed file "
+                                        "was left as it was");
                 return EngineRefuse(pEngine, bCancelled ? ENGINE_CANCELLED : ENGINE_COPY, step.dwRecord,
                                     pRecord->szPath, bCancelled ? 0 : nSystem,
                                     bCancelled ? "cancelled" : "cannot be copied: " + std::string(PlatErrorText(nSystem)));
+            }
         }
         MergeRecord(pContext, pRecord, &pEngine->index);
         pEngine->dwCopied++;

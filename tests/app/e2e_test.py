@@ -9,6 +9,7 @@ for byte afterwards, and saves a screenshot of every dialog and message
 box it meets.
 """
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -29,6 +30,7 @@ FAILED = "アップデートに失敗しました"
 IN_USE = "次のファイルが使用中のため、アップデートできません。\nゲームを終了してから［再試行］を押してください。\n\n"
 CANNOT_WRITE = "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります"
 REFUSES_WRITE = "次のファイルまたはフォルダに書き込めないため、アップデートできません。\n"
+DAMAGED = "アップデートデータが壊れています。もう一度ダウンロードしてください。\n"
 TOO_DEEP = "インストール先のフォルダの場所が深すぎるため、アップデートできません。\n"
 UNUSABLE_FOLDER = "インストール先のフォルダ名に、このアップデートでは扱えない文字が含まれています。\n"
 # The package lies in a folder whose name has no code page 932 form, as a
@@ -261,6 +263,26 @@ class Scenario:
         self.records = records
         self.write(os.path.join(self.pkg, "Updateinf.dat"),
                    update_info(title, self.key, "InstallDir", records, count))
+
+    def sums(self, version=1, cut=0):
+        """Writes Updateinf.sum for the data as it is now, the list's
+        sizes made the files' own, as updatelist make does; version and cut
+        spoil it."""
+        entries, records = [], []
+        for r in self.records:
+            path = r[:260].split(b"\0", 1)[0]
+            if path.endswith(b"\\"):
+                entries.append(bytes(80))
+                records.append(r)
+                continue
+            with open(host(os.path.join(self.pkg, "data"), path.decode("cp932")), "rb") as fp:
+                content = fp.read()
+            digest = hashlib.sha256(content).digest()
+            entries.append(struct.pack("<Q", len(content)) + digest + struct.pack("<Q", len(content)) + digest)
+            records.append(r[:260] + struct.pack("<I", len(content)) + r[264:])
+        self.update(records)
+        data = b"UPDSUM\r\n" + struct.pack("<II", version, len(entries)) + b"".join(entries)
+        self.write(os.path.join(self.pkg, "Updateinf.sum"), data[:len(data) - cut])
 
     def data(self, rel, content):
         self.write(host(os.path.join(self.pkg, "data"), rel), content)
@@ -716,6 +738,9 @@ class UpdateRun(unittest.TestCase):
             "copy-temporary": lambda s: update_info("ABC", s.key, "InstallDir", good + [record("d\\UPD1a.TMP", 5)]),
             "too-long-behind-folder": lambda s: update_info("ABC", s.key, "InstallDir",
                                                             [record("d" * 200 + "\\" + "f" * 50, 5)]),
+            # The sums beside a sound list: cut short, or of a later version.
+            "sums-cut-short": lambda s: s.sums(cut=1) or update_info("ABC", s.key, "InstallDir", good),
+            "sums-unknown-version": lambda s: s.sums(version=2) or update_info("ABC", s.key, "InstallDir", good),
         }
         for name, content in cases.items():
             with self.subTest(case=name):
@@ -952,6 +977,9 @@ class UpdateRun(unittest.TestCase):
                                          REFUSES_WRITE + "d\\"),
             "file-cannot-be-replaced": (lambda s: immutable(host(s.inst, "a.txt")), REFUSES_WRITE + "a.txt"),
             "install-folder-refuses": (lambda s: immutable(s.inst), None),
+            # With Updateinf.sum: a download damaged or cut short.
+            "damaged-source": (lambda s: s.sums() or s.data("b.txt", b"new B.txt"), DAMAGED + "b.txt"),
+            "truncated-source": (lambda s: s.sums() or s.data("d\\e.txt", b"new d"), DAMAGED + "d\\e.txt"),
         }
         for name, (spoil, text) in cases.items():
             with self.subTest(case=name):

@@ -2,6 +2,7 @@
 // refusal, and the copy itself on a plan that passed.
 #include "engine/engine.h"
 
+#include "copyblocks.h"
 #include "file/directory.h"
 #include "messages.h"
 #include "platform/platform.h"
@@ -37,7 +38,7 @@ std::string Records(const std::vector<std::string>& paths)
 {
     std::string out;
     for (const std::string& p : paths)
-        out += Field(p, MAX_PATH) + Dword(1) + Dword(0);
+        out += Field(p, MAX_PATH) + Dword(p.back() == '\\' ? 0 : 3) + Dword(0);
     return out;
 }
 
@@ -65,6 +66,24 @@ struct Game {
                 EXPECT_TRUE(WriteWholeFile(patch + "data\\" + r, "new"));
             }
         }
+    }
+    // Updateinf.sum for the sources as they are now.
+    bool WriteSums(const std::vector<std::string>& records)
+    {
+        std::vector<SumEntry> sums(records.size());
+        std::vector<BYTE> block(COPY_BLOCK_SIZE);
+        for (size_t i = 0; i < records.size(); i++) {
+            CFile clSource;
+            SumEntry& e = sums[i];
+            if (records[i].back() != '\\' &&
+                !(clSource.Open((patch + "data\\" + records[i]).c_str(), 0) &&
+                  HashFile(&clSource, block.data(), COPY_BLOCK_SIZE, e.abInstalled, &e.qwInstalledSize)))
+                return false;
+            e.qwSourceSize = e.qwInstalledSize;
+            memcpy(e.abSource, e.abInstalled, sizeof(e.abSource));
+        }
+        std::vector<BYTE> file = SerializeUpdateSums(sums);
+        return WriteWholeFile(patch + g_szUpdateSumName, std::string(file.begin(), file.end()));
     }
     // The kernel's name of a path below the scratch folder.
     static std::string Host(std::string path)
@@ -95,6 +114,8 @@ struct Row {
     int nCheck;
     // The path shown, "" for the install folder.
     const char* lpszPath;
+    // The path is the patch folder's.
+    bool bInPatch = false;
 };
 
 bool Shell(const std::string& command)
@@ -115,6 +136,24 @@ TEST(EngineCheck, RefusesBeforeAnythingChanges)
     std::vector<Row> rows = {
         { "missing-source", { "a.txt", "b.txt" },
           [](Game& g) { return remove(Game::Host(g.patch + "data\\b.txt").c_str()) == 0; }, ENGINE_SOURCE, "b.txt" },
+        // A download damaged or cut short, named before anything else.
+        { "damaged-source", { "a.txt", "b.txt", "c.txt" },
+          [](Game& g) {
+              return g.WriteSums({ "a.txt", "b.txt", "c.txt" }) && WriteWholeFile(g.patch + "data\\b.txt", "NEW") &&
+                     remove(Game::Host(g.patch + "data\\c.txt").c_str()) == 0;
+          },
+          ENGINE_DAMAGED, "b.txt" },
+        { "truncated-source", { "d\\", "d\\b.txt" },
+          [](Game& g) { return g.WriteSums({ "d\\", "d\\b.txt" }) && WriteWholeFile(g.patch + "data\\d\\b.txt", "ne"); },
+          ENGINE_DAMAGED, "d\\b.txt" },
+        { "sums-of-another-list", { "a.txt", "b.txt" }, [](Game& g) { return g.WriteSums({ "a.txt" }); },
+          ENGINE_UPDATE_INFO, "Updateinf.sum", true },
+        { "sums-of-another-version", { "a.txt" },
+          [](Game& g) {
+              return g.WriteSums({ "a.txt" }) &&
+                     WriteWholeFile(g.patch + "Updateinf.sum", "UPDSUM\r\n" + Dword(2) + Dword(0));
+          },
+          ENGINE_UPDATE_INFO, "Updateinf.sum", true },
         { "file-in-folder-place", { "d\\" }, [](Game& g) { return WriteWholeFile(g.inst + "d", "x"); },
           ENGINE_PATH_TYPE, "d\\" },
         { "folder-in-file-place", { "f.txt" }, [](Game& g) { return CreateDirectories((g.inst + "f.txt").c_str()) == 1; },
@@ -144,10 +183,11 @@ TEST(EngineCheck, RefusesBeforeAnythingChanges)
             continue;
         }
         UpdateEngine engine;
-        EXPECT_EQ(0, LoadAndCheck(&engine, g));
+        EXPECT_NE(1, LoadAndCheck(&engine, g));
         ASSERT_FALSE(engine.problems.empty());
         EXPECT_EQ(row.nCheck, engine.problems[0].nCheck);
-        EXPECT_EQ(*row.lpszPath ? std::string(row.lpszPath) : g.inst, engine.problems[0].path);
+        EXPECT_EQ(row.bInPatch ? g.patch + row.lpszPath : *row.lpszPath ? std::string(row.lpszPath) : g.inst,
+                  engine.problems[0].path);
 #ifndef _WIN32
         Release(g);
 #endif
@@ -177,6 +217,32 @@ TEST(EngineCheck, ReadOnlyPassesAndTooDeepIsNamed)
     ASSERT_EQ(1u, deep.problems.size());
     EXPECT_EQ(ENGINE_TOO_DEEP, deep.problems[0].nCheck);
     EXPECT_EQ(folder, deep.problems[0].path);
+}
+
+// A source that changes after the check is caught by the copy's own hash,
+// before the installed file is replaced; the hash is SHA-256.
+TEST(EngineCarryOut, HashesWhatItCopies)
+{
+    Game g("engine_sums", { "a.txt" });
+    ASSERT_TRUE(WriteWholeFile(g.inst + "a.txt", "old"));
+    ASSERT_TRUE(g.WriteSums({ "a.txt" }));
+    UpdateEngine engine;
+    ASSERT_EQ(1, LoadAndCheck(&engine, g));
+    ASSERT_TRUE(WriteWholeFile(g.patch + "data\\a.txt", "NEW"));
+    EXPECT_EQ(0, EngineCarryOut(&engine, &s_callbacks));
+    ASSERT_EQ(1u, engine.problems.size());
+    EXPECT_EQ(ENGINE_DAMAGED, engine.problems[0].nCheck);
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(g.inst + "a.txt", &data));
+    EXPECT_EQ("old", data);
+    // The published digest of "abc".
+    PlatSha256 hash;
+    BYTE abDigest[PLAT_SHA256_SIZE];
+    ASSERT_EQ(1, hash.Begin());
+    hash.Add("a", 1);
+    hash.Add("bc", 2);
+    ASSERT_EQ(1, hash.End(abDigest));
+    EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", DigestText(abDigest));
 }
 
 #ifndef _WIN32

@@ -8,6 +8,7 @@ Usage: updatelist_test.py WORK COMMAND... (COMMAND runs the tool; for the
 Windows build it starts with the emulator; the tool's output to a pipe is
 UTF-8 on every side).
 """
+import hashlib
 import json
 import os
 import shutil
@@ -145,6 +146,11 @@ class Make(Case):
                           ("zero.dat", 0), ("ソフト\\", 0), ("ソフト\\ア", 1), ("ソフト\\ヂ", 2),
                           ("ソフト\\表.dat", 5)], [r[:2] for r in recs])
         self.assertTrue(all(r[2] == 0 and r[3] for r in recs), "extra values or bytes behind the paths")
+        # Beside it, each file's size and SHA-256 in the records' order.
+        sums = json.loads(run("show", "--json", self.path("patch", "Updateinf.sum"))[0])["entries"]
+        self.assertEqual([(0, "0" * 64) if r[0].endswith("\\") else
+                          (r[1], hashlib.sha256(read(os.path.join(data, *r[0].split("\\")))).hexdigest())
+                          for r in recs], [(e["size"], e["sha256"]) for e in sums])
         # The same folder gives the same bytes.
         run("make", "-o", self.path("again.dat"), data, "ヴェルモラ", "Software\\Demo\\Velmora", "InstallDir")
         self.assertEqual(read(made), read(self.path("again.dat")))
@@ -355,7 +361,8 @@ class Check(Case):
         self.assertEqual(os.statvfs(inst).f_frsize, c)
         r = lambda n: -(-n // c) * c
         self.assertEqual(r(300000) - r(1000) + r(4) + r(2) - r(7) + r(5068 + 8 * 268), plan["space_needed"])
-        self.assertEqual(([], None, True), (plan["source_problems"], plan["stops_at"], plan["would_complete"]))
+        self.assertEqual(([], None, True, False), (plan["source_problems"], plan["stops_at"], plan["would_complete"],
+                                                   plan["hashes_checked"]))
         out, _ = run("check", patch, inst)
         self.assertIn("records 3 -> 5, files 2 -> 3", out)
 
@@ -365,6 +372,10 @@ class Check(Case):
             "edition": (lambda p, i: os.makedirs(os.path.join(i, "VaruvEreza.exe")), "初回版には適用できません"),
             "not-installed": (lambda p, i: os.remove(os.path.join(i, "Uninstallinf.dat")), "インストールされていません"),
             "damaged-list": (lambda p, i: write(os.path.join(p, "Updateinf.dat"), b"short"), "開けませんでした"),
+            "damaged-sums": (lambda p, i: run("make", os.path.join(p, "data"), "T", "K", "V") and
+                             write(os.path.join(p, "Updateinf.sum"), b"UPDSUM\r\n"), "開けませんでした"),
+            "damaged-source": (lambda p, i: run("make", os.path.join(p, "data"), "T", "K", "V") and
+                               write(os.path.join(p, "data", "a.txt"), b"b"), "壊れています。もう一度ダウンロード"),
         }
         for name, (spoil, message) in cases.items():
             with self.subTest(case=name):
