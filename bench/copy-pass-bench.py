@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Speed of the updater's copy pass against a plain copy of the same tree.
 
-Lays out a package (update.exe, Updateinf.dat, a data folder of a few
-hundred MB in files of mixed sizes) and an install folder, runs update.exe
+Lays out a package (update.exe, Updateinf.dat, a data folder: a few
+hundred MB in files of mixed sizes, or with --tree small 5,000 files of
+10 bytes, where the cost per file shows) and an install folder, runs update.exe
 under the Windows build's Wine prefix and Xvfb, presses OK in its
 confirmation dialog and times until its completion box appears. In the same
 run, and interleaved with it, the same tree is copied by `cp -r` (the
@@ -13,15 +14,19 @@ what that costs under Wine every program pays, what update.exe takes
 beyond it is its own. "plain+move" is the block copy into a temporary
 file beside each destination, moved over it when complete: the file
 operations update.exe makes so that a failed copy loses nothing, without
-its dialog. "plain+poll" is the plain Win32 copy again while
+its dialog. "plain+flush" is plain+move with each temporary file
+flushed to the disk (FlushFileBuffers) before a move that writes
+through, as update.exe does so that a power cut loses nothing: the
+flushes' own cost. "plain+poll" is the plain Win32 copy again while
 uidriver.exe polls for a window every 2 ms, as it does throughout
 update.exe's run: the harness's own share of the server and the two
 cores. Every run starts from an empty
 install folder; the source stays in the page cache (it is read once before
-timing) and the copies go to the page cache too, so the disk never counts.
+timing) and the copies without a flush go to the page cache too, so the
+disk counts only where a program flushes: update.exe and plain+flush.
 
-usage: bench/copy-pass-bench.py --build BUILD_DIR [--work DIR] [--mb N] [--reps N]
-                                [--also NAME=EXE ...]
+usage: bench/copy-pass-bench.py --build BUILD_DIR [--work DIR] [--tree large|small]
+                                [--mb N] [--reps N] [--also NAME=EXE ...]
   BUILD_DIR  a configured and built `windows` preset tree (update.exe,
              plaincopy.exe, uidriver.exe and the wine/ scripts of its
              ctest fixture)
@@ -29,8 +34,11 @@ usage: bench/copy-pass-bench.py --build BUILD_DIR [--work DIR] [--mb N] [--reps 
              same repetitions as the built one, the order turning with each
              repetition, and shown as NAME: timings on a shared machine
              drift too much to compare separate runs
-  --work     scratch folder (default BUILD_DIR/copy-bench); needs about
-             three times --mb of free space
+  --tree     large (the default): --mb MB (default 300) in files of mixed
+             sizes; small: 5,000 files of 10 bytes
+  --work     scratch folder (default BUILD_DIR/copy-bench, on the disk:
+             a flush on tmpfs costs nothing); needs about three times
+             the tree's size of free space
 Prints one table of medians on stdout; progress goes to stderr.
 """
 import argparse
@@ -45,10 +53,14 @@ import time
 
 KEY = "Software\\GamepatchCopyBench"
 TIMEOUT_MS = "600000"
-# How long the driver polls during the plain copy: longer than the copy.
+# How long the driver polls during the plain copy, at least: longer than
+# the copy (three times the warm-up's plain copy when that is longer).
 POLL_MS = 3000
 # What every run times, in the order of the table.
-PEERS = ["cp -r", "xcopy", "CopyFileA", "plain Win32", "plain+poll", "plain+move", "update.exe"]
+PEERS = ["cp -r", "xcopy", "CopyFileA", "plain Win32", "plain+poll", "plain+move", "plain+flush", "update.exe"]
+# The small tree: many files, each below any block.
+SMALL_FILES = 5000
+SMALL_SIZE = 10
 
 
 def field(text, size):
@@ -73,9 +85,9 @@ def windows(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def make_tree(data, total):
-    """Files of mixed sizes, in folders of 50: most are small, most bytes
-    are in the large ones. Returns the update records in list order."""
+def mixed_sizes(total):
+    """Files of mixed sizes: most are small, most bytes are in the large
+    ones."""
     rnd = random.Random(8)
     sizes, left = [], total
     while left > 0:
@@ -89,6 +101,12 @@ def make_tree(data, total):
         n = min(n, left)
         sizes.append(n)
         left -= n
+    return sizes
+
+
+def make_tree(data, sizes):
+    """The files of the given sizes, in folders of 50. Returns the update
+    records in list order."""
     block = os.urandom(1 << 20)
     records = []
     for i, n in enumerate(sizes):
@@ -101,7 +119,22 @@ def make_tree(data, total):
             for k in range(0, n, len(block)):
                 fp.write(block[:min(len(block), n - k)])
         records.append(record(rel, n))
-    return records, sizes
+    return records
+
+
+def filesystem_type(path):
+    """The type of the file system that holds path (the longest mount
+    point above it)."""
+    best, kind = "", "?"
+    path = os.path.realpath(path)
+    with open("/proc/self/mounts") as fp:
+        for line in fp:
+            fields = line.split()
+            point = fields[1].replace("\\040", " ")
+            inside = path == point or path.startswith(point.rstrip("/") + "/")
+            if inside and len(point) >= len(best):
+                best, kind = point, fields[2]
+    return kind
 
 
 class Driver:
@@ -191,14 +224,14 @@ def time_plain(run, plaincopy, pkg, inst, mode):
     return time.perf_counter() - t0
 
 
-def time_plain_polled(driver, run, plaincopy, pkg, inst):
+def time_plain_polled(driver, run, plaincopy, pkg, inst, poll_ms):
     """time_plain while the driver looks for a message box that never
     comes, as it does while update.exe copies."""
-    driver.proc.stdin.write(("find\tmsgbox\t%d\n" % POLL_MS).encode("utf-8"))
+    driver.proc.stdin.write(("find\tmsgbox\t%d\n" % poll_ms).encode("utf-8"))
     driver.proc.stdin.flush()
     elapsed = time_plain(run, plaincopy, pkg, inst, [])
     reply = driver.proc.stdout.readline().decode("utf-8")
-    if reply.startswith("ok") or elapsed * 1000 > POLL_MS:
+    if reply.startswith("ok") or elapsed * 1000 > poll_ms:
         raise RuntimeError("the driver did not poll throughout the plain copy")
     return elapsed
 
@@ -207,6 +240,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--work")
+    parser.add_argument("--tree", choices=["large", "small"], default="large")
     parser.add_argument("--mb", type=int, default=300)
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--also", action="append", default=[], metavar="NAME=EXE")
@@ -234,8 +268,14 @@ def main():
     inst = os.path.join(work, "Game")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(data)
-    print("making a tree of %d MB ..." % args.mb, file=sys.stderr)
-    records, sizes = make_tree(data, args.mb << 20)
+    if filesystem_type(work) in ("tmpfs", "ramfs"):
+        print("warning: %s is in memory, where a flush costs nothing" % work, file=sys.stderr)
+    if args.tree == "small":
+        sizes = [SMALL_SIZE] * SMALL_FILES
+    else:
+        sizes = mixed_sizes(args.mb << 20)
+    print("making a tree of %d files, %d bytes ..." % (len(sizes), sum(sizes)), file=sys.stderr)
+    records = make_tree(data, sizes)
     shutil.copy(update, os.path.join(pkg, "update.exe"))
     # Beside the list too: update.exe reads the files next to itself.
     for i, (_, exe) in enumerate(also):
@@ -257,9 +297,12 @@ def main():
         for i, (name, _) in enumerate(also):
             time_update(driver, pkg, inst, "also%d.exe" % i)
             check_copy(name, inst, sizes)
-        for mode in ([], ["--copyfile"], ["--replace"]):
-            time_plain(run, plaincopy, pkg, inst, mode)
+        poll_ms = POLL_MS
+        for mode in ([], ["--copyfile"], ["--replace"], ["--replace-flush"]):
+            elapsed = time_plain(run, plaincopy, pkg, inst, mode)
             check_copy("plaincopy.exe " + " ".join(mode), inst, sizes)
+            if not mode:
+                poll_ms = max(POLL_MS, int(elapsed * 3000))
         for rep in range(args.reps):
             print("repetition %d of %d" % (rep + 1, args.reps), file=sys.stderr)
             times["cp -r"].append(time_cp(data, inst))
@@ -271,8 +314,9 @@ def main():
                 times[name].append(time_update(driver, pkg, inst, exe))
             times["xcopy"].append(time_xcopy(run, data, inst))
             times["CopyFileA"].append(time_plain(run, plaincopy, pkg, inst, ["--copyfile"]))
-            times["plain+poll"].append(time_plain_polled(driver, run, plaincopy, pkg, inst))
+            times["plain+poll"].append(time_plain_polled(driver, run, plaincopy, pkg, inst, poll_ms))
             times["plain+move"].append(time_plain(run, plaincopy, pkg, inst, ["--replace"]))
+            times["plain+flush"].append(time_plain(run, plaincopy, pkg, inst, ["--replace-flush"]))
         driver.ok("regdel", KEY)
     finally:
         driver.close()
@@ -283,14 +327,16 @@ def main():
     total = sum(sizes)
     base = statistics.median(times["cp -r"])
     plain = statistics.median(times["plain Win32"])
-    print("Copy pass: %d files in %d folders, %.1f MB; medians of %d runs, load %s"
-          % (len(sizes), (len(sizes) + 49) // 50, total / 1e6, args.reps,
+    move = statistics.median(times["plain+move"])
+    print("Copy pass: %d files in %d folders, %.1f MB, on %s; medians of %d runs, load %s"
+          % (len(sizes), (len(sizes) + 49) // 50, total / 1e6, filesystem_type(work), args.reps,
              open("/proc/loadavg").read().split()[0]))
-    print("%-12s %9s %9s %10s %10s   %s" % ("copy", "seconds", "MB/s", "x cp -r", "x plain", "all runs"))
+    print("%-12s %9s %9s %10s %10s %10s   %s" % ("copy", "seconds", "MB/s", "x cp -r", "x plain", "x p+move",
+                                               "all runs"))
     for name in PEERS + [n for n, _ in also]:
         m = statistics.median(times[name])
-        print("%-12s %9.3f %9.1f %9.2fx %9.2fx   %s" % (name, m, total / 1e6 / m, m / base, m / plain,
-                                                     " ".join("%.3f" % t for t in times[name])))
+        print("%-12s %9.3f %9.1f %9.2fx %9.2fx %9.2fx   %s" % (name, m, total / 1e6 / m, m / base, m / plain,
+                                                           m / move, " ".join("%.3f" % t for t in times[name])))
     return 0
 
 

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +56,27 @@ bool LoadCorpus(const std::string& dir, std::vector<BenchInput>* pInputs)
         pInputs->push_back(std::move(input));
     }
     return true;
+}
+
+void RemoveWorkTree(const std::string& path)
+{
+    DWORD dwAttr = PlatGetFileAttributes(path.c_str());
+    if (dwAttr == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (dwAttr & FILE_ATTRIBUTE_DIRECTORY) {
+        PlatFindData fd;
+        HANDLE hFind = PlatFindFirst((path + "\\*").c_str(), &fd);
+        if (hFind) {
+            do {
+                if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
+                    RemoveWorkTree(path + "\\" + fd.cFileName);
+            } while (PlatFindNext(hFind, &fd));
+            PlatFindClose(hFind);
+        }
+        PlatRemoveDirectory(path.c_str());
+    } else {
+        PlatDeleteFile(path.c_str());
+    }
 }
 
 bool ResultCollector::ReportContext(const Context& context)

@@ -30,6 +30,10 @@ std::string TakeCorpusOption(int* pArgc, char** argv);
 // missing or holds no file.
 bool LoadCorpus(const std::string& dir, std::vector<BenchInput>* pInputs);
 
+// Removes a benchmark's scratch file or folder (a library path) with
+// everything in it; nothing when it is not there.
+void RemoveWorkTree(const std::string& path);
+
 // Prints nothing per benchmark (a dot per finished benchmark on stderr,
 // so a long run shows that it moves) and keeps every run it is given.
 class ResultCollector : public benchmark::BenchmarkReporter {

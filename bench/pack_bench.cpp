@@ -244,27 +244,6 @@ void BenchExtract(benchmark::State& state, int nMethod, int nThreads)
     state.SetBytesProcessed((int64_t)(state.iterations() * g_qwTotal));
 }
 
-void RemoveWork(const std::string& path)
-{
-    DWORD dwAttr = PlatGetFileAttributes(path.c_str());
-    if (dwAttr == INVALID_FILE_ATTRIBUTES)
-        return;
-    if (dwAttr & FILE_ATTRIBUTE_DIRECTORY) {
-        PlatFindData fd;
-        HANDLE hFind = PlatFindFirst((path + "\\*").c_str(), &fd);
-        if (hFind) {
-            do {
-                if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
-                    RemoveWork(path + "\\" + fd.cFileName);
-            } while (PlatFindNext(hFind, &fd));
-            PlatFindClose(hFind);
-        }
-        PlatRemoveDirectory(path.c_str());
-    } else {
-        PlatDeleteFile(path.c_str());
-    }
-}
-
 double MBps(const benchmark::BenchmarkReporter::Run* pRun)
 {
     return pRun ? ResultCollector::CounterValue(*pRun, "bytes_per_second") / 1e6 : -1;
@@ -326,7 +305,7 @@ int main(int argc, char** argv)
     std::vector<BenchInput> inputs;
     if (!LoadCorpus(corpus, &inputs))
         return 1;
-    RemoveWork(WORK);
+    RemoveWorkTree(WORK);
     CreateDirectories(WORK);
     if (!WriteCorpusFiles(inputs)) {
         fprintf(stderr, "pack_bench: cannot write the corpus files under %s\n", WORK);
@@ -360,6 +339,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&results);
     PrintTable(results);
     benchmark::Shutdown();
-    RemoveWork(WORK);
+    RemoveWorkTree(WORK);
     return 0;
 }

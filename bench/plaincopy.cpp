@@ -5,7 +5,7 @@
 // is what Wine costs every program; what update.exe takes beyond it is
 // the updater's own.
 //
-// usage: plaincopy.exe [--copyfile | --replace] LIST SRC DEST
+// usage: plaincopy.exe [--copyfile | --replace | --replace-flush] LIST SRC DEST
 //   LIST        an Updateinf.dat; folders are created and files copied
 //               in its order
 //   SRC, DEST   folders, each ending in a backslash
@@ -13,6 +13,11 @@
 //   --replace   the block loop into a fresh temporary file beside the
 //               destination, moved over it when complete: the file
 //               operations update.exe makes, without its dialog
+//   --replace-flush
+//               --replace with the temporary file flushed to the disk
+//               (FlushFileBuffers) before a move that writes through, as
+//               update.exe does so that a power cut leaves the old file
+//               or the whole new one: what the flushes cost
 // Exits with 0 when every file was copied, 1 otherwise.
 #include "copyblocks.h"
 #include "updateinfo.h"
@@ -26,7 +31,8 @@
 
 static BYTE s_abBlock[COPY_BLOCK_SIZE];
 
-static int CopyByBlocks(const char* lpszFrom, const char* lpszTo)
+// bFlush: the copy reaches the disk before its handle is closed.
+static int CopyByBlocks(const char* lpszFrom, const char* lpszTo, int bFlush)
 {
     HANDLE hFrom = CreateFileA(lpszFrom, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                NULL);
@@ -51,18 +57,21 @@ static int CopyByBlocks(const char* lpszFrom, const char* lpszTo)
             break;
         }
     }
+    if (bOk && bFlush && !FlushFileBuffers(hTo))
+        bOk = 0;
     CloseHandle(hTo);
     CloseHandle(hFrom);
     return bOk;
 }
 
-static int CopyByReplacing(const char* lpszFrom, const char* lpszTo)
+static int CopyByReplacing(const char* lpszFrom, const char* lpszTo, int bFlush)
 {
     char lpszFolder[MAX_PATH], lpszTemp[MAX_PATH];
     CutFileName(lpszFolder, lpszTo);
     if (!GetTempFileNameA(lpszFolder, "upd", 0, lpszTemp))
         return 0;
-    if (CopyByBlocks(lpszFrom, lpszTemp) && MoveFileExA(lpszTemp, lpszTo, MOVEFILE_REPLACE_EXISTING))
+    DWORD dwMove = MOVEFILE_REPLACE_EXISTING | (bFlush ? MOVEFILE_WRITE_THROUGH : 0);
+    if (CopyByBlocks(lpszFrom, lpszTemp, bFlush) && MoveFileExA(lpszTemp, lpszTo, dwMove))
         return 1;
     DeleteFileA(lpszTemp);
     return 0;
@@ -72,8 +81,9 @@ int main(int argc, char** argv)
 {
     const char* lpszMode = argc == 5 ? argv[1] : "";
     int bCopyFile = strcmp(lpszMode, "--copyfile") == 0, bReplace = strcmp(lpszMode, "--replace") == 0;
-    if (argc != 4 + (bCopyFile || bReplace)) {
-        fprintf(stderr, "usage: plaincopy.exe [--copyfile | --replace] LIST SRC DEST\n");
+    int bFlush = strcmp(lpszMode, "--replace-flush") == 0;
+    if (argc != 4 + (bCopyFile || bReplace || bFlush)) {
+        fprintf(stderr, "usage: plaincopy.exe [--copyfile | --replace | --replace-flush] LIST SRC DEST\n");
         return 2;
     }
     const char* lpszList = argv[argc - 3];
@@ -97,8 +107,8 @@ int main(int argc, char** argv)
         }
         snprintf(lpszFrom, sizeof(lpszFrom), "%s%s", lpszSrc, pRecord->szPath);
         int bOk = bCopyFile  ? CopyFileA(lpszFrom, lpszTo, FALSE) != 0
-                  : bReplace ? CopyByReplacing(lpszFrom, lpszTo)
-                             : CopyByBlocks(lpszFrom, lpszTo);
+                  : bReplace || bFlush ? CopyByReplacing(lpszFrom, lpszTo, bFlush)
+                                       : CopyByBlocks(lpszFrom, lpszTo, 0);
         if (!bOk) {
             fprintf(stderr, "cannot copy %s\n", pRecord->szPath);
             nFailed++;

@@ -3,8 +3,8 @@
 # benchmark program with repetitions and prints its table of medians.
 #
 # usage: sh bench/run-bench.sh [Google Benchmark flags...]
-# environment: PROGRAM (codec_bench, the default, or pack_bench, which
-#              needs pigz: scripts/install-deps.sh),
+# environment: PROGRAM (codec_bench, the default, pack_bench, which
+#              needs pigz: scripts/install-deps.sh, or engine_bench),
 #              BUILD_DIR (default build/bench), REPS (default 5),
 #              CORPUS_DIR (default BUILD_DIR/corpus), CORPUS_SIZE (bytes
 #              per input, default 4 MiB; only when the corpus is built)
