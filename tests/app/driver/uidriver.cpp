@@ -39,9 +39,9 @@
 //   exit TIMEOUT             wait for the program to end; its exit code
 //   kill                     end every program started that still runs
 //   killwhen PATTERN BYTES TIMEOUT
-//                            suspend the program's main thread until a file
-//                            matching PATTERN (wildcards in its last part)
-//                            holds at least BYTES bytes, seen while it is
+//                            wait until a file matching PATTERN (wildcards
+//                            in its last part) holds at least BYTES bytes,
+//                            seen again while the program's main thread is
 //                            suspended, and end the program there
 //   regset KEY VALUE DATA    a string value under HKEY_CURRENT_USER
 //   regdel KEY               delete a key and everything below it
@@ -325,13 +325,17 @@ std::string Run(const std::vector<std::string>& a)
         HANDLE hThread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, g_dwMainThreadId);
         if (!g_hProcess || !hThread)
             return "err no program";
-        // Looked at only while the program stands still, so that it ends
-        // exactly in the state seen; and looked at again at once, so that
-        // the program moves on only a little between two looks and no
-        // state that lasts a moment is missed.
+        // Watched while the program runs, looked at again while it stands
+        // still, so that it ends exactly in the state seen. Holding it at
+        // every look instead starved it: under Wine each hold is a round
+        // of server calls and signals, and the program crawled through a
+        // run for minutes, at a pace that depended on the machine's load.
+        // A state must therefore outlast one look (a directory read).
         DWORD dwStart = GetTickCount(), dwTimeout = atoi(a[3].c_str());
         bool bSeen = false;
         while (!bSeen && GetTickCount() - dwStart <= dwTimeout) {
+            if (LargestFile(pattern) < nBytes)
+                continue;
             if (!SuspendAndWait(hThread))
                 break;
             bSeen = LargestFile(pattern) >= nBytes;
