@@ -25,6 +25,8 @@ extern const char g_szFmtCannotWrite[];
 extern const char g_szFmtTooDeep[];
 // Takes the first source whose size or content is not the recorded one.
 extern const char g_szFmtDamaged[];
+// Takes the first installed file a delta cannot apply to.
+extern const char g_szFmtBaseDiffers[];
 // The progress dialog's label while the checks run.
 extern const char g_szMsgChecking[];
 

@@ -16,7 +16,8 @@ static int Refuse(std::string* pReason, const std::string& reason)
     return 0;
 }
 
-int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEntries, std::string* pReason)
+int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEntries, std::string* pReason,
+                    DWORD* pdwVersion)
 {
     SumHeader header;
     if (nSize < sizeof(header))
@@ -24,16 +25,23 @@ int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEnt
     memcpy(&header, pData, sizeof(header));
     if (memcmp(header.abMagic, g_abSumMagic, sizeof(g_abSumMagic)) != 0)
         return Refuse(pReason, "not a sum file (its first bytes differ)");
-    if (header.dwVersion != UPDATE_SUM_VERSION)
+    if (header.dwVersion != UPDATE_SUM_VERSION && header.dwVersion != UPDATE_SUM_VERSION_DELTAS)
         return Refuse(pReason, "version " + std::to_string(header.dwVersion) + ", which this program does not know");
-    if ((nSize - sizeof(header)) % sizeof(SumEntry) != 0 ||
-        (nSize - sizeof(header)) / sizeof(SumEntry) != header.dwCount)
+    size_t nEntry = header.dwVersion == UPDATE_SUM_VERSION ? SUM_ENTRY_V1_SIZE : sizeof(SumEntry);
+    if ((nSize - sizeof(header)) % nEntry != 0 || (nSize - sizeof(header)) / nEntry != header.dwCount)
         return Refuse(pReason, "the header promises " + std::to_string(header.dwCount) + " entries but the file holds " +
-                                   std::to_string((nSize - sizeof(header)) / sizeof(SumEntry)) +
-                                   " (damaged or cut short)");
-    pEntries->resize(header.dwCount);
-    if (header.dwCount)
-        memcpy(pEntries->data(), pData + sizeof(header), (size_t)header.dwCount * sizeof(SumEntry));
+                                   std::to_string((nSize - sizeof(header)) / nEntry) + " (damaged or cut short)");
+    pEntries->assign(header.dwCount, SumEntry());
+    for (DWORD i = 0; i < header.dwCount; i++) {
+        SumEntry& e = (*pEntries)[i];
+        memcpy(&e, pData + sizeof(header) + (size_t)i * nEntry, nEntry);
+        if (e.dwKind > SUM_DELTA || e.dwReserved != 0 || e.dwPadding != 0)
+            return Refuse(pReason, "entry " + std::to_string(i + 1) + " is of a kind this program does not know");
+        if (!memchr(e.szSource, 0, sizeof(e.szSource)))
+            return Refuse(pReason, "entry " + std::to_string(i + 1) + " names its delta without an end");
+    }
+    if (pdwVersion)
+        *pdwVersion = header.dwVersion;
     return 1;
 }
 
@@ -53,16 +61,20 @@ int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, st
     return ParseUpdateSums(data.data(), data.size(), pEntries, pReason);
 }
 
-std::vector<BYTE> SerializeUpdateSums(const std::vector<SumEntry>& entries)
+std::vector<BYTE> SerializeUpdateSums(const std::vector<SumEntry>& entries, DWORD dwVersion)
 {
+    for (const SumEntry& e : entries)
+        if (e.dwKind != SUM_WHOLE)
+            dwVersion = UPDATE_SUM_VERSION_DELTAS;
+    size_t nEntry = dwVersion == UPDATE_SUM_VERSION ? SUM_ENTRY_V1_SIZE : sizeof(SumEntry);
     SumHeader header;
     memcpy(header.abMagic, g_abSumMagic, sizeof(g_abSumMagic));
-    header.dwVersion = UPDATE_SUM_VERSION;
+    header.dwVersion = dwVersion;
     header.dwCount = (DWORD)entries.size();
-    std::vector<BYTE> file(sizeof(header) + entries.size() * sizeof(SumEntry));
+    std::vector<BYTE> file(sizeof(header) + entries.size() * nEntry);
     memcpy(file.data(), &header, sizeof(header));
-    if (!entries.empty())
-        memcpy(file.data() + sizeof(header), entries.data(), entries.size() * sizeof(SumEntry));
+    for (size_t i = 0; i < entries.size(); i++)
+        memcpy(file.data() + sizeof(header) + i * nEntry, &entries[i], nEntry);
     return file;
 }
 

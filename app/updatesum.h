@@ -1,17 +1,22 @@
 // Updateinf.sum: the sizes and SHA-256 digests that let the updater tell
-// a damaged or incomplete download from a whole one. It lies beside
-// Updateinf.dat and holds one entry per record of that list, in its
-// order; a package without it is installed unchecked. Layout
-// (little-endian; docs/update-sums.md):
+// a damaged or incomplete download from a whole one, and name the deltas
+// of a patch made against an older release. It lies beside Updateinf.dat
+// and holds one entry per record of that list, in its order; a package
+// without it is installed unchecked. Layout (little-endian;
+// docs/update-sums.md):
 //   0   abMagic[8]   "UPDSUM\r\n"
-//   8   dwVersion    1
+//   8   dwVersion    1, or 2 when a source is a delta
 //   12  dwCount      entries that follow, the list's record count
-//   16  entries of 80 bytes:
+//   16  entries of 80 bytes (version 1) or 392 bytes (version 2):
 //       0   qwInstalledSize, 8   abInstalled[32]  the file as installed
 //       40  qwSourceSize,    48  abSource[32]     the file in the data folder
-// A folder record's entry is all zeros. In version 1 every source is the
-// whole file, so both halves of a file's entry are equal; they are kept
-// apart for sources that are not (a delta to apply).
+//     version 2 only:
+//       80  dwKind  SUM_WHOLE or SUM_DELTA;  84  dwReserved 0
+//       88  qwBaseSize, 96 abBase[32]  the installed file a delta applies to
+//       128 szSource[260]  a delta's path below the data folder
+//       388 dwPadding 0
+// A folder record's entry is all zeros. A whole file's source is the file
+// as installed, so both halves of its entry are equal.
 #ifndef APP_UPDATESUM_H
 #define APP_UPDATESUM_H
 
@@ -21,7 +26,11 @@
 #include <string>
 #include <vector>
 
+// The version written when no source is a delta, and the one with deltas.
 #define UPDATE_SUM_VERSION 1
+#define UPDATE_SUM_VERSION_DELTAS 2
+
+enum { SUM_WHOLE = 0, SUM_DELTA = 1 };
 
 #pragma pack(push, 1)
 struct SumHeader {
@@ -30,30 +39,45 @@ struct SumHeader {
     DWORD dwCount;
 };
 
+// A version 2 entry; a version 1 entry is its first 80 bytes, the rest
+// zero.
 struct SumEntry {
     QWORD qwInstalledSize;
     BYTE abInstalled[PLAT_SHA256_SIZE];
     QWORD qwSourceSize;
     BYTE abSource[PLAT_SHA256_SIZE];
+    DWORD dwKind;
+    DWORD dwReserved;
+    QWORD qwBaseSize;
+    BYTE abBase[PLAT_SHA256_SIZE];
+    char szSource[MAX_PATH];
+    // Keeps entries in an array 8-byte aligned.
+    DWORD dwPadding;
 };
 #pragma pack(pop)
 
+#define SUM_ENTRY_V1_SIZE 80
+
 static_assert(sizeof(SumHeader) == 16, "sum header layout");
-static_assert(sizeof(SumEntry) == 80, "sum entry layout");
+static_assert(sizeof(SumEntry) == 392, "sum entry layout");
 
 extern const BYTE g_abSumMagic[8];
 
 // Parses a whole sum file. Returns 0, *pReason (when not null) saying
 // why, when the magic differs, the version is not one this program
-// knows, or the size is not the header and exactly dwCount entries.
-int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEntries, std::string* pReason = NULL);
+// knows, the size is not the header and exactly dwCount entries, or a
+// version 2 entry is of an unknown kind or names its delta without an end.
+// *pdwVersion (when not null) receives the version.
+int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEntries, std::string* pReason = NULL,
+                    DWORD* pdwVersion = NULL);
 
 // Reads and parses lpszFileName; 0 as ParseUpdateSums, or when the file
 // cannot be read.
 int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, std::string* pReason = NULL);
 
-// The file's bytes for these entries, in the current version.
-std::vector<BYTE> SerializeUpdateSums(const std::vector<SumEntry>& entries);
+// The file's bytes for these entries: version 2 when one is a delta (or
+// when dwVersion asks for it), else version 1, which older updaters read.
+std::vector<BYTE> SerializeUpdateSums(const std::vector<SumEntry>& entries, DWORD dwVersion = UPDATE_SUM_VERSION);
 
 // Hashes pFile from its position to its end, reading through pBlock
 // (dwBlock bytes). pfnBlock (may be null) is told each block's size and

@@ -11,13 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     std::vector<SumEntry> entries;
     std::string reason;
-    if (!ParseUpdateSums(pData, nSize, &entries, &reason)) {
+    DWORD dwVersion = 0;
+    if (!ParseUpdateSums(pData, nSize, &entries, &reason, &dwVersion)) {
         // Every refusal says why.
         if (reason.empty())
             abort();
         return 0;
     }
-    std::vector<BYTE> again = SerializeUpdateSums(entries);
+    std::vector<BYTE> again = SerializeUpdateSums(entries, dwVersion);
     if (again.size() != nSize || memcmp(again.data(), pData, nSize) != 0)
         abort();
     return 0;

@@ -63,9 +63,30 @@ static std::string WithSeparator(const char* lpszFolder)
     return folder;
 }
 
+// Whether a sum entry speaks of its record: a folder's is all zeros; a
+// file's installed size is the record's; a whole file's source is the
+// file as installed; a delta is named by a path the updater could use
+// below the data folder, once in the list.
+static bool SumFitsRecord(const UpdateEngine* pEngine, const FileRecord* pRecord, const SumEntry& e,
+                          std::unordered_set<std::string>* pDeltaPaths)
+{
+    const SumEntry empty = {};
+    if (IsFolderRecord(pRecord))
+        return memcmp(&e, &empty, sizeof(e)) == 0;
+    if (e.qwInstalledSize != pRecord->dwFileSize)
+        return false;
+    if (e.dwKind == SUM_WHOLE)
+        return e.qwSourceSize == e.qwInstalledSize &&
+               memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0 && e.qwBaseSize == 0 &&
+               memcmp(e.abBase, empty.abBase, sizeof(e.abBase)) == 0 && !e.szSource[0];
+    size_t nName = strlen(e.szSource);
+    return nName > 0 && IsSafeRecordPath(e.szSource) && !IsSeparatorAt(e.szSource, (int)nName - 1) &&
+           RecordFitsBehind(pEngine->sourceFolder.c_str(), e.szSource) &&
+           pDeltaPaths->insert(RecordKey(pRecord->szPath)).second;
+}
+
 // Reads the sums when the package has them; they must speak of the list
-// just read: an entry per record, a folder's all zeros, a file's sizes
-// its record's, and (in this version) the source the installed file.
+// just read, entry by entry.
 static int LoadSums(UpdateEngine* pEngine, const std::string& file)
 {
     pEngine->sums.clear();
@@ -80,18 +101,22 @@ static int LoadSums(UpdateEngine* pEngine, const std::string& file)
         return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0,
                             "it holds " + std::to_string(pEngine->sums.size()) + " entries for the list's " +
                                 std::to_string(pContext->update.dwCount) + " records");
-    const SumEntry empty = {};
+    std::unordered_set<std::string> deltaPaths;
     for (DWORD i = 0; i < pContext->update.dwCount; i++) {
         const FileRecord* pRecord = &pContext->pUpdateRecords[i];
-        const SumEntry& e = pEngine->sums[i];
-        bool bFits = IsFolderRecord(pRecord) ? memcmp(&e, &empty, sizeof(e)) == 0
-                                             : e.qwInstalledSize == pRecord->dwFileSize &&
-                                                   e.qwSourceSize == e.qwInstalledSize &&
-                                                   memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0;
-        if (!bFits)
+        if (!SumFitsRecord(pEngine, pRecord, pEngine->sums[i], &deltaPaths))
             return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0,
                                 "entry " + std::to_string(i + 1) + " does not match its record " + pRecord->szPath);
     }
+    // A delta applies to the file as installed before the run: a path the
+    // list repeats would have it apply to what the run wrote.
+    if (!deltaPaths.empty())
+        for (DWORD i = 0; i < pContext->update.dwCount; i++) {
+            const FileRecord* pRecord = &pContext->pUpdateRecords[i];
+            if (pEngine->sums[i].dwKind == SUM_WHOLE && deltaPaths.count(RecordKey(pRecord->szPath)))
+                return EngineRefuse(pEngine, ENGINE_UPDATE_INFO, ENGINE_NO_RECORD, file, 0,
+                                    std::string("the list repeats the path of a delta: ") + pRecord->szPath);
+        }
     return 1;
 }
 
@@ -263,7 +288,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
     std::unordered_map<std::string, DWORD> lastWrite;
     // Per volume: use above today's as the copy goes (it may dip below 0
     // while shrinking files are replaced) and its peak.
-    std::vector<int64_t> used, peak;
+    std::vector<int64_t> used, peak, held;
     // The install folder's volume first: the list is rewritten there.
     VolumeFor(pEngine, &folders, pEngine->installFolder.substr(0, pEngine->installFolder.size() - 1));
 
@@ -272,7 +297,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
             pEngine->problems.clear();
             return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled while planning");
         }
-        PlanStep step = { PLAN_FILE, i, "", "", 0, 0, 0, 0, 0, ENGINE_NO_RECORD };
+        PlanStep step = { PLAN_FILE, i, "", "", 0, 0, 0, 0, 0, ENGINE_NO_RECORD, 0, 0, 0 };
         if (i == pContext->update.dwCount) {
             // The list is rewritten beside itself, at its largest.
             step.nKind = PLAN_REWRITE_LIST;
@@ -291,7 +316,8 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
                 pEngine->plan.push_back(step);
                 continue;
             }
-            step.source = pEngine->sourceFolder + pRecord->szPath;
+            step.bDelta = !pEngine->sums.empty() && pEngine->sums[i].dwKind == SUM_DELTA;
+            step.source = pEngine->sourceFolder + (step.bDelta ? pEngine->sums[i].szSource : pRecord->szPath);
             // The open tells the size too: one query per source, not two,
             // on lists of many small files. Only a source that will not
             // open is asked by name, for the size it has.
@@ -311,6 +337,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
                 step.dwEarlier = it->second;
             lastWrite[key] = (DWORD)pEngine->plan.size();
         }
+        step.qwResult = step.bDelta ? pEngine->sums[i].qwInstalledSize : step.qwSize;
         PlatFileId dest;
         if (PlatGetFileId(step.dest.c_str(), &dest) && !(dest.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             step.bExists = 1;
@@ -323,18 +350,28 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
             size_t v = pVolume - pEngine->volumes.data();
             used.resize(pEngine->volumes.size(), 0);
             peak.resize(pEngine->volumes.size(), 0);
+            held.resize(pEngine->volumes.size(), 0);
             // While the copy is written the file it replaces still exists;
-            // after the move only the new one does.
-            used[v] += (int64_t)WholeClusters(step.qwSize, pVolume->dwCluster);
+            // after the move only the new one does. Every delta's result
+            // is written before the first move, so it is counted from the
+            // start (below) and only its move is counted here.
+            if (step.bDelta)
+                held[v] += (int64_t)WholeClusters(step.qwResult, pVolume->dwCluster);
+            else
+                used[v] += (int64_t)WholeClusters(step.qwResult, pVolume->dwCluster);
             if (used[v] > peak[v])
                 peak[v] = used[v];
             if (step.dwEarlier != ENGINE_NO_RECORD)
-                used[v] -= (int64_t)WholeClusters(pEngine->plan[step.dwEarlier].qwSize, pVolume->dwCluster);
+                used[v] -= (int64_t)WholeClusters(pEngine->plan[step.dwEarlier].qwResult, pVolume->dwCluster);
             else if (step.bExists && step.bFreesSpace)
                 used[v] -= (int64_t)WholeClusters(step.qwReplaced, pVolume->dwCluster);
         }
         pEngine->plan.push_back(step);
     }
+    // The deltas' results, all held at once, lift the whole walk.
+    held.resize(peak.size(), 0);
+    for (size_t v = 0; v < peak.size(); v++)
+        peak[v] += held[v];
     for (size_t v = 0; v < pEngine->volumes.size() && v < peak.size(); v++)
         pEngine->volumes[v].qwNeeded = (QWORD)peak[v];
     return 1;
@@ -345,7 +382,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
 namespace {
 
 struct CheckState {
-    std::vector<EngineProblem> damaged, sources, types, unwritable, space, inUse;
+    std::vector<EngineProblem> damaged, bases, sources, types, unwritable, space, inUse;
 };
 
 void Add(std::vector<EngineProblem>* pList, int nCheck, DWORD dwRecord, const std::string& path, int nSystem,
@@ -383,44 +420,99 @@ int HashedBlock(void* pParam, DWORD dwSize)
     return !p->bCancelled;
 }
 
-// Hashes every readable source against its entry; one that cannot be
-// opened is the source check's. Returns 0 only when cancelled.
-int VerifySources(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks, std::vector<EngineProblem>* pDamaged)
+// Hashes a file from its start, the progress moving by what is read.
+// Returns 1 with the digest; 0 when it could not be read to its end
+// (*pnSystem: why it could not be opened) or the progress stopped it.
+int HashPath(UpdateEngine* pEngine, const std::string& path, QWORD qwExpected, HashProgress* pProgress,
+             BYTE abDigest[PLAT_SHA256_SIZE], int* pnSystem)
 {
+    CFile clFile;
+    QWORD qwRead = 0;
+    *pnSystem = 0;
+    int bHashed = 0;
+    if (!clFile.Open(path.c_str(), 0))
+        *pnSystem = PlatGetLastError();
+    else
+        bHashed = HashFile(&clFile, pEngine->block.data(), COPY_BLOCK_SIZE, abDigest, &qwRead, HashedBlock, pProgress);
+    if (qwRead < qwExpected)
+        pProgress->qwDone += qwExpected - qwRead;
+    return bHashed;
+}
+
+// Hashes every readable source against its entry (once: a retry does not
+// read them all again), then every installed file a delta applies to,
+// which must be its base or, after a killed run, its result already. A
+// source that cannot be opened is the source check's. Returns 0 only when
+// cancelled.
+int VerifyFiles(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks, CheckState* pState)
+{
+    bool bSources = !pEngine->bSourcesVerified;
     HashProgress progress = { pCallbacks, 0, 0, 0 };
-    for (const PlanStep& step : pEngine->plan)
-        if (step.nKind == PLAN_FILE && step.bSourceReadable)
+    for (const PlanStep& step : pEngine->plan) {
+        if (step.nKind == PLAN_FILE && step.bSourceReadable && bSources)
             progress.qwTotal += step.qwSize;
+        if (step.bDelta && step.bExists)
+            progress.qwTotal += step.qwReplaced;
+    }
     pEngine->block.resize(COPY_BLOCK_SIZE);
     pCallbacks->pfnPercent(pCallbacks->pParam, 0);
+    BYTE abDigest[PLAT_SHA256_SIZE];
+    int nSystem;
     for (const PlanStep& step : pEngine->plan) {
-        if (step.nKind != PLAN_FILE || !step.bSourceReadable)
+        if (step.nKind != PLAN_FILE || !step.bSourceReadable || !bSources)
             continue;
         const SumEntry& e = pEngine->sums[step.dwRecord];
         const char* szPath = pEngine->context.pUpdateRecords[step.dwRecord].szPath;
         if (step.qwSize != e.qwSourceSize) {
-            Add(pDamaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+            Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
                 "its source has " + std::to_string(step.qwSize) + " bytes, " + g_szUpdateSumName + " records " +
                     std::to_string(e.qwSourceSize));
             progress.qwDone += step.qwSize;
             continue;
         }
-        CFile clSource;
-        BYTE abDigest[PLAT_SHA256_SIZE];
-        QWORD qwRead = 0;
-        int bHashed = clSource.Open(step.source.c_str(), 0) &&
-                      HashFile(&clSource, pEngine->block.data(), COPY_BLOCK_SIZE, abDigest, &qwRead, HashedBlock,
-                               &progress);
+        int bHashed = HashPath(pEngine, step.source, step.qwSize, &progress, abDigest, &nSystem);
         if (progress.bCancelled)
             return 0;
         if (!bHashed)
-            Add(pDamaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0, "its source cannot be read to the end");
+            Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0, "its source cannot be read to the end");
         else if (memcmp(abDigest, e.abSource, sizeof(abDigest)) != 0)
-            Add(pDamaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+            Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
                 "its source's SHA-256 is " + DigestText(abDigest) + ", " + g_szUpdateSumName + " records " +
                     DigestText(e.abSource));
-        if (qwRead < step.qwSize)
-            progress.qwDone += step.qwSize - qwRead;
+    }
+    for (PlanStep& step : pEngine->plan) {
+        if (!step.bDelta)
+            continue;
+        const SumEntry& e = pEngine->sums[step.dwRecord];
+        const char* szPath = pEngine->context.pUpdateRecords[step.dwRecord].szPath;
+        step.bDone = 0;
+        if (!step.bExists) {
+            Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, 0,
+                "the installed file its delta applies to is missing");
+            continue;
+        }
+        bool bBase = step.qwReplaced == e.qwBaseSize, bResult = step.qwReplaced == e.qwInstalledSize;
+        if (!bBase && !bResult) {
+            Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, 0,
+                "the installed file has " + std::to_string(step.qwReplaced) + " bytes; its delta applies to " +
+                    std::to_string(e.qwBaseSize));
+            progress.qwDone += step.qwReplaced;
+            continue;
+        }
+        int bHashed = HashPath(pEngine, step.dest, step.qwReplaced, &progress, abDigest, &nSystem);
+        if (progress.bCancelled)
+            return 0;
+        if (!bHashed && nSystem == PLAT_ERROR_IN_USE)
+            Add(&pState->inUse, ENGINE_IN_USE, step.dwRecord, szPath, nSystem, "held by another program");
+        else if (!bHashed)
+            Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, nSystem,
+                "the installed file its delta applies to cannot be read");
+        else if (bResult && memcmp(abDigest, e.abInstalled, sizeof(abDigest)) == 0)
+            step.bDone = 1;
+        else if (!bBase || memcmp(abDigest, e.abBase, sizeof(abDigest)) != 0)
+            Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, 0,
+                "the installed file's SHA-256 is " + DigestText(abDigest) + "; its delta applies to " +
+                    DigestText(e.abBase));
     }
     return 1;
 }
@@ -436,8 +528,8 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
     std::unordered_map<std::string, int> tried;
     const UpdateContext* pContext = &pEngine->context;
 
-    if (!pEngine->sums.empty() && !pEngine->bSourcesVerified) {
-        if (!VerifySources(pEngine, pCallbacks, &s.damaged))
+    if (!pEngine->sums.empty()) {
+        if (!VerifyFiles(pEngine, pCallbacks, &s))
             return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled during the checks");
         pEngine->bSourcesVerified = s.damaged.empty();
     }
@@ -525,7 +617,7 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
                 "not enough free space on the volume of " + EngineShown(pEngine, v.folder) + ": " + buf);
         }
     }
-    for (std::vector<EngineProblem>* pList : { &s.damaged, &s.sources, &s.types, &s.unwritable, &s.space, &s.inUse })
+    for (std::vector<EngineProblem>* pList : { &s.damaged, &s.bases, &s.sources, &s.types, &s.unwritable, &s.space, &s.inUse })
         pEngine->problems.insert(pEngine->problems.end(), pList->begin(), pList->end());
     return pEngine->problems.empty() ? 1 : 0;
 }
@@ -563,6 +655,9 @@ void EngineMessage(const UpdateEngine* pEngine, const EngineProblem* pProblem, D
     case ENGINE_DAMAGED:
         // The first file only: the player downloads the whole patch again.
         snprintf(lpszBuf, nSize, g_szFmtDamaged, pProblem->path.c_str());
+        break;
+    case ENGINE_BASE_DIFFERS:
+        snprintf(lpszBuf, nSize, g_szFmtBaseDiffers, pProblem->path.c_str());
         break;
     case ENGINE_CANNOT_WRITE:
         snprintf(lpszBuf, nSize, g_szFmtCannotWrite, lpszPath);

@@ -39,6 +39,7 @@ enum EngineCheck {
     ENGINE_TOO_DEEP,      // a record does not fit behind the install folder
     // After the confirmation, before anything changes.
     ENGINE_DAMAGED,       // a source's size or hash is not the one Updateinf.sum records
+    ENGINE_BASE_DIFFERS,  // the installed file a delta applies to is missing or another one
     ENGINE_SOURCE,        // a source cannot be read
     ENGINE_PATH_TYPE,     // a folder where a file goes or the reverse, or a file's folder nothing makes
     ENGINE_CANNOT_WRITE,  // a folder refuses new files, a file cannot be replaced
@@ -88,6 +89,15 @@ struct PlanStep {
     // An earlier step of the plan writes the same destination (a repeated
     // path): what that step left counts as the file replaced.
     DWORD dwEarlier;
+    // The size of the file written: the source's, or what its delta
+    // rebuilds.
+    QWORD qwResult;
+    // The source is a delta against the installed file (Updateinf.sum
+    // says so). bDone: the check found the installed file holding the
+    // result already (a run killed after its move), so it is not patched
+    // again, only listed.
+    int bDelta;
+    int bDone;
 };
 
 // Free space needed and found on one volume, in its allocation units.
@@ -157,8 +167,8 @@ int EngineLoadInstalled(UpdateEngine* pEngine, const char* lpszInstallFolder);
 int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks = NULL);
 
 // Tries the plan, collecting every refusal; with sums, every readable
-// source is hashed first, the percent reported over their bytes. Returns
-// 1 when none was found.
+// source is hashed first, and every installed file a delta applies to, the
+// percent reported over their bytes. Returns 1 when none was found.
 // A cancel through the callbacks returns 0 with ENGINE_CANCELLED.
 int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks);
 
@@ -170,8 +180,11 @@ void EngineRemoveLeftovers(UpdateEngine* pEngine);
 
 // The copy pass over the plan; with sums, each file's bytes are hashed
 // as they are read and a mismatch (ENGINE_DAMAGED) fails the file before
-// its move. Returns 1 when every record was handled; 0 on a failure or a
-// cancel, the installed file being replaced then left as it was.
+// its move. Deltas are applied first, each result beside its file and
+// checked against its hash, before any file is moved: a wrong result
+// fails the run with nothing changed. Returns 1 when every record was
+// handled; 0 on a failure or a cancel, the installed file being replaced
+// then left as it was.
 int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks);
 
 // Writes the merged uninstall list back (read-only, hidden and system

@@ -2,6 +2,7 @@
 // of what a killed run left.
 #include "engine/engine.h"
 
+#include "codec/cdelta.h"
 #include "copyblocks.h"
 #include "engine/engine_internal.h"
 #include "file/cfile.h"
@@ -14,6 +15,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <memory>
+#include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 int EngineBeginReplace(UpdateEngine* pEngine, const std::string& dest, PlatReplace* pReplace, DWORD dwFlags)
@@ -104,6 +108,146 @@ int CopyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks* 
     return 1;
 }
 
+// Where a delta's result goes while it is rebuilt: the temporary file,
+// the hash of what was written and the file's progress.
+struct ResultSink {
+    CFile* pDest;
+    PlatSha256* pHash;
+    const EngineCallbacks* pCallbacks;
+    QWORD qwDone, qwTotal;
+    int bCancelled;
+};
+
+int WriteResult(void* pParam, const void* pBuf, size_t nSize)
+{
+    ResultSink* p = (ResultSink*)pParam;
+    const BYTE* pData = (const BYTE*)pBuf;
+    while (nSize > 0) {
+        DWORD dwPart = nSize < COPY_BLOCK_SIZE ? (DWORD)nSize : COPY_BLOCK_SIZE;
+        if (p->pDest->Write(pData, dwPart) != dwPart)
+            return 0;
+        p->pHash->Add(pData, dwPart);
+        p->qwDone += dwPart;
+        pData += dwPart;
+        nSize -= dwPart;
+        p->pCallbacks->pfnPercent(p->pCallbacks->pParam, CopyPercent(p->qwDone, p->qwTotal));
+        if (!p->pCallbacks->pfnContinue(p->pCallbacks->pParam)) {
+            p->bCancelled = 1;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int ReadDelta(void* pParam, void* pBuf, size_t nSize, size_t* pnRead)
+{
+    *pnRead = ((CFile*)pParam)->Read(pBuf, nSize < 0x40000000 ? (DWORD)nSize : 0x40000000);
+    return 1;
+}
+
+enum { APPLIED, APPLY_FAILED, APPLY_DAMAGED, APPLY_CANCELLED };
+
+// Rebuilds one file from the installed one and its delta into a temporary
+// file beside it, checked against the recorded hash; *pReplace stays open
+// for the move. Memory: the installed file plus the codec's working set.
+int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks* pCallbacks, PlatReplace* pReplace,
+             int* pnSystem)
+{
+    const SumEntry& e = pEngine->sums[step.dwRecord];
+    CFile clBase, clDelta;
+    if (!clBase.Open(step.dest.c_str(), 0) || !clDelta.Open(step.source.c_str(), 0)) {
+        *pnSystem = PlatGetLastError();
+        return APPLY_FAILED;
+    }
+    QWORD qwBase = clBase.GetSize64();
+    if (qwBase != e.qwBaseSize || qwBase > (size_t)-1)
+        return APPLY_DAMAGED;
+    std::unique_ptr<BYTE[]> base(new (std::nothrow) BYTE[(size_t)qwBase + 1]);
+    if (!base) {
+        *pnSystem = PLAT_ERROR_NO_MEMORY;
+        return APPLY_FAILED;
+    }
+    // Read in pieces: one call's count is 32 bits.
+    for (QWORD qwAt = 0; qwAt < qwBase;) {
+        DWORD dwWant = qwBase - qwAt < 0x40000000 ? (DWORD)(qwBase - qwAt) : 0x40000000;
+        if (clBase.Read(base.get() + qwAt, dwWant) != dwWant) {
+            *pnSystem = PlatGetLastError();
+            return APPLY_FAILED;
+        }
+        qwAt += dwWant;
+    }
+    clBase.Close();
+    PlatSha256 hash;
+    if (!hash.Begin() || !EngineBeginReplace(pEngine, step.dest, pReplace, PLAT_REPLACE_READONLY)) {
+        *pnSystem = PlatGetLastError();
+        return APPLY_FAILED;
+    }
+    CFile clDest;
+    clDest.Attach(pReplace->hFile);
+    ResultSink sink = { &clDest, &hash, pCallbacks, 0, e.qwInstalledSize, 0 };
+    pCallbacks->pfnPercent(pCallbacks->pParam, 0);
+    CDelta delta;
+    int bApplied = delta.Apply(base.get(), (size_t)qwBase, ReadDelta, &clDelta, WriteResult, &sink);
+    clDest.Detach();
+    BYTE abDigest[PLAT_SHA256_SIZE];
+    int nResult = APPLIED;
+    if (sink.bCancelled)
+        nResult = APPLY_CANCELLED;
+    else if (!bApplied || !hash.End(abDigest) || sink.qwDone != e.qwInstalledSize ||
+             memcmp(abDigest, e.abInstalled, sizeof(abDigest)) != 0)
+        nResult = APPLY_DAMAGED;
+    if (nResult != APPLIED)
+        PlatEndReplace(pReplace, 0);
+    return nResult;
+}
+
+// The deltas' results written and not yet moved, by plan step; whatever
+// is left when the copy ends is dropped.
+class StagedResults {
+public:
+    ~StagedResults()
+    {
+        for (auto& staged : m_replaces)
+            PlatEndReplace(&staged.second, 0);
+    }
+    PlatReplace* Add(size_t nStep) { return &m_replaces[nStep]; }
+    void Forget(size_t nStep) { m_replaces.erase(nStep); }
+    PlatReplace* Find(size_t nStep)
+    {
+        auto it = m_replaces.find(nStep);
+        return it == m_replaces.end() ? NULL : &it->second;
+    }
+
+private:
+    std::unordered_map<size_t, PlatReplace> m_replaces;
+};
+
+// Applies every delta of the plan; returns 1, or 0 with the problem added.
+int StageDeltas(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks, StagedResults* pStaged)
+{
+    for (size_t i = 0; i < pEngine->plan.size(); i++) {
+        const PlanStep& step = pEngine->plan[i];
+        if (!step.bDelta || step.bDone)
+            continue;
+        const char* szPath = pEngine->context.pUpdateRecords[step.dwRecord].szPath;
+        pCallbacks->pfnFile(pCallbacks->pParam, szPath);
+        int nSystem = 0;
+        PlatReplace* pReplace = pStaged->Add(i);
+        int nResult = ApplyOne(pEngine, step, pCallbacks, pReplace, &nSystem);
+        if (nResult == APPLIED)
+            continue;
+        pStaged->Forget(i);
+        if (nResult == APPLY_CANCELLED)
+            return EngineRefuse(pEngine, ENGINE_CANCELLED, step.dwRecord, "", 0, "cancelled");
+        if (nResult == APPLY_DAMAGED)
+            return EngineRefuse(pEngine, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+                                "its delta does not rebuild the recorded file; nothing was changed");
+        return EngineRefuse(pEngine, ENGINE_COPY, step.dwRecord, szPath, nSystem,
+                            "its delta cannot be applied: " + std::string(PlatErrorText(nSystem)));
+    }
+    return 1;
+}
+
 } // namespace
 
 int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
@@ -113,7 +257,11 @@ int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
     pEngine->block.resize(COPY_BLOCK_SIZE);
     UpdateContext* pContext = &pEngine->context;
     CreateDirectories(pEngine->installFolder.c_str());
-    for (const PlanStep& step : pEngine->plan) {
+    StagedResults staged;
+    if (!StageDeltas(pEngine, pCallbacks, &staged))
+        return 0;
+    for (size_t nStep = 0; nStep < pEngine->plan.size(); nStep++) {
+        const PlanStep& step = pEngine->plan[nStep];
         if (step.nKind == PLAN_REWRITE_LIST)
             continue;
         if (!pCallbacks->pfnContinue(pCallbacks->pParam))
@@ -121,7 +269,16 @@ int EngineCarryOut(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
         const FileRecord* pRecord = &pContext->pUpdateRecords[step.dwRecord];
         if (step.nKind == PLAN_FOLDER) {
             CreateDirectories(step.dest.c_str());
-        } else {
+        } else if (PlatReplace* pReplace = staged.Find(nStep)) {
+            pCallbacks->pfnFile(pCallbacks->pParam, pRecord->szPath);
+            int bMoved = PlatEndReplace(pReplace, 1);
+            int nSystem = PlatGetLastError();
+            staged.Forget(nStep);
+            if (!bMoved)
+                return EngineRefuse(pEngine, ENGINE_COPY, step.dwRecord, pRecord->szPath, nSystem,
+                                    "cannot be replaced: " + std::string(PlatErrorText(nSystem)));
+            pCallbacks->pfnPercent(pCallbacks->pParam, 100);
+        } else if (!step.bDone) {
             pCallbacks->pfnFile(pCallbacks->pParam, pRecord->szPath);
             int nSystem = 0, bCancelled = 0, bDamaged = 0;
             if (!CopyOne(pEngine, step, pCallbacks, &nSystem, &bCancelled, &bDamaged)) {
