@@ -45,7 +45,8 @@ int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEnt
     return 1;
 }
 
-int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, std::string* pReason)
+int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, std::string* pReason,
+                   DWORD* pdwVersion)
 {
     CFile clFile;
     if (!clFile.Open(lpszFileName, 0))
@@ -58,7 +59,7 @@ int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, st
     std::vector<BYTE> data((size_t)qwSize);
     if (qwSize && clFile.Read(data.data(), (DWORD)qwSize) != (DWORD)qwSize)
         return Refuse(pReason, "cannot be read");
-    return ParseUpdateSums(data.data(), data.size(), pEntries, pReason);
+    return ParseUpdateSums(data.data(), data.size(), pEntries, pReason, pdwVersion);
 }
 
 std::vector<BYTE> SerializeUpdateSums(const std::vector<SumEntry>& entries, DWORD dwVersion)

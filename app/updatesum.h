@@ -73,7 +73,8 @@ int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEnt
 
 // Reads and parses lpszFileName; 0 as ParseUpdateSums, or when the file
 // cannot be read.
-int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, std::string* pReason = NULL);
+int LoadUpdateSums(const char* lpszFileName, std::vector<SumEntry>* pEntries, std::string* pReason = NULL,
+                   DWORD* pdwVersion = NULL);
 
 // The file's bytes for these entries: version 2 when one is a delta (or
 // when dwVersion asks for it), else version 1, which older updaters read.

@@ -10,6 +10,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
 bool CliArgs::Has(const char* lpszName) const
 {
     return Value(lpszName) != NULL;
@@ -142,6 +144,28 @@ std::string WriteProblem(const char* lpszPath)
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
         return "it is read-only, and is not replaced";
     return reason;
+}
+
+bool ReadWholeFile(const char* lpszPath, std::vector<BYTE>* pData, QWORD qwMax)
+{
+    CFile clFile;
+    if (!clFile.Open(lpszPath, 0))
+        return false;
+    QWORD qwSize = clFile.GetSize64();
+    if (qwSize > qwMax || qwSize > (size_t)-1)
+        return false;
+    try {
+        pData->resize((size_t)qwSize);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (size_t nAt = 0; nAt < pData->size();) {
+        DWORD dwWant = pData->size() - nAt < 0x40000000 ? (DWORD)(pData->size() - nAt) : 0x40000000;
+        if (clFile.Read(pData->data() + nAt, dwWant) != dwWant)
+            return false;
+        nAt += dwWant;
+    }
+    return true;
 }
 
 bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason, bool* pbDirect)

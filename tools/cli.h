@@ -4,6 +4,8 @@
 #ifndef TOOLS_CLI_H
 #define TOOLS_CLI_H
 
+#include "platform/wintypes.h"
+
 #include <stddef.h>
 #include <string>
 #include <utility>
@@ -58,6 +60,11 @@ bool ToLibraryPath(const char* lpszArg, char* lpszFull, std::string* pProblem);
 // the target itself was written.
 bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason,
                          bool* pbDirect = NULL);
+
+// Reads a whole file of at most qwMax bytes into *pData, in pieces (one
+// read's count is 32 bits). False when it cannot be opened or read to its
+// end, is larger, or does not fit in memory.
+bool ReadWholeFile(const char* lpszPath, std::vector<BYTE>* pData, QWORD qwMax);
 
 // Why the last failed call of the library's seam failed, in the seam's
 // words ("access denied", "disk full"), or the system's own for other

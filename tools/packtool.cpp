@@ -750,15 +750,6 @@ int Cat(int argc, char** argv)
 
 // --- compress, decompress ------------------------------------------------
 
-bool ReadWholeFile(const char* lpszPath, std::vector<BYTE>* pData)
-{
-    CFile clFile;
-    if (!clFile.Open(lpszPath, 0) || clFile.m_qwSize > 0x7FFFFFFF)
-        return false;
-    pData->resize(clFile.GetSize());
-    return clFile.Read(pData->data(), clFile.GetSize()) == clFile.GetSize();
-}
-
 int Codec(bool bCompress, int argc, char** argv)
 {
     const char* lpszCommand = bCompress ? "compress" : "decompress";
@@ -793,7 +784,7 @@ int Codec(bool bCompress, int argc, char** argv)
     if (SamePath(lpszIn, lpszOut))
         return Fail("the input and the output are one file: " + ShownNative(lpszInArg));
     std::vector<BYTE> in;
-    if (!ReadWholeFile(lpszIn, &in))
+    if (!ReadWholeFile(lpszIn, &in, 0x7FFFFFFF))
         return Fail("cannot read " + ShownNative(lpszInArg));
     DWORD dwIn = (DWORD)in.size();
 

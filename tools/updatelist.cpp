@@ -28,7 +28,13 @@ const char MAKE_HELP[] =
     "        --extra N            the records' extra value (default 0)\n"
     "        --extra PATH=N       the extra value of one record (PATH inside DATA)\n"
     "        --install-dir DIR    also refuse paths too long to install below DIR,\n"
-    "                             a Windows folder such as C:\\Games\\Title\n";
+    "                             a Windows folder such as C:\\Games\\Title\n"
+    "        --base OLD           make a patch against the older release in the\n"
+    "                             folder OLD: with -o OUTDIR (new or empty), write\n"
+    "                             the whole package there, a file of DATA whose\n"
+    "                             path is a file in OLD shipped as a delta from it\n"
+    "                             (PATH.dlt in OUTDIR/data) where that is smaller;\n"
+    "                             the updater then needs OLD's file installed\n";
 const char SHOW_HELP[] =
     "  show [--json] [--type update|uninstall|sums] FILE\n"
     "      Print Updateinf.dat, Uninstallinf.dat or Updateinf.sum: header, counts,\n"
@@ -181,30 +187,38 @@ int ShowSums(const char* lpszPath, const char* lpszArg, bool bJson)
 {
     std::vector<SumEntry> entries;
     std::string reason;
-    if (!LoadUpdateSums(lpszPath, &entries, &reason))
+    DWORD dwVersion = 0;
+    if (!LoadUpdateSums(lpszPath, &entries, &reason, &dwVersion))
         return Fail(ShownNative(lpszArg) + ": " + reason);
     if (bJson) {
-        printf("{\n  \"type\": \"%s\",\n  \"version\": %d,\n  \"count\": %lu,\n  \"entries\": [", SUMS_TYPE,
-               UPDATE_SUM_VERSION, (unsigned long)entries.size());
+        printf("{\n  \"type\": \"%s\",\n  \"version\": %lu,\n  \"count\": %lu,\n  \"entries\": [", SUMS_TYPE,
+               (unsigned long)dwVersion, (unsigned long)entries.size());
         for (size_t i = 0; i < entries.size(); i++) {
             const SumEntry& e = entries[i];
-            printf("%s\n    {\"size\": %llu, \"sha256\": \"%s\", \"source_size\": %llu, \"source_sha256\": \"%s\"}",
+            printf("%s\n    {\"size\": %llu, \"sha256\": \"%s\", \"source_size\": %llu, \"source_sha256\": \"%s\"",
                    i ? "," : "", (unsigned long long)e.qwInstalledSize, DigestText(e.abInstalled).c_str(),
                    (unsigned long long)e.qwSourceSize, DigestText(e.abSource).c_str());
+            if (e.dwKind == SUM_DELTA)
+                printf(", \"delta\": %s, \"base_size\": %llu, \"base_sha256\": \"%s\"", Json(e.szSource).c_str(),
+                       (unsigned long long)e.qwBaseSize, DigestText(e.abBase).c_str());
+            printf("}");
         }
         printf("%s]\n}\n", entries.empty() ? "" : "\n  ");
         return 0;
     }
-    printf("Sum file %s\n  version       %d\n  entries       %lu (one per record of the update list, in its order; "
+    printf("Sum file %s\n  version       %lu\n  entries       %lu (one per record of the update list, in its order; "
            "a folder's all zeros)\n",
-           ShownNative(lpszArg).c_str(), UPDATE_SUM_VERSION, (unsigned long)entries.size());
+           ShownNative(lpszArg).c_str(), (unsigned long)dwVersion, (unsigned long)entries.size());
     printf("\n%6s %12s  %-64s  %s\n", "record", "size", "sha256", "source");
     for (size_t i = 0; i < entries.size(); i++) {
         const SumEntry& e = entries[i];
         bool bSame = e.qwSourceSize == e.qwInstalledSize && memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0;
+        std::string source = bSame ? "the same" : std::to_string(e.qwSourceSize) + " " + DigestText(e.abSource);
+        if (e.dwKind == SUM_DELTA)
+            source = "delta " + Shown(e.szSource) + " " + source + ", from " + std::to_string(e.qwBaseSize) + " " +
+                     DigestText(e.abBase);
         printf("%6lu %12llu  %s  %s\n", (unsigned long)i + 1, (unsigned long long)e.qwInstalledSize,
-               DigestText(e.abInstalled).c_str(),
-               bSame ? "the same" : (std::to_string(e.qwSourceSize) + " " + DigestText(e.abSource)).c_str());
+               DigestText(e.abInstalled).c_str(), source.c_str());
     }
     return 0;
 }

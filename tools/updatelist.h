@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "updateinfo.h"
+#include "updatesum.h"
 
 #include <string>
 #include <vector>
@@ -32,5 +33,23 @@ bool LibraryPath(const char* lpszArg, char* lpszFull);
 // drive Z: and with slashes).
 std::string NativePath(const char* lpszPath);
 
+// The longest root (install folder, or source root) that the path still
+// fits behind by the updater's own measure; -1 when none does.
+int LongestRootFor(const char* szPath);
+
+struct DeltaReport {
+    DWORD dwDeltas, dwWhole, dwSame;
+    QWORD qwDeltaBytes, qwWholeBytes, qwNewBytes;
+};
+
+// make --base: writes the package's data folder lpszOut (a full library
+// path) from the records of the new release, which is the current folder:
+// for a file whose path is a file in lpszBase (the older release) a delta
+// from it where that is smaller, else the file itself; a delta's sum entry
+// gets its fields. A delta's name must fit behind every patch folder
+// nRootLimit promises. False with *pErrors saying why.
+bool WriteDeltaPackage(const char* lpszOut, const char* lpszBase, const std::vector<FileRecord>& records,
+                       std::vector<SumEntry>* pSums, int nRootLimit, DeltaReport* pReport,
+                       std::vector<std::string>* pErrors);
 
 #endif

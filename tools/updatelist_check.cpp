@@ -27,6 +27,11 @@ struct Replaced {
     std::string path;
     DWORD dwSize;
     QWORD qwInstalled;
+    // Rebuilt from the installed file: the delta's name below the data
+    // folder and its size; bDone when the installed file is the result.
+    std::string delta;
+    QWORD qwDelta;
+    bool bDone;
 };
 
 struct Changed {
@@ -60,6 +65,7 @@ struct Plan {
     std::vector<SourceProblem> sourceProblems;
     // The sources were hashed against Updateinf.sum.
     bool bHashed = false;
+    DWORD dwDeltas = 0;
 };
 
 Counters CountersOf(const UninstallHeader& header)
@@ -75,7 +81,7 @@ bool IsFolder(const std::string& path)
 }
 
 const char* const s_apszCheckNames[] = { "update_info", "wrong_edition", "not_installed", "too_deep",
-                                         "damaged",     "source",      "path_type",     "cannot_write",  "no_space",
+                                         "damaged",     "base_differs", "source",      "path_type",     "cannot_write",  "no_space",
                                          "in_use",      "copy",          "cancelled",     "rewrite" };
 
 int ContinueAlways(void*)
@@ -119,14 +125,20 @@ void Describe(UpdateEngine* pEngine, Plan* pPlan)
                 pPlan->foldersToCreate.push_back(pRecord->szPath);
             continue;
         }
+        const SumEntry* pSum = step.bDelta ? &pEngine->sums[step.dwRecord] : NULL;
         if (step.bExists) {
-            Replaced r = { pRecord->szPath, pRecord->dwFileSize, step.qwReplaced };
+            Replaced r = { pRecord->szPath, pRecord->dwFileSize, step.qwReplaced, pSum ? pSum->szSource : "",
+                           pSum ? pSum->qwSourceSize : 0, step.bDone != 0 };
             pPlan->filesToReplace.push_back(r);
         } else {
             pPlan->filesToAdd.push_back(*pRecord);
         }
-        if (!step.bSourceReadable || step.qwSize != pRecord->dwFileSize) {
-            SourceProblem p = { pRecord->szPath, !step.bSourceReadable, step.qwSize, pRecord->dwFileSize };
+        pPlan->dwDeltas += pSum != NULL;
+        // A delta's size is the one its sum entry records.
+        QWORD qwExpected = pSum ? pSum->qwSourceSize : pRecord->dwFileSize;
+        if (!step.bSourceReadable || step.qwSize != qwExpected) {
+            SourceProblem p = { pSum ? pSum->szSource : pRecord->szPath, !step.bSourceReadable, step.qwSize,
+                                (DWORD)qwExpected };
             pPlan->sourceProblems.push_back(p);
         }
     }
@@ -217,9 +229,16 @@ void PrintText(const UpdateEngine& engine, const Plan& plan, const char* lpszPat
         for (const FileRecord& r : plan.filesToAdd)
             printf("  %12lu  %s\n", (unsigned long)r.dwFileSize, Shown(r.szPath).c_str());
         printf("Files to replace (%d):\n", (int)plan.filesToReplace.size());
-        for (const Replaced& r : plan.filesToReplace)
-            printf("  %12lu  %s (installed: %llu bytes)\n", (unsigned long)r.dwSize, Shown(r.path.c_str()).c_str(),
+        for (const Replaced& r : plan.filesToReplace) {
+            printf("  %12lu  %s (installed: %llu bytes", (unsigned long)r.dwSize, Shown(r.path.c_str()).c_str(),
                    (unsigned long long)r.qwInstalled);
+            if (r.bDone)
+                printf("; it is the new file already: only listed");
+            else if (!r.delta.empty())
+                printf("; rebuilt from it with the delta %s\\%s of %llu bytes", g_szSourceFolderName,
+                       Shown(r.delta.c_str()).c_str(), (unsigned long long)r.qwDelta);
+            printf(")\n");
+        }
         printf("Uninstall entries to append (%d):\n", (int)plan.appended.size());
         for (const FileRecord& r : plan.appended)
             printf("  %12s  %s\n", IsFolderRecord(&r) ? "folder" : std::to_string(r.dwFileSize).c_str(),
@@ -253,6 +272,10 @@ void PrintText(const UpdateEngine& engine, const Plan& plan, const char* lpszPat
         printf(plan.bHashed ? "Hashes: every source was checked against %s.\n"
                             : "Hashes: none checked (the patch has no %s).\n",
                g_szUpdateSumName);
+    if (plan.dwDeltas)
+        printf("Deltas: %lu files are rebuilt from the installed ones, each checked to be the release the patch was "
+               "made against.\n",
+               (unsigned long)plan.dwDeltas);
     for (const EngineProblem& p : engine.problems)
         printf("Refusal (%s): %s: %s\n", s_apszCheckNames[p.nCheck], Shown(p.path.c_str()).c_str(),
                Shown(p.detail.c_str()).c_str());
@@ -308,8 +331,13 @@ void PrintJson(const UpdateEngine& engine, const Plan& plan)
         printf("{\"path\": %s, \"size\": %lu}", Json(r.szPath).c_str(), (unsigned long)r.dwFileSize);
     });
     PrintListJson("files_to_replace", plan.filesToReplace, [](const Replaced& r) {
-        printf("{\"path\": %s, \"size\": %lu, \"installed_size\": %llu}", Json(r.path.c_str()).c_str(),
+        printf("{\"path\": %s, \"size\": %lu, \"installed_size\": %llu, \"delta\": ", Json(r.path.c_str()).c_str(),
                (unsigned long)r.dwSize, (unsigned long long)r.qwInstalled);
+        if (r.delta.empty())
+            printf("null}");
+        else
+            printf("{\"source\": %s, \"size\": %llu, \"result_installed\": %s}", Json(r.delta.c_str()).c_str(),
+                   (unsigned long long)r.qwDelta, r.bDone ? "true" : "false");
     });
     PrintListJson("appended", plan.appended, [](const FileRecord& r) {
         printf("{\"path\": %s, \"folder\": %s, \"size\": %lu, \"extra\": %lu}", Json(r.szPath).c_str(),
@@ -351,6 +379,9 @@ void PrintJson(const UpdateEngine& engine, const Plan& plan)
                    Json(p.path.c_str()).c_str(), (unsigned long long)p.qwSize, (unsigned long)p.dwRecordSize);
     });
     printf("  \"hashes_checked\": %s,\n", plan.bHashed ? "true" : "false");
+    // Each delta's base is hashed with the sources; one that differs is a
+    // problem of its own.
+    printf("  \"delta_records\": %lu,\n", (unsigned long)plan.dwDeltas);
     // Every stop the copy could make is now found before it begins.
     printf("  \"stops_at\": null,\n");
     printf("  \"would_complete\": %s\n}\n", WouldComplete(plan) ? "true" : "false");

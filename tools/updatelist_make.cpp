@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/volume.h"
 #include "copyblocks.h"
+#include "file/directory.h"
 #include "updatesum.h"
 
 #include <algorithm>
@@ -66,8 +67,8 @@ const char* NameProblemText(const char* lpszName)
     }
 }
 
-// The longest root (install folder, or source root) that the path still
-// fits behind by the updater's own measure; -1 when none does.
+} // namespace
+
 int LongestRootFor(const char* szPath)
 {
     auto fits = [&](int nRoot) { return RecordFitsBehind(std::string(nRoot, 'x').c_str(), szPath) != 0; };
@@ -83,6 +84,8 @@ int LongestRootFor(const char* szPath)
     }
     return lo;
 }
+
+namespace {
 
 // A patch is installed on Windows, whose rule for one file is wider than
 // the updater's letters A to Z: letter case in every script (full-width,
@@ -414,12 +417,18 @@ int MakeCommand(int argc, char** argv)
 {
     CliArgs cli;
     std::string error = ParseCli(argc, argv,
-                                 { { "--output", "-o", true }, { "--extra", NULL, true }, { "--install-dir", NULL, true } },
+                                 { { "--output", "-o", true },
+                                   { "--extra", NULL, true },
+                                   { "--install-dir", NULL, true },
+                                   { "--base", NULL, true } },
                                  &cli);
     if (!error.empty())
         return Usage(error, "make");
     const char* lpszOutputArg = cli.Value("--output");
     const char* lpszInstallArg = cli.Value("--install-dir");
+    const char* lpszBaseArg = cli.Value("--base");
+    if (lpszBaseArg && !lpszOutputArg)
+        return Usage("--base needs -o OUTDIR, the folder the whole package is written to", "make");
     DWORD dwDefaultExtra = 0;
     std::vector<ExtraValue> extras;
     for (const auto& option : cli.options)
@@ -457,7 +466,37 @@ int MakeCommand(int argc, char** argv)
     DWORD dwAttributes = PlatGetFileAttributes(lpszDataFull);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail("no such folder: " + ShownNative(args[0]));
-    if (lpszOutputArg) {
+    char lpszBaseFull[MAX_PATH], lpszPackageFull[MAX_PATH];
+    if (lpszBaseArg) {
+        // The older release and the package's folder; neither inside the
+        // other folders, and the package's new or empty, so that nothing
+        // there is overwritten and no release is changed.
+        if (!LibraryPath(lpszBaseArg, lpszBaseFull) || !LibraryPath(lpszOutputArg, lpszPackageFull))
+            return 1;
+        for (char* lpszFull : { lpszBaseFull, lpszPackageFull }) {
+            size_t n = strlen(lpszFull);
+            if (n > 3 && IsSeparatorAt(lpszFull, (int)n - 1))
+                lpszFull[n - 1] = 0;
+        }
+        DWORD dwBase = PlatGetFileAttributes(lpszBaseFull);
+        if (dwBase == INVALID_FILE_ATTRIBUTES || !(dwBase & FILE_ATTRIBUTE_DIRECTORY))
+            return Fail("no such folder: " + ShownNative(lpszBaseArg));
+        if (IsInsideFolder(lpszOutputArg, args[0]) || IsInsideFolder(lpszOutputArg, lpszBaseArg))
+            return Fail("the package must not be written inside the data folder or the older release");
+        DWORD dwPackage = PlatGetFileAttributes(lpszPackageFull);
+        PlatFindData fd;
+        HANDLE hFind = dwPackage == INVALID_FILE_ATTRIBUTES ? NULL
+                                                            : PlatFindFirst((std::string(lpszPackageFull) + "\\*").c_str(), &fd);
+        bool bEmpty = dwPackage == INVALID_FILE_ATTRIBUTES || (dwPackage & FILE_ATTRIBUTE_DIRECTORY);
+        for (bool bMore = hFind != NULL; bMore && bEmpty; bMore = PlatFindNext(hFind, &fd) != 0)
+            bEmpty = strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0;
+        PlatFindClose(hFind);
+        if (!bEmpty)
+            return Fail(ShownNative(lpszOutputArg) + " must be a new or empty folder: the package is written there");
+        if (strlen(lpszPackageFull) + 1 + strlen(g_szUpdateInfoName) >= MAX_PATH)
+            return Fail("the package folder has too long a path for " + std::string(g_szUpdateInfoName));
+        strcpy(lpszOutputFull, (std::string(lpszPackageFull) + "\\" + g_szUpdateInfoName).c_str());
+    } else if (lpszOutputArg) {
         if (!LibraryPath(lpszOutputArg, lpszOutputFull))
             return 1;
     } else {
@@ -480,7 +519,7 @@ int MakeCommand(int argc, char** argv)
         return Fail("the update list's name leaves no room for its sum file beside it (the list's name with the "
                     "extension .sum); name it otherwise");
     // Through links too, by the file system's own letter case rule.
-    std::string outputNative = lpszOutputArg ? lpszOutputArg : NativePath(lpszOutputFull);
+    std::string outputNative = lpszOutputArg && !lpszBaseArg ? lpszOutputArg : NativePath(lpszOutputFull);
     if (IsInsideFolder(outputNative, args[0]))
         return Fail("the update list must not be written inside the data folder: it would become part of the patch");
     // The patch folder given for its data folder: update.exe or the list
@@ -531,6 +570,23 @@ int MakeCommand(int argc, char** argv)
         return Fail("nothing written");
     }
 
+    DeltaReport delta = {};
+    if (lpszBaseArg) {
+        std::string dataOut = std::string(lpszPackageFull) + "\\" + g_szSourceFolderName;
+        std::vector<std::string> errors;
+        CreateDirectories(dataOut.c_str());
+        if (PlatGetFileAttributes(dataOut.c_str()) == INVALID_FILE_ATTRIBUTES)
+            errors.push_back(ShownNative(lpszOutputArg) + ": its data folder cannot be made");
+        else
+            WriteDeltaPackage(dataOut.c_str(), lpszBaseFull, records, &scanner.m_sums, scanner.m_nRootLimit, &delta,
+                              &errors);
+        if (!errors.empty()) {
+            for (const std::string& error : errors)
+                Fail(error);
+            return Fail("the package is incomplete: no update list was written");
+        }
+    }
+
     header.dwCount = (DWORD)records.size();
     std::vector<BYTE> file(sizeof(header) + records.size() * sizeof(FileRecord));
     memcpy(file.data(), &header, sizeof(header));
@@ -568,6 +624,13 @@ int MakeCommand(int argc, char** argv)
            (unsigned long)dwFiles, (unsigned long long)qwSize);
     if (!bDirect)
         fprintf(pReport, "Wrote %s: the size and SHA-256 of every file.\n", sumsShown.c_str());
+    if (lpszBaseArg)
+        fprintf(pReport,
+                "Wrote its data: %lu deltas (%llu bytes) and %lu whole files (%llu bytes), %llu bytes for %llu bytes "
+                "of files; %lu files are the same in the older release.\n",
+                (unsigned long)delta.dwDeltas, (unsigned long long)delta.qwDeltaBytes, (unsigned long)delta.dwWhole,
+                (unsigned long long)delta.qwWholeBytes, (unsigned long long)(delta.qwDeltaBytes + delta.qwWholeBytes),
+                (unsigned long long)delta.qwNewBytes, (unsigned long)delta.dwSame);
     if (!records.empty()) {
         // Registry values are at most 243 bytes; the source root is the
         // patch folder with "data\" behind it.
