@@ -2,6 +2,7 @@
 // refusal, and the copy itself on a plan that passed.
 #include "engine/engine.h"
 
+#include "codec/cdelta.h"
 #include "copyblocks.h"
 #include "file/directory.h"
 #include "messages.h"
@@ -85,6 +86,40 @@ struct Game {
         std::vector<BYTE> file = SerializeUpdateSums(sums);
         return WriteWholeFile(patch + g_szUpdateSumName, std::string(file.begin(), file.end()));
     }
+    // Makes records[i] a delta that rebuilds `now` from the installed
+    // `base`; its sum entry claims the result `claimed` (records are 3
+    // bytes long).
+    bool MakeDelta(const std::vector<std::string>& records, size_t i, const std::string& base, const std::string& now,
+                   const std::string& claimed)
+    {
+        std::vector<BYTE> delta;
+        std::vector<SumEntry> sums;
+        CDelta codec;
+        std::string name = records[i] + ".dlt";
+        if (!WriteSums(records) || !WriteWholeFile(inst + records[i], base) ||
+            !codec.Make((const BYTE*)base.data(), base.size(), (const BYTE*)now.data(), now.size(), &delta) ||
+            !WriteWholeFile(patch + "data\\" + name, std::string(delta.begin(), delta.end())) ||
+            !LoadUpdateSums((patch + g_szUpdateSumName).c_str(), &sums))
+            return false;
+        SumEntry& e = sums[i];
+        e.dwKind = SUM_DELTA;
+        e.qwSourceSize = delta.size();
+        e.qwBaseSize = base.size();
+        strcpy(e.szSource, name.c_str());
+        if (!Digest(claimed.data(), claimed.size(), e.abInstalled) || !Digest(delta.data(), delta.size(), e.abSource) ||
+            !Digest(base.data(), base.size(), e.abBase))
+            return false;
+        std::vector<BYTE> file = SerializeUpdateSums(sums);
+        return WriteWholeFile(patch + g_szUpdateSumName, std::string(file.begin(), file.end()));
+    }
+    static bool Digest(const void* pData, size_t nSize, BYTE abDigest[PLAT_SHA256_SIZE])
+    {
+        PlatSha256 hash;
+        if (!hash.Begin())
+            return false;
+        hash.Add(pData, nSize);
+        return hash.End(abDigest) == 1;
+    }
     // The kernel's name of a path below the scratch folder.
     static std::string Host(std::string path)
     {
@@ -154,6 +189,18 @@ TEST(EngineCheck, RefusesBeforeAnythingChanges)
                      WriteWholeFile(g.patch + "Updateinf.sum", "UPDSUM\r\n" + Dword(2) + Dword(0));
           },
           ENGINE_UPDATE_INFO, "Updateinf.sum", true },
+        // The installed file a delta applies to is another one, or gone.
+        { "base-differs", { "a.bin" },
+          [](Game& g) {
+              return g.MakeDelta({ "a.bin" }, 0, "old-base", "new", "new") && WriteWholeFile(g.inst + "a.bin", "old-BASE");
+          },
+          ENGINE_BASE_DIFFERS, "a.bin" },
+        { "base-missing", { "b.txt", "a.bin" },
+          [](Game& g) {
+              return g.MakeDelta({ "b.txt", "a.bin" }, 1, "old-base", "new", "new") &&
+                     remove(Game::Host(g.inst + "a.bin").c_str()) == 0;
+          },
+          ENGINE_BASE_DIFFERS, "a.bin" },
         { "file-in-folder-place", { "d\\" }, [](Game& g) { return WriteWholeFile(g.inst + "d", "x"); },
           ENGINE_PATH_TYPE, "d\\" },
         { "folder-in-file-place", { "f.txt" }, [](Game& g) { return CreateDirectories((g.inst + "f.txt").c_str()) == 1; },
@@ -243,6 +290,38 @@ TEST(EngineCarryOut, HashesWhatItCopies)
     hash.Add("bc", 2);
     ASSERT_EQ(1, hash.End(abDigest));
     EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", DigestText(abDigest));
+}
+
+// Every delta is rebuilt and checked before the first file moves: a result
+// that is not the recorded one changes nothing. A run after a good one
+// finds the result installed and only lists it.
+TEST(EngineCarryOut, DeltasRebuiltBeforeAnyMove)
+{
+    const std::vector<std::string> records = { "b.txt", "a.bin" };
+    for (const char* lpszClaimed : { "NEW", "new" }) {
+        SCOPED_TRACE(lpszClaimed);
+        Game g("engine_delta", records);
+        ASSERT_TRUE(g.MakeDelta(records, 1, std::string(5000, 'b') + "old", "new", lpszClaimed));
+        UpdateEngine engine;
+        ASSERT_EQ(1, LoadAndCheck(&engine, g));
+        bool bGood = strcmp(lpszClaimed, "new") == 0;
+        EXPECT_EQ(bGood ? 1 : 0, EngineCarryOut(&engine, &s_callbacks));
+        std::string a, b;
+        ASSERT_TRUE(ReadWholeFile(g.inst + "a.bin", &a));
+        EXPECT_EQ(bGood ? "new" : std::string(5000, 'b') + "old", a);
+        EXPECT_EQ(bGood, ReadWholeFile(g.inst + "b.txt", &b));
+        if (!bGood) {
+            ASSERT_FALSE(engine.problems.empty());
+            EXPECT_EQ(ENGINE_DAMAGED, engine.problems[0].nCheck);
+            continue;
+        }
+        UpdateEngine again;
+        ASSERT_EQ(1, LoadAndCheck(&again, g));
+        EXPECT_EQ(1, again.plan[1].bDone);
+        EXPECT_EQ(1, EngineCarryOut(&again, &s_callbacks));
+        ASSERT_TRUE(ReadWholeFile(g.inst + "a.bin", &a));
+        EXPECT_EQ("new", a);
+    }
 }
 
 #ifndef _WIN32
