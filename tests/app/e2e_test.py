@@ -32,6 +32,7 @@ IN_USE = "次のファイルが使用中のため、アップデートできま�
 CANNOT_WRITE = "アンインストール情報ファイルを書き込めませんでした\nアンインストール時に今回の更新が削除されない場合があります"
 REFUSES_WRITE = "次のファイルまたはフォルダに書き込めないため、アップデートできません。\n"
 DAMAGED = "アップデートデータが壊れています。もう一度ダウンロードしてください。\n"
+BASE_DIFFERS = "次のファイルがこのアップデートの対象のものと異なるため、アップデートできません。\n"
 TOO_DEEP = "インストール先のフォルダの場所が深すぎるため、アップデートできません。\n"
 UNUSABLE_FOLDER = "インストール先のフォルダ名に、このアップデートでは扱えない文字が含まれています。\n"
 # The package lies in a folder whose name has no code page 932 form, as a
@@ -1005,6 +1006,78 @@ class UpdateRun(unittest.TestCase):
                 finally:
                     DRIVER.ok("unlock")
                     subprocess.run(["chattr", "-R", "-i", s.root], capture_output=True)
+                s.unchanged(self)
+
+    # --- patches made against an older release ------------------------------------
+
+    # A patch made with --base installs the same files and the same
+    # Uninstallinf.dat as the whole-file patch of the same release. A
+    # damaged download, or an installed file that is not the one the patch
+    # was made against, is refused with nothing changed.
+    def test_delta_patch_installs_what_a_whole_patch_does(self):
+        if not os.environ.get("WINE_LOCALE", "ja_JP.UTF-8").startswith("ja_JP"):
+            self.skipTest("deltas do not depend on the code page; they run under the Japanese one")
+        work = os.path.join(ARGS.work, "releases")
+        shutil.rmtree(work, ignore_errors=True)
+        old = {"Movie\\op.bin": pattern(250000, 1), "ソフト\\表.dat": pattern(100000, 2), "a.txt": b"old a",
+               "same.txt": b"same"}
+        new = dict(old)
+        new["Movie\\op.bin"] = old["Movie\\op.bin"][:120000] + b"patched" + old["Movie\\op.bin"][120000:]
+        new["ソフト\\表.dat"] = old["ソフト\\表.dat"] + pattern(3000, 7)
+        new.update({"a.txt": b"new a, longer", "n.txt": b"brand new"})
+        for name, files in (("old", old), ("new", new), ("whole/data", new)):
+            for rel, content in files.items():
+                Scenario.write(host(os.path.join(work, name), rel), content)
+        key = Scenario.KEY_ROOT + "\\releases"
+        for args in (["whole/data"], ["new", "--base", windows(os.path.join(work, "old")), "-o",
+                                      windows(os.path.join(work, "delta"))]):
+            made = subprocess.run([ARGS.run, ARGS.updatelist, "make", windows(os.path.join(work, args[0])), "ABC", key,
+                                   "InstallDir"] + args[1:], capture_output=True, timeout=120)
+            self.assertEqual(0, made.returncode, made.stderr.decode("utf-8", "replace"))
+        original = uninstall_info([record("a.txt", 5)], 1, 5)
+
+        def scenario(kind):
+            s = Scenario("release-" + kind)
+            shutil.copytree(os.path.join(work, "whole" if kind == "whole" else "delta"), s.pkg, dirs_exist_ok=True)
+            for rel, content in old.items():
+                s.installed(rel, content)
+            s.uninstall(original)
+            s.key = key
+            s.register()
+            return s
+
+        def damage(path):
+            with open(path, "r+b") as fp:
+                fp.seek(os.path.getsize(path) // 2)
+                fp.write(b"\xff\x00\xff")
+
+        trees = {}
+        for kind in ("whole", "delta"):
+            s = scenario(kind)
+            self.succeed(s)
+            trees[kind] = tree(s.inst)
+        self.assertEqual(new["Movie\\op.bin"], trees["delta"][host("", "Movie\\op.bin")])
+        self.assertEqual(trees["whole"], trees["delta"])
+        data = lambda s, rel: host(os.path.join(s.pkg, "data"), rel)
+        cases = {
+            "base-differs": (lambda s: s.installed("Movie\\op.bin", b"modded"), BASE_DIFFERS + "Movie\\op.bin"),
+            "base-missing": (lambda s: os.remove(host(s.inst, "ソフト\\表.dat")), BASE_DIFFERS + "ソフト\\表.dat"),
+            "damaged-delta": (lambda s: damage(data(s, "Movie\\op.bin.dlt")), DAMAGED + "Movie\\op.bin"),
+            "damaged-source": (lambda s: damage(data(s, "n.txt")), DAMAGED + "n.txt"),
+            # Refused as a damaged list is, before the confirmation.
+            "damaged-sums": (lambda s: os.truncate(os.path.join(s.pkg, "Updateinf.sum"), 400), None),
+        }
+        for name, (spoil, text) in cases.items():
+            with self.subTest(case=name):
+                s = scenario(name)
+                spoil(s)
+                if text is None:
+                    self.refused(s, CANNOT_OPEN)
+                    continue
+                s.start()
+                s.click(s.find("confirm", shot=False), 1)
+                s.close_box(s.expect_box(self, text, self.default_caption))
+                s.finish(self)
                 s.unchanged(self)
 
     # Installed files the update replaces are held open by the game: a box
