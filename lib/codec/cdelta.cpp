@@ -18,12 +18,23 @@ const DWORD DELTA_VERSION = 1;
 const size_t DELTA_CHUNK_MAX = (size_t)4 << 20;
 const size_t DELTA_CONTROL_MAX = (size_t)1 << 20;
 
-// How each of a chunk's three streams is stored (two bits each).
-// METHOD_ZERO_RUNS deflates the stream's zero runs coded as lengths: the
-// difference bytes of a good copy are nearly all zero, and deflate alone
-// spends a byte on each kilobyte of zeros.
-enum { METHOD_STORED = 0, METHOD_DEFLATE = 1, METHOD_ZERO_RUNS = 2 };
-enum { STREAM_CONTROL, STREAM_DIFF, STREAM_EXTRA, STREAM_COUNT };
+// A chunk's streams, in their order in the chunk. The commands' three
+// numbers go to three streams and the difference bytes are split into
+// zero runs, the runs of other bytes between them and those bytes: deflate
+// finds more in streams of one kind each than in one mixed stream.
+enum {
+    STREAM_COPY,     // control: bytes copied from the base
+    STREAM_NEW,      // control: new bytes after them
+    STREAM_SEEK,     // control: base position moves, zigzag
+    STREAM_ZEROS,    // difference bytes: lengths of the zero runs
+    STREAM_LITERALS, // difference bytes: lengths of the nonzero runs
+    STREAM_VALUES,   // difference bytes: the nonzero runs' bytes
+    STREAM_EXTRA,    // new bytes
+    STREAM_COUNT
+};
+// The chunk's flag byte: bit i set when stream i is deflated, and this bit
+// when the difference bytes are the values stream whole (no runs).
+const int DIFF_WHOLE = 0x80;
 
 void PutLE(BYTE* p, uint64_t qwValue, int nBytes)
 {
@@ -405,80 +416,73 @@ int Deflate(const std::vector<BYTE>& raw, int nStrategy, std::vector<BYTE>* pOut
     return nResult == Z_STREAM_END;
 }
 
-// Zero runs: pairs of (zero count, literal count) numbers, each followed
-// by its literal bytes. A literal run ends only at three zeros or more,
-// fewer cost more as a pair than as literals.
-void CodeZeroRuns(const std::vector<BYTE>& raw, std::vector<BYTE>* pOut)
+// Stores a stream the smallest way found: 1 when deflated into *pOut.
+int PackStream(const std::vector<BYTE>& raw, std::vector<BYTE>* pOut)
 {
-    pOut->clear();
-    size_t i = 0, n = raw.size();
-    while (i < n) {
-        size_t nZeros = 0;
-        while (i + nZeros < n && raw[i + nZeros] == 0)
+    int bDeflated = 0;
+    std::vector<BYTE> packed;
+    for (int nStrategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE, Z_HUFFMAN_ONLY}) {
+        if (!raw.empty() && Deflate(raw, nStrategy, &packed) && packed.size() < (bDeflated ? pOut : &raw)->size()) {
+            pOut->swap(packed);
+            bDeflated = 1;
+        }
+    }
+    return bDeflated;
+}
+
+// Appends one chunk: the result size it rebuilds, a byte whose bit i says
+// stream i is deflated, each stream's unpacked size (and its stored size
+// when deflated), then the streams.
+void WriteChunk(size_t nResult, const std::vector<BYTE>& diff, std::vector<BYTE> raw[STREAM_COUNT],
+                std::vector<BYTE>* pDelta)
+{
+    // Split: the zero runs, the nonzero runs' lengths and their bytes.
+    std::vector<BYTE> split[STREAM_COUNT];
+    for (size_t i = 0; i < diff.size();) {
+        size_t nZeros = 0, nLiterals = 0;
+        while (i + nZeros < diff.size() && diff[i + nZeros] == 0)
             nZeros++;
-        size_t nStart = i + nZeros, nEnd = nStart;
-        while (nEnd < n) {
-            if (raw[nEnd] == 0 && (nEnd + 2 >= n || (raw[nEnd + 1] == 0 && raw[nEnd + 2] == 0)))
-                break;
-            nEnd++;
-        }
-        PutVarint(pOut, nZeros);
-        PutVarint(pOut, nEnd - nStart);
-        pOut->insert(pOut->end(), raw.begin() + nStart, raw.begin() + nEnd);
-        i = nEnd;
+        i += nZeros;
+        while (i + nLiterals < diff.size() && diff[i + nLiterals] != 0)
+            nLiterals++;
+        PutVarint(&split[STREAM_ZEROS], nZeros);
+        PutVarint(&split[STREAM_LITERALS], nLiterals);
+        split[STREAM_VALUES].insert(split[STREAM_VALUES].end(), diff.begin() + i, diff.begin() + i + nLiterals);
+        i += nLiterals;
     }
-}
-
-// Stores a stream the smallest way found; returns its method. A zero-run
-// coded stream keeps its coded size in *pnCoded.
-int PackStream(const std::vector<BYTE>& raw, bool bZeroRuns, std::vector<BYTE>* pOut, size_t* pnCoded)
-{
-    *pOut = raw;
-    int nMethod = METHOD_STORED;
-    if (raw.empty())
-        return nMethod;
-    std::vector<BYTE> packed, coded;
-    for (int nStrategy : {Z_DEFAULT_STRATEGY, Z_FILTERED}) {
-        if (Deflate(raw, nStrategy, &packed) && packed.size() < pOut->size()) {
-            pOut->swap(packed);
-            nMethod = METHOD_DEFLATE;
-        }
-    }
-    if (bZeroRuns) {
-        CodeZeroRuns(raw, &coded);
-        if (coded.size() <= 2 * raw.size() + 16 && Deflate(coded, Z_DEFAULT_STRATEGY, &packed) &&
-            packed.size() < pOut->size()) {
-            pOut->swap(packed);
-            nMethod = METHOD_ZERO_RUNS;
-            *pnCoded = coded.size();
-        }
-    }
-    return nMethod;
-}
-
-// Appends one chunk: its header (result size, the three methods, each
-// stream's unpacked and stored sizes) and its streams.
-void WriteChunk(size_t nResult, std::vector<BYTE> raw[STREAM_COUNT], std::vector<BYTE>* pDelta)
-{
-    std::vector<BYTE> stored[STREAM_COUNT];
-    size_t anCoded[STREAM_COUNT];
-    int nMethods = 0;
-    for (int i = 0; i < STREAM_COUNT; i++)
-        nMethods |= PackStream(raw[i], i == STREAM_DIFF, &stored[i], &anCoded[i]) << (2 * i);
-    PutVarint(pDelta, nResult);
-    pDelta->push_back((BYTE)nMethods);
+    std::vector<BYTE> packed[STREAM_COUNT], whole;
+    int nFlags = 0;
     for (int i = 0; i < STREAM_COUNT; i++) {
-        int nMethod = nMethods >> (2 * i) & 3;
-        PutVarint(pDelta, raw[i].size());
-        if (nMethod != METHOD_STORED)
-            PutVarint(pDelta, stored[i].size());
-        if (nMethod == METHOD_ZERO_RUNS)
-            PutVarint(pDelta, anCoded[i]);
+        if (i >= STREAM_ZEROS && i <= STREAM_VALUES)
+            raw[i].swap(split[i]);
+        nFlags |= PackStream(raw[i], &packed[i]) << i;
     }
-    for (int i = 0; i < STREAM_COUNT; i++)
-        pDelta->insert(pDelta->end(), stored[i].begin(), stored[i].end());
-    for (int i = 0; i < STREAM_COUNT; i++)
+    // Some differences deflate better whole: then they are the values
+    // stream alone and the flag DIFF_WHOLE says so.
+    size_t nSplitSize = 0;
+    for (int i = STREAM_ZEROS; i <= STREAM_VALUES; i++)
+        nSplitSize += (nFlags >> i & 1 ? packed[i] : raw[i]).size();
+    int bWholeDeflated = PackStream(diff, &whole);
+    if ((bWholeDeflated ? whole : diff).size() < nSplitSize) {
+        nFlags &= ~((1 << STREAM_ZEROS) | (1 << STREAM_LITERALS) | (1 << STREAM_VALUES));
+        nFlags |= DIFF_WHOLE | bWholeDeflated << STREAM_VALUES;
+        raw[STREAM_ZEROS].clear();
+        raw[STREAM_LITERALS].clear();
+        raw[STREAM_VALUES] = diff;
+        packed[STREAM_VALUES].swap(whole);
+    }
+    PutVarint(pDelta, nResult);
+    pDelta->push_back((BYTE)nFlags);
+    for (int i = 0; i < STREAM_COUNT; i++) {
+        PutVarint(pDelta, raw[i].size());
+        if (nFlags >> i & 1)
+            PutVarint(pDelta, packed[i].size());
+    }
+    for (int i = 0; i < STREAM_COUNT; i++) {
+        const std::vector<BYTE>& stored = nFlags >> i & 1 ? packed[i] : raw[i];
+        pDelta->insert(pDelta->end(), stored.begin(), stored.end());
         raw[i].clear();
+    }
 }
 
 // ---------------------------------------------------------------- Apply
@@ -557,26 +561,30 @@ int Inflate(const BYTE* pStored, size_t nStored, std::vector<BYTE>* pRaw)
     return bOk;
 }
 
-// Undoes CodeZeroRuns into exactly raw.size() bytes.
-int ExpandZeroRuns(const std::vector<BYTE>& coded, std::vector<BYTE>* pRaw)
+// Rebuilds the difference bytes of a chunk from their three streams, into
+// exactly pDiff->size() bytes.
+int ExpandDiff(const std::vector<BYTE> raw[STREAM_COUNT], std::vector<BYTE>* pDiff)
 {
-    const BYTE* p = coded.data();
-    const BYTE* pEnd = p + coded.size();
-    size_t nAt = 0, nSize = pRaw->size();
-    while (p != pEnd) {
+    const BYTE* pZeros = raw[STREAM_ZEROS].data();
+    const BYTE* pZerosEnd = pZeros + raw[STREAM_ZEROS].size();
+    const BYTE* pLiterals = raw[STREAM_LITERALS].data();
+    const BYTE* pLiteralsEnd = pLiterals + raw[STREAM_LITERALS].size();
+    size_t nAt = 0, nValues = 0, nSize = pDiff->size();
+    while (pZeros != pZerosEnd) {
         uint64_t qwZeros, qwLiterals;
-        if (!GetVarint(&p, pEnd, &qwZeros) || !GetVarint(&p, pEnd, &qwLiterals) || qwZeros > nSize - nAt ||
-            qwLiterals > (size_t)(pEnd - p) || qwLiterals > nSize - nAt - qwZeros)
+        if (!GetVarint(&pZeros, pZerosEnd, &qwZeros) || !GetVarint(&pLiterals, pLiteralsEnd, &qwLiterals) ||
+            qwZeros > nSize - nAt || qwLiterals > nSize - nAt - qwZeros ||
+            qwLiterals > raw[STREAM_VALUES].size() - nValues)
             return 0;
         if (qwZeros)
-            memset(pRaw->data() + nAt, 0, (size_t)qwZeros);
+            memset(pDiff->data() + nAt, 0, (size_t)qwZeros);
         nAt += (size_t)qwZeros;
         if (qwLiterals)
-            memcpy(pRaw->data() + nAt, p, (size_t)qwLiterals);
+            memcpy(pDiff->data() + nAt, raw[STREAM_VALUES].data() + nValues, (size_t)qwLiterals);
         nAt += (size_t)qwLiterals;
-        p += qwLiterals;
+        nValues += (size_t)qwLiterals;
     }
-    return nAt == nSize;
+    return nAt == nSize && pLiterals == pLiteralsEnd && nValues == raw[STREAM_VALUES].size();
 }
 
 } // namespace
@@ -615,14 +623,16 @@ int CDelta::Make(const BYTE* pBase, size_t nBase, const BYTE* pNew, size_t nNew,
 
         // Cut the commands into chunks; a command that crosses a chunk's
         // end continues in the next one (the base position carries over).
-        std::vector<BYTE> raw[STREAM_COUNT];
+        std::vector<BYTE> raw[STREAM_COUNT], diff;
         size_t nAt = 0, nBasePos = 0, nChunk = 0;
         for (size_t c = 0; c < commands.size(); c++) {
             Command command = commands[c];
             for (;;) {
                 size_t nRoom = DELTA_CHUNK_MAX - nChunk;
-                if (raw[STREAM_CONTROL].size() + 30 > DELTA_CONTROL_MAX || (nRoom == 0 && (command.nCopy || command.nExtra))) {
-                    WriteChunk(nChunk, raw, pDelta);
+                size_t nControl = std::max(raw[STREAM_COPY].size(), std::max(raw[STREAM_NEW].size(), raw[STREAM_SEEK].size()));
+                if (nControl + 10 > DELTA_CONTROL_MAX || (nRoom == 0 && (command.nCopy || command.nExtra))) {
+                    WriteChunk(nChunk, diff, raw, pDelta);
+                    diff.clear();
                     nChunk = 0;
                     continue;
                 }
@@ -630,11 +640,11 @@ int CDelta::Make(const BYTE* pBase, size_t nBase, const BYTE* pNew, size_t nNew,
                 size_t nExtra = (size_t)std::min<uint64_t>(command.nExtra, nRoom - nCopy);
                 bool bWhole = nCopy == command.nCopy && nExtra == command.nExtra;
                 int64_t nSeek = bWhole ? command.nSeek : 0;
-                PutVarint(&raw[STREAM_CONTROL], nCopy);
-                PutVarint(&raw[STREAM_CONTROL], nExtra);
-                PutVarint(&raw[STREAM_CONTROL], Zigzag(nSeek));
+                PutVarint(&raw[STREAM_COPY], nCopy);
+                PutVarint(&raw[STREAM_NEW], nExtra);
+                PutVarint(&raw[STREAM_SEEK], Zigzag(nSeek));
                 for (size_t i = 0; i < nCopy; i++)
-                    raw[STREAM_DIFF].push_back((BYTE)(pNew[nAt + i] - pBase[nBasePos + i]));
+                    diff.push_back((BYTE)(pNew[nAt + i] - pBase[nBasePos + i]));
                 raw[STREAM_EXTRA].insert(raw[STREAM_EXTRA].end(), pNew + nAt + nCopy, pNew + nAt + nCopy + nExtra);
                 nAt += nCopy + nExtra;
                 nBasePos = (size_t)((int64_t)(nBasePos + nCopy) + nSeek);
@@ -645,8 +655,8 @@ int CDelta::Make(const BYTE* pBase, size_t nBase, const BYTE* pNew, size_t nNew,
                     break;
             }
         }
-        if (nChunk || !raw[STREAM_CONTROL].empty())
-            WriteChunk(nChunk, raw, pDelta);
+        if (nChunk || !raw[STREAM_COPY].empty())
+            WriteChunk(nChunk, diff, raw, pDelta);
         return nAt == nNew;
     } catch (const std::bad_alloc&) {
         return 0;
@@ -666,65 +676,77 @@ int CDelta::Apply(const BYTE* pBase, size_t nBase, DeltaReadProc pfnRead, void* 
             header.qwBaseSize != nBase)
             return 0;
 
-        std::vector<BYTE> raw[STREAM_COUNT], stored, coded, out;
+        std::vector<BYTE> raw[STREAM_COUNT], stored, diff, out;
         uint64_t qwLeft = header.qwResultSize;
         size_t nBasePos = 0;
         while (qwLeft) {
-            uint64_t qwResult, qwRaw[STREAM_COUNT], qwStored[STREAM_COUNT], qwCoded[STREAM_COUNT];
-            BYTE bMethods;
+            uint64_t qwResult, qwRaw[STREAM_COUNT], qwStored[STREAM_COUNT];
+            BYTE bDeflated;
             if (!reader.ReadVarint(&qwResult) || qwResult == 0 || qwResult > DELTA_CHUNK_MAX || qwResult > qwLeft ||
-                !reader.Read(&bMethods, 1) || bMethods >> (2 * STREAM_COUNT))
+                !reader.Read(&bDeflated, 1) || (bDeflated & ~DIFF_WHOLE) >> STREAM_COUNT)
                 return 0;
             for (int i = 0; i < STREAM_COUNT; i++) {
-                int nMethod = bMethods >> (2 * i) & 3;
-                if (nMethod > METHOD_ZERO_RUNS || !reader.ReadVarint(&qwRaw[i]))
+                if (!reader.ReadVarint(&qwRaw[i]))
                     return 0;
-                qwStored[i] = qwCoded[i] = qwRaw[i];
-                if (nMethod != METHOD_STORED && (!reader.ReadVarint(&qwStored[i]) || qwStored[i] > qwRaw[i]))
-                    return 0;
-                if (nMethod == METHOD_ZERO_RUNS && (!reader.ReadVarint(&qwCoded[i]) || qwCoded[i] > 2 * qwRaw[i] + 16))
+                qwStored[i] = qwRaw[i];
+                if ((bDeflated >> i & 1) && (!reader.ReadVarint(&qwStored[i]) || qwStored[i] > qwRaw[i]))
                     return 0;
             }
-            // The difference and new bytes make up the chunk's result.
-            if (qwRaw[STREAM_CONTROL] > DELTA_CONTROL_MAX || qwRaw[STREAM_DIFF] > qwResult ||
-                qwRaw[STREAM_EXTRA] > qwResult || qwRaw[STREAM_DIFF] + qwRaw[STREAM_EXTRA] != qwResult)
+            // Each stream's bound follows from the chunk's size: the
+            // difference bytes are the result's bytes that are not new
+            // ones, and a run length takes at most a byte per byte it
+            // covers (plus one for a first empty run).
+            if (qwRaw[STREAM_EXTRA] > qwResult)
+                return 0;
+            uint64_t qwDiff = qwResult - qwRaw[STREAM_EXTRA];
+            if (qwRaw[STREAM_COPY] > DELTA_CONTROL_MAX || qwRaw[STREAM_NEW] > DELTA_CONTROL_MAX ||
+                qwRaw[STREAM_SEEK] > DELTA_CONTROL_MAX || qwRaw[STREAM_ZEROS] > qwDiff + 1 ||
+                qwRaw[STREAM_LITERALS] > qwDiff + 1 || qwRaw[STREAM_VALUES] > qwDiff)
                 return 0;
             for (int i = 0; i < STREAM_COUNT; i++) {
-                int nMethod = bMethods >> (2 * i) & 3;
                 raw[i].resize((size_t)qwRaw[i]);
-                if (nMethod == METHOD_STORED) {
+                if (!(bDeflated >> i & 1)) {
                     if (!reader.Read(raw[i].data(), raw[i].size()))
                         return 0;
                     continue;
                 }
                 stored.resize((size_t)qwStored[i]);
-                if (!reader.Read(stored.data(), stored.size()))
+                if (!reader.Read(stored.data(), stored.size()) || !Inflate(stored.data(), stored.size(), &raw[i]))
                     return 0;
-                if (nMethod == METHOD_DEFLATE ? !Inflate(stored.data(), stored.size(), &raw[i])
-                                              : (coded.resize((size_t)qwCoded[i]),
-                                                 !Inflate(stored.data(), stored.size(), &coded) ||
-                                                     !ExpandZeroRuns(coded, &raw[i])))
+            }
+            if (bDeflated & DIFF_WHOLE) {
+                if (qwRaw[STREAM_VALUES] != qwDiff || qwRaw[STREAM_ZEROS] || qwRaw[STREAM_LITERALS])
+                    return 0;
+                diff.swap(raw[STREAM_VALUES]);
+            } else {
+                diff.resize((size_t)qwDiff);
+                if (!ExpandDiff(raw, &diff))
                     return 0;
             }
 
             out.resize((size_t)qwResult);
-            const BYTE* pControl = raw[STREAM_CONTROL].data();
-            const BYTE* pControlEnd = pControl + raw[STREAM_CONTROL].size();
+            const BYTE* apControl[3];
+            const BYTE* apControlEnd[3];
+            for (int i = 0; i < 3; i++) {
+                apControl[i] = raw[STREAM_COPY + i].data();
+                apControlEnd[i] = apControl[i] + raw[STREAM_COPY + i].size();
+            }
             size_t nOut = 0, nDiff = 0, nExtra = 0;
-            while (pControl != pControlEnd) {
+            while (apControl[0] != apControlEnd[0]) {
                 uint64_t qwCopy, qwExtra, qwSeek;
-                if (!GetVarint(&pControl, pControlEnd, &qwCopy) || !GetVarint(&pControl, pControlEnd, &qwExtra) ||
-                    !GetVarint(&pControl, pControlEnd, &qwSeek))
+                if (!GetVarint(&apControl[0], apControlEnd[0], &qwCopy) ||
+                    !GetVarint(&apControl[1], apControlEnd[1], &qwExtra) ||
+                    !GetVarint(&apControl[2], apControlEnd[2], &qwSeek))
                     return 0;
-                if (qwCopy > raw[STREAM_DIFF].size() - nDiff || qwCopy > nBase - nBasePos ||
+                if (qwCopy > diff.size() - nDiff || qwCopy > nBase - nBasePos ||
                     qwExtra > raw[STREAM_EXTRA].size() - nExtra)
                     return 0;
-                // The two streams hold exactly the chunk's bytes, so the
-                // output cannot overflow either.
+                // The difference and new bytes make up exactly the chunk's
+                // result, so the output cannot overflow either.
                 size_t nCopy = (size_t)qwCopy;
                 BYTE* pDest = out.data() + nOut;
                 const BYTE* pSrc = pBase + nBasePos;
-                const BYTE* pDiff = raw[STREAM_DIFF].data() + nDiff;
+                const BYTE* pDiff = diff.data() + nDiff;
                 for (size_t i = 0; i < nCopy; i++)
                     pDest[i] = (BYTE)(pSrc[i] + pDiff[i]);
                 nDiff += nCopy;
@@ -739,6 +761,8 @@ int CDelta::Apply(const BYTE* pBase, size_t nBase, DeltaReadProc pfnRead, void* 
                     return 0;
                 nBasePos = (size_t)((int64_t)nBasePos + nSeek);
             }
+            if (apControl[1] != apControlEnd[1] || apControl[2] != apControlEnd[2])
+                return 0;
             if (nOut != out.size() || !pfnWrite(pWriteParam, out.data(), out.size()))
                 return 0;
             qwLeft -= qwResult;
