@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-UpdateEngine::UpdateEngine() : bSourcesVerified(0), dwCopied(0), dwNextTemp(0)
+UpdateEngine::UpdateEngine() : bSourcesVerified(0), dwCopied(0), dwNextTemp(0), nDeltaBase(0)
 {
     InitContext(&context);
 }

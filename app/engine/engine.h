@@ -25,9 +25,11 @@
 #ifndef APP_ENGINE_ENGINE_H
 #define APP_ENGINE_ENGINE_H
 
+#include "codec/cdelta.h"
 #include "updateinfo.h"
 #include "updatesum.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -144,6 +146,12 @@ struct UpdateEngine {
     std::vector<BYTE> block;
     // The next number tried for a copy's temporary name.
     DWORD dwNextTemp;
+    // Deltas: the codec, and the installed file each applies to read into
+    // memory kept for the run (as large as the largest base): under Wine
+    // fresh pages for every file cost more than applying its delta.
+    CDelta delta;
+    std::unique_ptr<BYTE[]> deltaBase;
+    size_t nDeltaBase;
 
     UpdateEngine();
     ~UpdateEngine();

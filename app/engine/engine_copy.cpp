@@ -15,7 +15,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <memory>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
@@ -162,15 +161,19 @@ int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks*
     QWORD qwBase = clBase.GetSize64();
     if (qwBase != e.qwBaseSize || qwBase > (size_t)-1)
         return APPLY_DAMAGED;
-    std::unique_ptr<BYTE[]> base(new (std::nothrow) BYTE[(size_t)qwBase + 1]);
-    if (!base) {
-        *pnSystem = PLAT_ERROR_NO_MEMORY;
-        return APPLY_FAILED;
+    if (pEngine->nDeltaBase < qwBase || !pEngine->deltaBase) {
+        pEngine->deltaBase.reset(new (std::nothrow) BYTE[(size_t)qwBase + 1]);
+        pEngine->nDeltaBase = pEngine->deltaBase ? (size_t)qwBase : 0;
+        if (!pEngine->deltaBase) {
+            *pnSystem = PLAT_ERROR_NO_MEMORY;
+            return APPLY_FAILED;
+        }
     }
+    BYTE* pBase = pEngine->deltaBase.get();
     // Read in pieces: one call's count is 32 bits.
     for (QWORD qwAt = 0; qwAt < qwBase;) {
         DWORD dwWant = qwBase - qwAt < 0x40000000 ? (DWORD)(qwBase - qwAt) : 0x40000000;
-        if (clBase.Read(base.get() + qwAt, dwWant) != dwWant) {
+        if (clBase.Read(pBase + qwAt, dwWant) != dwWant) {
             *pnSystem = PlatGetLastError();
             return APPLY_FAILED;
         }
@@ -186,8 +189,7 @@ int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks*
     clDest.Attach(pReplace->hFile);
     ResultSink sink = { &clDest, &hash, pCallbacks, 0, e.qwInstalledSize, 0 };
     pCallbacks->pfnPercent(pCallbacks->pParam, 0);
-    CDelta delta;
-    int bApplied = delta.Apply(base.get(), (size_t)qwBase, ReadDelta, &clDelta, WriteResult, &sink);
+    int bApplied = pEngine->delta.Apply(pBase, (size_t)qwBase, ReadDelta, &clDelta, WriteResult, &sink);
     clDest.Detach();
     BYTE abDigest[PLAT_SHA256_SIZE];
     int nResult = APPLIED;

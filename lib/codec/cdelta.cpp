@@ -589,6 +589,8 @@ int ExpandDiff(const std::vector<BYTE> raw[STREAM_COUNT], std::vector<BYTE>* pDi
 
 } // namespace
 
+static_assert(STREAM_COUNT == DELTA_STREAM_COUNT, "the header's count of streams");
+
 CDelta::CDelta()
 {
 }
@@ -676,7 +678,10 @@ int CDelta::Apply(const BYTE* pBase, size_t nBase, DeltaReadProc pfnRead, void* 
             header.qwBaseSize != nBase)
             return 0;
 
-        std::vector<BYTE> raw[STREAM_COUNT], stored, diff, out;
+        std::vector<BYTE>(&raw)[STREAM_COUNT] = m_streams;
+        std::vector<BYTE>& stored = m_stored;
+        std::vector<BYTE>& diff = m_diff;
+        std::vector<BYTE>& out = m_out;
         uint64_t qwLeft = header.qwResultSize;
         size_t nBasePos = 0;
         while (qwLeft) {

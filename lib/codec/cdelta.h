@@ -27,6 +27,8 @@
 
 // The fixed start of every delta: magic, version, base and result sizes.
 #define DELTA_HEADER_SIZE 24
+// The streams of a chunk.
+#define DELTA_STREAM_COUNT 7
 
 // Pulls the delta's next bytes: fills up to nSize bytes, sets *pnRead
 // (0 at the end); returns 0 on a read error.
@@ -55,6 +57,12 @@ public:
     // out and the delta ended there.
     int Apply(const BYTE* pBase, size_t nBase, DeltaReadProc pfnRead, void* pReadParam, DeltaWriteProc pfnWrite,
               void* pWriteParam);
+
+private:
+    // Apply's chunk buffers, kept from call to call: a caller applying
+    // many deltas in a row (the updater) pays for their pages once.
+    std::vector<BYTE> m_streams[DELTA_STREAM_COUNT];
+    std::vector<BYTE> m_stored, m_diff, m_out;
 };
 
 #endif
