@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """The whole update under Wine: a patch made with `updatelist make --base`
-against the whole-file patch of the same release.
+against the whole-file patch of the same release, and that patch without
+its Updateinf.sum (nothing verified): what deltas and what verification
+cost.
 
 Lays out an older release (--mb MB in files of mixed sizes), a newer one in
 which most files changed a little (a few bytes overwritten and a few
@@ -108,29 +110,34 @@ def main():
             subprocess.run([run, updatelist, "make", cpb.windows(data), "BENCH", cpb.KEY, "InstallDir"] + extra,
                            check=True, stdout=subprocess.DEVNULL)
             made[name] = time.perf_counter() - t0
-        for pkg in (whole, delta):
+        unverified = os.path.join(work, "unverified")
+        shutil.copytree(whole, unverified, ignore=shutil.ignore_patterns("Updateinf.sum"))
+        pkgs = {"whole": whole, "delta": delta, "unverified": unverified}
+        for pkg in pkgs.values():
             shutil.copy(update, os.path.join(pkg, "update.exe"))
         inst = os.path.join(work, "Game")
         driver.ok("regset", cpb.KEY, "InstallDir", cpb.windows(inst) + "\\")
-        times = {"whole": [], "delta": []}
+        times = {name: [] for name in pkgs}
         time_update(driver, whole, inst, os.path.join(work, "old"))
+        names = list(pkgs)
         for rep in range(args.reps):
             print("repetition %d of %d" % (rep + 1, args.reps), file=sys.stderr)
-            order = ["whole", "delta"] if rep % 2 == 0 else ["delta", "whole"]
-            for name in order:
-                times[name].append(time_update(driver, whole if name == "whole" else delta, inst,
-                                               os.path.join(work, "old")))
+            # Whichever runs first in a repetition must not always be the same.
+            for name in names[rep % 3:] + names[:rep % 3]:
+                times[name].append(time_update(driver, pkgs[name], inst, os.path.join(work, "old")))
         driver.ok("regdel", cpb.KEY)
     finally:
         driver.close()
         subprocess.run(["sh", os.path.join(build, "wine", "teardown.sh")])
-    sizes = {name: folder_bytes(os.path.join(work, name, "data")) for name in ("whole", "delta")}
-    print("%-8s %14s %12s %14s" % ("package", "data bytes", "make s", "update s"))
-    for name in ("whole", "delta"):
-        print("%-8s %14d %12.2f %14.2f" % (name, sizes[name], made[name], statistics.median(times[name])))
-    print("delta / whole: size %.3f, update time %.2fx" % (sizes["delta"] / sizes["whole"],
-                                                         statistics.median(times["delta"]) /
-                                                         statistics.median(times["whole"])))
+    sizes = {name: folder_bytes(os.path.join(work, name, "data")) for name in times}
+    made["unverified"] = made["whole"]
+    print("%-10s %14s %12s %14s" % ("package", "data bytes", "make s", "update s"))
+    for name in times:
+        print("%-10s %14d %12.2f %14.2f" % (name, sizes[name], made[name], statistics.median(times[name])))
+    median = {name: statistics.median(t) for name, t in times.items()}
+    print("delta / whole: size %.4f, update time %.2fx" % (sizes["delta"] / sizes["whole"],
+                                                          median["delta"] / median["whole"]))
+    print("whole / unverified (the cost of verification): %.2fx" % (median["whole"] / median["unverified"]))
     shutil.rmtree(work, ignore_errors=True)
     return 0
 

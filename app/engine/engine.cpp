@@ -15,6 +15,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -405,114 +409,172 @@ int WouldAccept(UpdateEngine* pEngine, const std::string& target, DWORD dwFlags,
     return 1;
 }
 
-struct HashProgress {
-    const EngineCallbacks* pCallbacks;
-    QWORD qwDone, qwTotal;
-    int bCancelled;
+// One file the check hashes: a source, or the installed file a delta
+// applies to; the outcome once hashed.
+struct HashJob {
+    PlanStep* pStep;
+    bool bBase;
+    // Refused by its size alone, not hashed.
+    bool bWrongSize;
+    int bHashed;
+    int nSystem;
+    BYTE abDigest[PLAT_SHA256_SIZE];
+};
+
+// The hashing shared by the threads: the next job, the bytes read (for the
+// bar) and the stop that a Cancel sets.
+struct HashRun {
+    std::vector<HashJob>* pJobs;
+    std::atomic<size_t> nNext;
+    std::atomic<QWORD> qwDone;
+    std::atomic<int> bStop;
+    const EngineCallbacks* pCallbacks; // the thread that owns the window; null on the others
+    QWORD qwTotal;
+};
+
+struct HashThread {
+    HashRun* pRun;
+    bool bWindow;
 };
 
 int HashedBlock(void* pParam, DWORD dwSize)
 {
-    HashProgress* p = (HashProgress*)pParam;
-    p->qwDone += dwSize;
-    p->pCallbacks->pfnPercent(p->pCallbacks->pParam, CopyPercent(p->qwDone, p->qwTotal));
-    p->bCancelled = !p->pCallbacks->pfnContinue(p->pCallbacks->pParam);
-    return !p->bCancelled;
+    HashThread* p = (HashThread*)pParam;
+    HashRun* pRun = p->pRun;
+    QWORD qwDone = pRun->qwDone += dwSize;
+    if (p->bWindow) {
+        pRun->pCallbacks->pfnPercent(pRun->pCallbacks->pParam, CopyPercent(qwDone, pRun->qwTotal));
+        if (!pRun->pCallbacks->pfnContinue(pRun->pCallbacks->pParam))
+            pRun->bStop = 1;
+    }
+    return !pRun->bStop;
 }
 
-// Hashes a file from its start, the progress moving by what is read.
-// Returns 1 with the digest; 0 when it could not be read to its end
-// (*pnSystem: why it could not be opened) or the progress stopped it.
-int HashPath(UpdateEngine* pEngine, const std::string& path, QWORD qwExpected, HashProgress* pProgress,
-             BYTE abDigest[PLAT_SHA256_SIZE], int* pnSystem)
+// Takes jobs until none is left, each hashed from its file's start.
+void HashJobs(HashThread* pThread)
 {
-    CFile clFile;
-    QWORD qwRead = 0;
-    *pnSystem = 0;
-    int bHashed = 0;
-    if (!clFile.Open(path.c_str(), 0))
-        *pnSystem = PlatGetLastError();
-    else
-        bHashed = HashFile(&clFile, pEngine->block.data(), COPY_BLOCK_SIZE, abDigest, &qwRead, HashedBlock, pProgress);
-    if (qwRead < qwExpected)
-        pProgress->qwDone += qwExpected - qwRead;
-    return bHashed;
+    HashRun* pRun = pThread->pRun;
+    std::vector<BYTE> block(COPY_BLOCK_SIZE);
+    for (size_t i; !pRun->bStop && (i = pRun->nNext++) < pRun->pJobs->size();) {
+        HashJob& job = (*pRun->pJobs)[i];
+        if (job.bWrongSize)
+            continue;
+        const std::string& path = job.bBase ? job.pStep->dest : job.pStep->source;
+        QWORD qwSize = job.bBase ? job.pStep->qwReplaced : job.pStep->qwSize, qwRead = 0;
+        CFile clFile;
+        job.nSystem = 0;
+        job.bHashed = 0;
+        if (!clFile.Open(path.c_str(), 0))
+            job.nSystem = PlatGetLastError();
+        else
+            job.bHashed = HashFile(&clFile, block.data(), COPY_BLOCK_SIZE, job.abDigest, &qwRead, HashedBlock, pThread);
+        if (qwRead < qwSize)
+            pRun->qwDone += qwSize - qwRead;
+    }
+}
+
+// Hashes the jobs on this thread and one more: the system's SHA-256 is
+// slower than reading a file the page cache holds, and a machine has two
+// cores. This thread alone calls back, and goes on doing so until the
+// other is done. Returns 0 when cancelled.
+int HashAll(std::vector<HashJob>* pJobs, QWORD qwTotal, const EngineCallbacks* pCallbacks)
+{
+    HashRun run;
+    run.pJobs = pJobs;
+    run.nNext = 0;
+    run.qwDone = 0;
+    run.bStop = 0;
+    run.pCallbacks = pCallbacks;
+    run.qwTotal = qwTotal;
+    HashThread window = { &run, true }, other = { &run, false };
+    std::thread helper;
+    std::atomic<int> bHelperDone(1);
+    if (pJobs->size() > 1) {
+        try {
+            bHelperDone = 0;
+            helper = std::thread([&] {
+                HashJobs(&other);
+                bHelperDone = 1;
+            });
+        } catch (const std::system_error&) {
+            bHelperDone = 1;
+        }
+    }
+    HashJobs(&window);
+    while (!bHelperDone) {
+        if (!pCallbacks->pfnContinue(pCallbacks->pParam))
+            run.bStop = 1;
+        pCallbacks->pfnPercent(pCallbacks->pParam, CopyPercent(run.qwDone, qwTotal));
+        std::this_thread::sleep_for(std::chrono::milliseconds(REFRESH_INTERVAL_MS));
+    }
+    if (helper.joinable())
+        helper.join();
+    return !run.bStop;
 }
 
 // Hashes every readable source against its entry (once: a retry does not
-// read them all again), then every installed file a delta applies to,
+// read them all again), and every installed file a delta applies to,
 // which must be its base or, after a killed run, its result already. A
-// source that cannot be opened is the source check's. Returns 0 only when
-// cancelled.
+// source that cannot be opened is the source check's. Problems are added
+// in the plan's order. Returns 0 only when cancelled.
 int VerifyFiles(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks, CheckState* pState)
 {
     bool bSources = !pEngine->bSourcesVerified;
-    HashProgress progress = { pCallbacks, 0, 0, 0 };
-    for (const PlanStep& step : pEngine->plan) {
-        if (step.nKind == PLAN_FILE && step.bSourceReadable && bSources)
-            progress.qwTotal += step.qwSize;
-        if (step.bDelta && step.bExists)
-            progress.qwTotal += step.qwReplaced;
-    }
-    pEngine->block.resize(COPY_BLOCK_SIZE);
-    pCallbacks->pfnPercent(pCallbacks->pParam, 0);
-    BYTE abDigest[PLAT_SHA256_SIZE];
-    int nSystem;
-    for (const PlanStep& step : pEngine->plan) {
-        if (step.nKind != PLAN_FILE || !step.bSourceReadable || !bSources)
-            continue;
-        const SumEntry& e = pEngine->sums[step.dwRecord];
-        const char* szPath = pEngine->context.pUpdateRecords[step.dwRecord].szPath;
-        if (step.qwSize != e.qwSourceSize) {
-            Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
-                "its source has " + std::to_string(step.qwSize) + " bytes, " + g_szUpdateSumName + " records " +
-                    std::to_string(e.qwSourceSize));
-            progress.qwDone += step.qwSize;
-            continue;
-        }
-        int bHashed = HashPath(pEngine, step.source, step.qwSize, &progress, abDigest, &nSystem);
-        if (progress.bCancelled)
-            return 0;
-        if (!bHashed)
-            Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0, "its source cannot be read to the end");
-        else if (memcmp(abDigest, e.abSource, sizeof(abDigest)) != 0)
-            Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
-                "its source's SHA-256 is " + DigestText(abDigest) + ", " + g_szUpdateSumName + " records " +
-                    DigestText(e.abSource));
-    }
+    std::vector<HashJob> jobs;
+    QWORD qwTotal = 0;
     for (PlanStep& step : pEngine->plan) {
-        if (!step.bDelta)
+        if (step.nKind != PLAN_FILE)
             continue;
         const SumEntry& e = pEngine->sums[step.dwRecord];
+        if (bSources && step.bSourceReadable) {
+            bool bWrong = step.qwSize != e.qwSourceSize;
+            jobs.push_back({ &step, false, bWrong, 0, 0, {} });
+            qwTotal += bWrong ? 0 : step.qwSize;
+        }
+        if (step.bDelta) {
+            step.bDone = 0;
+            bool bWrong = !step.bExists || (step.qwReplaced != e.qwBaseSize && step.qwReplaced != e.qwInstalledSize);
+            jobs.push_back({ &step, true, bWrong, 0, 0, {} });
+            qwTotal += bWrong ? 0 : step.qwReplaced;
+        }
+    }
+    pCallbacks->pfnPercent(pCallbacks->pParam, 0);
+    if (!HashAll(&jobs, qwTotal, pCallbacks))
+        return 0;
+    for (const HashJob& job : jobs) {
+        PlanStep& step = *job.pStep;
+        const SumEntry& e = pEngine->sums[step.dwRecord];
         const char* szPath = pEngine->context.pUpdateRecords[step.dwRecord].szPath;
-        step.bDone = 0;
-        if (!step.bExists) {
+        if (!job.bBase) {
+            if (job.bWrongSize)
+                Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+                    "its source has " + std::to_string(step.qwSize) + " bytes, " + g_szUpdateSumName + " records " +
+                        std::to_string(e.qwSourceSize));
+            else if (!job.bHashed)
+                Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0, "its source cannot be read to the end");
+            else if (memcmp(job.abDigest, e.abSource, sizeof(job.abDigest)) != 0)
+                Add(&pState->damaged, ENGINE_DAMAGED, step.dwRecord, szPath, 0,
+                    "its source's SHA-256 is " + DigestText(job.abDigest) + ", " + g_szUpdateSumName + " records " +
+                        DigestText(e.abSource));
+        } else if (job.bWrongSize && !step.bExists) {
             Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, 0,
                 "the installed file its delta applies to is missing");
-            continue;
-        }
-        bool bBase = step.qwReplaced == e.qwBaseSize, bResult = step.qwReplaced == e.qwInstalledSize;
-        if (!bBase && !bResult) {
+        } else if (job.bWrongSize) {
             Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, 0,
                 "the installed file has " + std::to_string(step.qwReplaced) + " bytes; its delta applies to " +
                     std::to_string(e.qwBaseSize));
-            progress.qwDone += step.qwReplaced;
-            continue;
-        }
-        int bHashed = HashPath(pEngine, step.dest, step.qwReplaced, &progress, abDigest, &nSystem);
-        if (progress.bCancelled)
-            return 0;
-        if (!bHashed && nSystem == PLAT_ERROR_IN_USE)
-            Add(&pState->inUse, ENGINE_IN_USE, step.dwRecord, szPath, nSystem, "held by another program");
-        else if (!bHashed)
-            Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, nSystem,
+        } else if (!job.bHashed && job.nSystem == PLAT_ERROR_IN_USE) {
+            Add(&pState->inUse, ENGINE_IN_USE, step.dwRecord, szPath, job.nSystem, "held by another program");
+        } else if (!job.bHashed) {
+            Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, job.nSystem,
                 "the installed file its delta applies to cannot be read");
-        else if (bResult && memcmp(abDigest, e.abInstalled, sizeof(abDigest)) == 0)
+        } else if (step.qwReplaced == e.qwInstalledSize && memcmp(job.abDigest, e.abInstalled, sizeof(job.abDigest)) == 0) {
             step.bDone = 1;
-        else if (!bBase || memcmp(abDigest, e.abBase, sizeof(abDigest)) != 0)
+        } else if (step.qwReplaced != e.qwBaseSize || memcmp(job.abDigest, e.abBase, sizeof(job.abDigest)) != 0) {
             Add(&pState->bases, ENGINE_BASE_DIFFERS, step.dwRecord, szPath, 0,
-                "the installed file's SHA-256 is " + DigestText(abDigest) + "; its delta applies to " +
+                "the installed file's SHA-256 is " + DigestText(job.abDigest) + "; its delta applies to " +
                     DigestText(e.abBase));
+        }
     }
     return 1;
 }
