@@ -35,7 +35,7 @@ int ParseUpdateSums(const BYTE* pData, size_t nSize, std::vector<SumEntry>* pEnt
     for (DWORD i = 0; i < header.dwCount; i++) {
         SumEntry& e = (*pEntries)[i];
         memcpy(&e, pData + sizeof(header) + (size_t)i * nEntry, nEntry);
-        if (e.dwKind > SUM_DELTA || e.dwReserved != 0 || e.dwPadding != 0)
+        if (e.dwKind > SUM_ARCHIVE_DELTA || e.dwReserved != 0 || e.dwPadding != 0)
             return Refuse(pReason, "entry " + std::to_string(i + 1) + " is of a kind this program does not know");
         if (!memchr(e.szSource, 0, sizeof(e.szSource)))
             return Refuse(pReason, "entry " + std::to_string(i + 1) + " names its delta without an end");

@@ -11,7 +11,7 @@
 //       0   qwInstalledSize, 8   abInstalled[32]  the file as installed
 //       40  qwSourceSize,    48  abSource[32]     the file in the data folder
 //     version 2 only:
-//       80  dwKind  SUM_WHOLE or SUM_DELTA;  84  dwReserved 0
+//       80  dwKind  SUM_WHOLE, SUM_DELTA or SUM_ARCHIVE_DELTA;  84  dwReserved 0
 //       88  qwBaseSize, 96 abBase[32]  the installed file a delta applies to
 //       128 szSource[260]  a delta's path below the data folder
 //       388 dwPadding 0
@@ -30,7 +30,10 @@
 #define UPDATE_SUM_VERSION 1
 #define UPDATE_SUM_VERSION_DELTAS 2
 
-enum { SUM_WHOLE = 0, SUM_DELTA = 1 };
+// A source is the whole file, a delta of the installed file's bytes, or a
+// delta of an installed pack archive's members, from which the new
+// archive is written again.
+enum { SUM_WHOLE = 0, SUM_DELTA = 1, SUM_ARCHIVE_DELTA = 2 };
 
 #pragma pack(push, 1)
 struct SumHeader {

@@ -198,9 +198,9 @@ int ShowSums(const char* lpszPath, const char* lpszArg, bool bJson)
             printf("%s\n    {\"size\": %llu, \"sha256\": \"%s\", \"source_size\": %llu, \"source_sha256\": \"%s\"",
                    i ? "," : "", (unsigned long long)e.qwInstalledSize, DigestText(e.abInstalled).c_str(),
                    (unsigned long long)e.qwSourceSize, DigestText(e.abSource).c_str());
-            if (e.dwKind == SUM_DELTA)
-                printf(", \"delta\": %s, \"base_size\": %llu, \"base_sha256\": \"%s\"", Json(e.szSource).c_str(),
-                       (unsigned long long)e.qwBaseSize, DigestText(e.abBase).c_str());
+            if (e.dwKind != SUM_WHOLE)
+                printf(", \"delta\": %s, \"archive_delta\": %s, \"base_size\": %llu, \"base_sha256\": \"%s\"", Json(e.szSource).c_str(),
+                       e.dwKind == SUM_ARCHIVE_DELTA ? "true" : "false", (unsigned long long)e.qwBaseSize, DigestText(e.abBase).c_str());
             printf("}");
         }
         printf("%s]\n}\n", entries.empty() ? "" : "\n  ");
@@ -214,8 +214,8 @@ int ShowSums(const char* lpszPath, const char* lpszArg, bool bJson)
         const SumEntry& e = entries[i];
         bool bSame = e.qwSourceSize == e.qwInstalledSize && memcmp(e.abSource, e.abInstalled, sizeof(e.abSource)) == 0;
         std::string source = bSame ? "the same" : std::to_string(e.qwSourceSize) + " " + DigestText(e.abSource);
-        if (e.dwKind == SUM_DELTA)
-            source = "delta " + Shown(e.szSource) + " " + source + ", from " + std::to_string(e.qwBaseSize) + " " +
+        if (e.dwKind != SUM_WHOLE)
+            source = (e.dwKind == SUM_ARCHIVE_DELTA ? "archive delta " : "delta ") + Shown(e.szSource) + " " + source + ", from " + std::to_string(e.qwBaseSize) + " " +
                      DigestText(e.abBase);
         printf("%6lu %12llu  %s  %s\n", (unsigned long)i + 1, (unsigned long long)e.qwInstalledSize,
                DigestText(e.abInstalled).c_str(), source.c_str());

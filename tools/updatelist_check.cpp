@@ -32,6 +32,7 @@ struct Replaced {
     std::string delta;
     QWORD qwDelta;
     bool bDone;
+    bool bArchive;
 };
 
 struct Changed {
@@ -128,7 +129,8 @@ void Describe(UpdateEngine* pEngine, Plan* pPlan)
         const SumEntry* pSum = step.bDelta ? &pEngine->sums[step.dwRecord] : NULL;
         if (step.bExists) {
             Replaced r = { pRecord->szPath, pRecord->dwFileSize, step.qwReplaced, pSum ? pSum->szSource : "",
-                           pSum ? pSum->qwSourceSize : 0, step.bDone != 0 };
+                           pSum ? pSum->qwSourceSize : 0, step.bDone != 0,
+                           pSum && pSum->dwKind == SUM_ARCHIVE_DELTA };
             pPlan->filesToReplace.push_back(r);
         } else {
             pPlan->filesToAdd.push_back(*pRecord);
@@ -235,8 +237,8 @@ void PrintText(const UpdateEngine& engine, const Plan& plan, const char* lpszPat
             if (r.bDone)
                 printf("; it is the new file already: only listed");
             else if (!r.delta.empty())
-                printf("; rebuilt from it with the delta %s\\%s of %llu bytes", g_szSourceFolderName,
-                       Shown(r.delta.c_str()).c_str(), (unsigned long long)r.qwDelta);
+                printf("; rebuilt from it with the %sdelta %s\\%s of %llu bytes", r.bArchive ? "archive " : "",
+                       g_szSourceFolderName, Shown(r.delta.c_str()).c_str(), (unsigned long long)r.qwDelta);
             printf(")\n");
         }
         printf("Uninstall entries to append (%d):\n", (int)plan.appended.size());
@@ -336,8 +338,9 @@ void PrintJson(const UpdateEngine& engine, const Plan& plan)
         if (r.delta.empty())
             printf("null}");
         else
-            printf("{\"source\": %s, \"size\": %llu, \"result_installed\": %s}", Json(r.delta.c_str()).c_str(),
-                   (unsigned long long)r.qwDelta, r.bDone ? "true" : "false");
+            printf("{\"source\": %s, \"size\": %llu, \"archive\": %s, \"result_installed\": %s}",
+                   Json(r.delta.c_str()).c_str(), (unsigned long long)r.qwDelta, r.bArchive ? "true" : "false",
+                   r.bDone ? "true" : "false");
     });
     PrintListJson("appended", plan.appended, [](const FileRecord& r) {
         printf("{\"path\": %s, \"folder\": %s, \"size\": %lu, \"extra\": %lu}", Json(r.szPath).c_str(),

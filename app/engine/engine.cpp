@@ -320,7 +320,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
                 pEngine->plan.push_back(step);
                 continue;
             }
-            step.bDelta = !pEngine->sums.empty() && pEngine->sums[i].dwKind == SUM_DELTA;
+            step.bDelta = !pEngine->sums.empty() && pEngine->sums[i].dwKind != SUM_WHOLE;
             step.source = pEngine->sourceFolder + (step.bDelta ? pEngine->sums[i].szSource : pRecord->szPath);
             // The open tells the size too: one query per source, not two,
             // on lists of many small files. Only a source that will not
