@@ -576,10 +576,13 @@ int PackDeltaMake(const BYTE* pOld, size_t nOld, const BYTE* pNew, size_t nNew, 
         if (!sha.End(abNewDigest))
             return 0;
 
-        // The first old member of each name is its base.
-        std::unordered_map<std::string, DWORD> oldByName;
+        // The k-th new member of a name takes the k-th old one of that name
+        // as its base (the last when the old archive has fewer): flattened
+        // trees repeat names such as __init__.py in their order.
+        std::unordered_map<std::string, std::vector<DWORD>> oldByName;
+        std::unordered_map<std::string, size_t> seen;
         for (DWORD i = 0; i < (DWORD)oldLayout.entries.size(); i++)
-            oldByName.emplace(oldLayout.entries[i].szName, i);
+            oldByName[oldLayout.entries[i].szName].push_back(i);
         RenameCandidates renames(oldLayout, newLayout);
 
         std::vector<BYTE> delta(PACK_DELTA_HEADER_SIZE);
@@ -610,6 +613,11 @@ int PackDeltaMake(const BYTE* pOld, size_t nOld, const BYTE* pNew, size_t nNew, 
                 bContent = pAgain && dwBlock == entry.dwPackSize && memcmp(pAgain, pBlock, dwBlock) == 0;
             }
             auto itSame = oldByName.find(entry.szName);
+            DWORD dwSame = 0;
+            if (itSame != oldByName.end()) {
+                size_t k = seen[entry.szName]++;
+                dwSame = itSame->second[std::min(k, itSame->second.size() - 1)];
+            }
             Choice best;
             if (bContent) {
                 dwLargest = std::max(dwLargest, entry.dwOrgSize);
@@ -625,7 +633,7 @@ int PackDeltaMake(const BYTE* pOld, size_t nOld, const BYTE* pNew, size_t nNew, 
                     DWORD dwBase = 0;
                     bool bBase = itSame != oldByName.end();
                     if (bBase)
-                        dwBase = itSame->second;
+                        dwBase = dwSame;
                     else
                         bBase = renames.Best(entry, entry.dwOrgSize, &dwBase);
                     size_t nBase = 0;
@@ -641,9 +649,9 @@ int PackDeltaMake(const BYTE* pOld, size_t nOld, const BYTE* pNew, size_t nNew, 
                 size_t nBase = 0;
                 std::unique_ptr<BYTE[]> pBase;
                 if (itSame != oldByName.end() && entry.dwPackSize)
-                    pBase = LoadOld(&clOld, oldLayout, itSame->second, true, pCodecs.get(), &nBase);
+                    pBase = LoadOld(&clOld, oldLayout, dwSame, true, pCodecs.get(), &nBase);
                 if (pBase)
-                    TryDelta(pBase.get(), nBase, pBlock, entry.dwPackSize, KIND_BLOCK_DELTA, itSame->second, &best);
+                    TryDelta(pBase.get(), nBase, pBlock, entry.dwPackSize, KIND_BLOCK_DELTA, dwSame, &best);
             }
 
             // The name field up to its last non-zero byte.
