@@ -140,15 +140,15 @@ int CPack::OpenResourceArchive(const char* lpszName, const char* lpszType)
     return AddArchive(&clFile, "", lpszName, lpszType);
 }
 
-int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszResName,
-                      const char* lpszResType)
+bool ReadArchiveLayout(CFile* pFile, CHuffman* pHuffman, PackArchiveLayout* pLayout)
 {
     BYTE abHeader[HEADER_SIZE];
     if (pFile->m_qwSize < HEADER_SIZE + TRAILER_SIZE || !ArchiveLengthFits(pFile->m_qwSize))
-        return 0;
+        return false;
     DWORD dwLength = pFile->GetSize();
+    pFile->Seek64(0, 0);
     if (pFile->Read(abHeader, HEADER_SIZE) != HEADER_SIZE || memcmp(abHeader, "PAC", 3) != 0)
-        return 0;
+        return false;
     DWORD dwCount = LoadDword(abHeader + 4);
     DWORD dwMethod = LoadDword(abHeader + 8);
     // Positions are 64-bit: an archive may be longer than a signed 32-bit
@@ -156,20 +156,20 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
     pFile->Seek64(dwLength - TRAILER_SIZE, 0);
     DWORD dwDirSize = pFile->ReadDword();
     if (dwMethod > PACK_ZLIB || dwDirSize > dwLength - HEADER_SIZE - TRAILER_SIZE)
-        return 0;
+        return false;
     // A directory record always holds both a zero byte and a non-zero
     // byte, so its code tree has two leaves at least and every record byte
     // costs a bit or more: N * 76 bytes never come from fewer than
     // N * 76 / 8 bytes of directory.
     QWORD qwDirBytes = (QWORD)dwCount * DIR_ENTRY_SIZE;
     if (qwDirBytes > (QWORD)dwDirSize * 8)
-        return 0;
+        return false;
     DWORD dwDataEnd = dwLength - TRAILER_SIZE - dwDirSize;
 
     DWORD dwNextBlock;
     BYTE* pBlock = new (std::nothrow) BYTE[dwDirSize + 1];
     BYTE* pDir = new (std::nothrow) BYTE[qwDirBytes + 1];
-    int nResult = 0;
+    bool bResult = false;
     if (!pBlock || !pDir)
         goto done;
     pFile->Seek64(dwDataEnd, 0);
@@ -177,16 +177,16 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
         goto done;
     for (DWORD i = 0; i < dwDirSize; i++)
         pBlock[i] ^= 0xFF;
-    if (dwCount && m_pHuffman->Decompress(pDir, (DWORD)qwDirBytes, pBlock, dwDirSize) != qwDirBytes)
+    if (dwCount && pHuffman->Decompress(pDir, (DWORD)qwDirBytes, pBlock, dwDirSize) != qwDirBytes)
         goto done;
     // The directory must be the whole block: a count lowered by one would
     // decode the first records and hide the rest. The coder's stream is
     // fully determined by its input, so coding the records again gives the
     // block back exactly when nothing was left over or changed.
-    if (!IsWholeDirectory(m_pHuffman, pDir, qwDirBytes, pBlock, dwDirSize))
+    if (!IsWholeDirectory(pHuffman, pDir, qwDirBytes, pBlock, dwDirSize))
         goto done;
 
-    // Check every record before entering any, so a damaged archive adds
+    // Check every record before taking any, so a damaged archive gives
     // nothing. The blocks lie back to back in directory order and fill the
     // data area, as the writer lays them out: no byte belongs to no member.
     dwNextBlock = HEADER_SIZE;
@@ -206,30 +206,57 @@ int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszRe
     }
     if (dwNextBlock != dwDataEnd)
         goto done;
-    // Room in the name index for every member at once, rather than growing
-    // it step by step.
-    if (!m_pIndex->Reserve(dwCount))
+    try {
+        pLayout->entries.resize(dwCount);
+    } catch (const std::bad_alloc&) {
         goto done;
+    }
     for (DWORD i = 0; i < dwCount; i++) {
         const BYTE* pRec = pDir + i * DIR_ENTRY_SIZE;
-        PackMember member;
-        memset(&member, 0, sizeof(member));
-        strcpy(member.szName, (const char*)pRec);
-        strcpy(member.szPackPath, lpszPackPath);
-        strcpy(member.szResName, lpszResName);
-        strcpy(member.szResType, lpszResType);
-        member.dwOffset = LoadDword(pRec + 64);
-        member.dwOrgSize = LoadDword(pRec + 68);
-        member.dwPackSize = LoadDword(pRec + 72);
-        member.nMethod = (int)dwMethod;
-        if (!Enter(member))
-            goto done;
+        PackDirEntry& entry = pLayout->entries[i];
+        // The whole field, bytes after the NUL included: a rebuild must
+        // write them again as they were.
+        memcpy(entry.szName, pRec, PACK_NAME_SIZE);
+        entry.dwOffset = LoadDword(pRec + 64);
+        entry.dwOrgSize = LoadDword(pRec + 68);
+        entry.dwPackSize = LoadDword(pRec + 72);
     }
-    nResult = 1;
+    pLayout->bHeaderByte = abHeader[3];
+    pLayout->dwMethod = dwMethod;
+    pLayout->dwDirSize = dwDirSize;
+    bResult = true;
 done:
     delete[] pBlock;
     delete[] pDir;
-    return nResult;
+    return bResult;
+}
+
+int CPack::AddArchive(CFile* pFile, const char* lpszPackPath, const char* lpszResName,
+                      const char* lpszResType)
+{
+    PackArchiveLayout layout;
+    if (!ReadArchiveLayout(pFile, m_pHuffman, &layout))
+        return 0;
+    DWORD dwCount = (DWORD)layout.entries.size();
+    // Room in the name index for every member at once, rather than growing
+    // it step by step.
+    if (!m_pIndex->Reserve(dwCount))
+        return 0;
+    for (const PackDirEntry& entry : layout.entries) {
+        PackMember member;
+        memset(&member, 0, sizeof(member));
+        strcpy(member.szName, entry.szName);
+        strcpy(member.szPackPath, lpszPackPath);
+        strcpy(member.szResName, lpszResName);
+        strcpy(member.szResType, lpszResType);
+        member.dwOffset = entry.dwOffset;
+        member.dwOrgSize = entry.dwOrgSize;
+        member.dwPackSize = entry.dwPackSize;
+        member.nMethod = (int)layout.dwMethod;
+        if (!Enter(member))
+            return 0;
+    }
+    return 1;
 }
 
 int CPack::AddFile(const char* lpszPath)

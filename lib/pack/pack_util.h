@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 // The format's limit, one rule for reader and writer: offsets and the
 // directory's length are 32-bit, so a whole archive, its 4-byte trailer
@@ -59,6 +60,27 @@ int ReadContent(const PackMember* pMember, CFile* pFile, BYTE* pDest, PackCodecs
 // Encodes a content into a new block; returns it (null when out of memory
 // or when the encoder ran out of room) and its size.
 BYTE* EncodeBlock(int nMethod, const BYTE* pContent, DWORD dwSize, DWORD* pdwPackSize, PackCodecs* pCodecs);
+
+// Everything that makes an archive's bytes beyond its members' blocks, as
+// the reader found it: with the blocks, enough to write it again exactly.
+struct PackArchiveLayout {
+    BYTE bHeaderByte; // the header's fourth byte, which carries nothing
+    DWORD dwMethod;
+    DWORD dwDirSize;                    // of the coded directory
+    std::vector<PackDirEntry> entries;  // in directory order; szName's 64 bytes as stored
+};
+
+// Reads and checks the archive in pFile as the catalogue does before
+// entering it (CPack::OpenArchive). False, with nothing kept, when it is
+// not a whole archive.
+bool ReadArchiveLayout(CFile* pFile, CHuffman* pHuffman, PackArchiveLayout* pLayout);
+
+// A directory record as stored, 76 bytes.
+void StoreDirEntry(BYTE* pRecord, const PackDirEntry& entry);
+// The directory block of dwCount stored records: coded with CHuffman, then
+// every byte inverted. No records: no block (null, size 0, true). False
+// when memory runs out.
+bool EncodeDirectory(const BYTE* pRecords, DWORD dwCount, BYTE** ppBlock, DWORD* pdwSize, PackCodecs* pCodecs);
 
 // The three codecs, for one thread at a time.
 struct PackCodecs {

@@ -82,6 +82,31 @@ BYTE* EncodeBlock(int nMethod, const BYTE* pContent, DWORD dwSize, DWORD* pdwPac
     return pBlock;
 }
 
+void StoreDirEntry(BYTE* pRecord, const PackDirEntry& entry)
+{
+    memcpy(pRecord, entry.szName, PACK_NAME_SIZE);
+    StoreDword(pRecord + 64, entry.dwOffset);
+    StoreDword(pRecord + 68, entry.dwOrgSize);
+    StoreDword(pRecord + 72, entry.dwPackSize);
+}
+
+bool EncodeDirectory(const BYTE* pRecords, DWORD dwCount, BYTE** ppBlock, DWORD* pdwSize, PackCodecs* pCodecs)
+{
+    *ppBlock = NULL;
+    *pdwSize = 0;
+    if (!dwCount)
+        return true;
+    if ((QWORD)dwCount * DIR_ENTRY_SIZE > 0xFFFFFFFFu)
+        return false;
+    BYTE* pBlock = EncodeBlock(PACK_HUFFMAN, pRecords, dwCount * DIR_ENTRY_SIZE, pdwSize, pCodecs);
+    if (!pBlock)
+        return false;
+    for (DWORD i = 0; i < *pdwSize; i++)
+        pBlock[i] ^= 0xFF;
+    *ppBlock = pBlock;
+    return true;
+}
+
 namespace {
 
 // A member on its way into the archive: its record and the bytes of its
@@ -247,11 +272,7 @@ bool WriteBlock(CFile* pArchive, CFile* pSource, SaveBlock* pBlock, bool bCopy, 
 // Enters the written member into the directory.
 void Record(const PackDirEntry& entry, BYTE* pDir, DWORD* pdwCount)
 {
-    BYTE* pEntry = pDir + (size_t)*pdwCount * DIR_ENTRY_SIZE;
-    memcpy(pEntry, entry.szName, PACK_NAME_SIZE);
-    StoreDword(pEntry + 64, entry.dwOffset);
-    StoreDword(pEntry + 68, entry.dwOrgSize);
-    StoreDword(pEntry + 72, entry.dwPackSize);
+    StoreDirEntry(pDir + (size_t)*pdwCount * DIR_ENTRY_SIZE, entry);
     ++*pdwCount;
 }
 
@@ -387,12 +408,10 @@ int CPack::Save(const char* lpszFileName, int nMethod, PackProgressProc lpfnProg
         BYTE* pDirBlock = NULL;
         if (dwCount) {
             PackCodecs* pCodecs = m_pCodecPool->Take();
-            pDirBlock = pCodecs ? EncodeBlock(PACK_HUFFMAN, pDir, dwCount * DIR_ENTRY_SIZE, &dwDirSize, pCodecs) : NULL;
+            bool bCoded = pCodecs && EncodeDirectory(pDir, dwCount, &pDirBlock, &dwDirSize, pCodecs);
             m_pCodecPool->Give(pCodecs);
-            if (!pDirBlock)
+            if (!bCoded)
                 goto done;
-            for (DWORD i = 0; i < dwDirSize; i++)
-                pDirBlock[i] ^= 0xFF;
         }
         if (!ArchiveLengthFits(clArchive.GetPos64() + dwDirSize + 4))
             m_nSaveProblem = PACK_SAVE_TOO_LARGE;
