@@ -38,7 +38,7 @@ std::string NativePath(const char* lpszPath);
 int LongestRootFor(const char* szPath);
 
 struct DeltaReport {
-    DWORD dwDeltas, dwWhole, dwSame;
+    DWORD dwDeltas, dwArchives, dwWhole, dwSame;
     QWORD qwDeltaBytes, qwWholeBytes, qwNewBytes;
 };
 

@@ -3,6 +3,7 @@
 #include "updatelist.h"
 
 #include "codec/cdelta.h"
+#include "pack/pack_delta.h"
 #include "file/directory.h"
 #include "file/path.h"
 #include "platform/hash.h"
@@ -49,7 +50,7 @@ bool WriteDeltaPackage(const char* lpszOut, const char* lpszBase, const std::vec
     for (const FileRecord& record : records)
         paths.insert(RecordKey(record.szPath));
     CDelta codec;
-    std::vector<BYTE> now, base, delta;
+    std::vector<BYTE> now, base, delta, archiveDelta;
     for (size_t i = 0; i < records.size(); i++) {
         const FileRecord& record = records[i];
         std::string out = std::string(lpszOut) + "\\" + record.szPath;
@@ -76,6 +77,7 @@ bool WriteDeltaPackage(const char* lpszOut, const char* lpszBase, const std::vec
         std::string deltaName = std::string(record.szPath) + DELTA_EXTENSION;
         DWORD dwBase = basePath.size() < MAX_PATH ? PlatGetFileAttributes(basePath.c_str()) : INVALID_FILE_ATTRIBUTES;
         bool bDelta = false;
+        DWORD dwKind = SUM_DELTA;
         if (dwBase != INVALID_FILE_ATTRIBUTES && !(dwBase & FILE_ATTRIBUTE_DIRECTORY)) {
             if (!ReadWholeFile(basePath.c_str(), &base, 0xFFFFFFFF)) {
                 pErrors->push_back(NativePath(basePath.c_str()) + ": cannot be read");
@@ -88,10 +90,18 @@ bool WriteDeltaPackage(const char* lpszOut, const char* lpszBase, const std::vec
             }
             // Under its own name, which no record may take, fitting behind
             // every patch folder the list's own paths fit behind.
-            bDelta = !paths.count(RecordKey(deltaName.c_str())) && deltaName.size() < MAX_PATH &&
-                     LongestRootFor(deltaName.c_str()) >= nRootLimit && codec.Make(base.data(), base.size(), now.data(),
-                                                                                    now.size(), &delta) &&
+            bool bNamed = !paths.count(RecordKey(deltaName.c_str())) && deltaName.size() < MAX_PATH &&
+                          LongestRootFor(deltaName.c_str()) >= nRootLimit;
+            bDelta = bNamed && codec.Make(base.data(), base.size(), now.data(), now.size(), &delta) &&
                      delta.size() < now.size();
+            // Two pack archives: their members' contents, which a delta of
+            // the coded files cannot see, where that is smaller still.
+            if (bNamed && PackDeltaMake(base.data(), base.size(), now.data(), now.size(), &archiveDelta) &&
+                archiveDelta.size() < (bDelta ? delta.size() : now.size())) {
+                delta.swap(archiveDelta);
+                bDelta = true;
+                dwKind = SUM_ARCHIVE_DELTA;
+            }
         }
         const std::vector<BYTE>& shipped = bDelta ? delta : now;
         std::string target = bDelta ? out + DELTA_EXTENSION : out;
@@ -107,7 +117,7 @@ bool WriteDeltaPackage(const char* lpszOut, const char* lpszBase, const std::vec
             continue;
         }
         SumEntry& e = (*pSums)[i];
-        e.dwKind = SUM_DELTA;
+        e.dwKind = dwKind;
         e.qwSourceSize = delta.size();
         e.qwBaseSize = base.size();
         if (!Sha256Of(delta, e.abSource) || !Sha256Of(base, e.abBase)) {
@@ -116,6 +126,7 @@ bool WriteDeltaPackage(const char* lpszOut, const char* lpszBase, const std::vec
         }
         memcpy(e.szSource, deltaName.c_str(), deltaName.size() + 1);
         pReport->dwDeltas++;
+        pReport->dwArchives += dwKind == SUM_ARCHIVE_DELTA;
         pReport->qwDeltaBytes += delta.size();
     }
     ShowProgress(0, 0, NULL);

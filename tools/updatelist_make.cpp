@@ -626,9 +626,10 @@ int MakeCommand(int argc, char** argv)
         fprintf(pReport, "Wrote %s: the size and SHA-256 of every file.\n", sumsShown.c_str());
     if (lpszBaseArg)
         fprintf(pReport,
-                "Wrote its data: %lu deltas (%llu bytes) and %lu whole files (%llu bytes), %llu bytes for %llu bytes "
-                "of files; %lu files are the same in the older release.\n",
-                (unsigned long)delta.dwDeltas, (unsigned long long)delta.qwDeltaBytes, (unsigned long)delta.dwWhole,
+                "Wrote its data: %lu deltas (%lu of pack archives' members; %llu bytes) and %lu whole files (%llu "
+                "bytes), %llu bytes for %llu bytes of files; %lu files are the same in the older release.\n",
+                (unsigned long)delta.dwDeltas, (unsigned long)delta.dwArchives, (unsigned long long)delta.qwDeltaBytes,
+                (unsigned long)delta.dwWhole,
                 (unsigned long long)delta.qwWholeBytes, (unsigned long long)(delta.qwDeltaBytes + delta.qwWholeBytes),
                 (unsigned long long)delta.qwNewBytes, (unsigned long)delta.dwSame);
     if (!records.empty()) {

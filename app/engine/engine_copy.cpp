@@ -4,6 +4,7 @@
 
 #include "codec/cdelta.h"
 #include "copyblocks.h"
+#include "pack/pack_delta.h"
 #include "engine/engine_internal.h"
 #include "file/cfile.h"
 #include "file/directory.h"
@@ -146,6 +147,43 @@ int ReadDelta(void* pParam, void* pBuf, size_t nSize, size_t* pnRead)
 
 enum { APPLIED, APPLY_FAILED, APPLY_DAMAGED, APPLY_CANCELLED };
 
+int ContinueArchive(void* pParam, QWORD qwDone, QWORD qwTotal)
+{
+    ResultSink* p = (ResultSink*)pParam;
+    p->pCallbacks->pfnPercent(p->pCallbacks->pParam, CopyPercent(qwDone, qwTotal));
+    p->bCancelled = !p->pCallbacks->pfnContinue(p->pCallbacks->pParam);
+    return !p->bCancelled;
+}
+
+// Writes an installed pack archive again from its members and an archive
+// delta, which names the archive it writes and checks it as it ends: that
+// must be the one the sums record. The old archive is read member by
+// member, never whole.
+int ApplyArchive(UpdateEngine* pEngine, const PlanStep& step, const SumEntry& e, CFile* pDelta,
+                 const EngineCallbacks* pCallbacks, PlatReplace* pReplace, int* pnSystem)
+{
+    BYTE abHeader[PACK_DELTA_HEADER_SIZE];
+    PackDeltaHeader header;
+    if (pDelta->Read(abHeader, sizeof(abHeader)) != sizeof(abHeader) ||
+        !PackDeltaReadHeader(abHeader, sizeof(abHeader), &header) || header.qwNewSize != e.qwInstalledSize ||
+        memcmp(header.abNewDigest, e.abInstalled, sizeof(e.abInstalled)) != 0 || !pDelta->Seek64(0, 0))
+        return APPLY_DAMAGED;
+    if (!EngineBeginReplace(pEngine, step.dest, pReplace, PLAT_REPLACE_READONLY)) {
+        *pnSystem = PlatGetLastError();
+        return APPLY_FAILED;
+    }
+    CFile clDest;
+    clDest.Attach(pReplace->hFile);
+    ResultSink sink = { &clDest, NULL, pCallbacks, 0, e.qwInstalledSize, 0 };
+    pCallbacks->pfnPercent(pCallbacks->pParam, 0);
+    int bApplied = PackDeltaApply(step.dest.c_str(), ReadDelta, pDelta, &clDest, ContinueArchive, &sink);
+    clDest.Detach();
+    int nResult = sink.bCancelled ? APPLY_CANCELLED : bApplied ? APPLIED : APPLY_DAMAGED;
+    if (nResult != APPLIED)
+        PlatEndReplace(pReplace, 0);
+    return nResult;
+}
+
 // Rebuilds one file from the installed one and its delta into a temporary
 // file beside it, checked against the recorded hash; *pReplace stays open
 // for the move. Memory: the installed file plus the codec's working set.
@@ -154,7 +192,13 @@ int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks*
 {
     const SumEntry& e = pEngine->sums[step.dwRecord];
     CFile clBase, clDelta;
-    if (!clBase.Open(step.dest.c_str(), 0) || !clDelta.Open(step.source.c_str(), 0)) {
+    if (!clDelta.Open(step.source.c_str(), 0)) {
+        *pnSystem = PlatGetLastError();
+        return APPLY_FAILED;
+    }
+    if (e.dwKind == SUM_ARCHIVE_DELTA)
+        return ApplyArchive(pEngine, step, e, &clDelta, pCallbacks, pReplace, pnSystem);
+    if (!clBase.Open(step.dest.c_str(), 0)) {
         *pnSystem = PlatGetLastError();
         return APPLY_FAILED;
     }

@@ -382,6 +382,7 @@ int PackDeltaReadHeader(const void* pBuf, size_t nSize, PackDeltaHeader* pHeader
     pHeader->qwNewSize = GetLE(p + 48, 8);
     pHeader->dwMembers = (DWORD)GetLE(p + 96, 4);
     pHeader->dwLargestContent = (DWORD)GetLE(p + 100, 4);
+    memcpy(pHeader->abNewDigest, p + 56, sizeof(pHeader->abNewDigest));
     return 1;
 }
 

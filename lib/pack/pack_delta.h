@@ -33,6 +33,7 @@ struct PackDeltaHeader {
     QWORD qwNewSize;        // the archive it writes
     DWORD dwMembers;        // in the new archive
     DWORD dwLargestContent; // the largest decoded content of a new member
+    BYTE abNewDigest[32];   // SHA-256 of the archive it writes, which Apply checks
 };
 
 // Asked during Apply with the bytes written so far and the new archive's

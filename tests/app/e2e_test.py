@@ -1025,6 +1025,19 @@ class UpdateRun(unittest.TestCase):
         new["Movie\\op.bin"] = old["Movie\\op.bin"][:120000] + b"patched" + old["Movie\\op.bin"][120000:]
         new["ソフト\\表.dat"] = old["ソフト\\表.dat"] + pattern(3000, 7)
         new.update({"a.txt": b"new a, longer", "n.txt": b"brand new"})
+        # A pack archive whose members all changed a little: it travels as
+        # its members' deltas and is written again whole.
+        for name, files in (("old", old), ("new", new)):
+            members = os.path.join(work, "members-" + name)
+            for i in range(4):
+                text = b"".join(b"line %d of member %d%s\r\n" % (k, i, b" (new)" if name == "new" and k % 50 == 0
+                                                                    else b"") for k in range(400))
+                Scenario.write(os.path.join(members, "m%d.txt" % i), text)
+            archive = os.path.join(work, name + ".pac")
+            subprocess.run([ARGS.run, ARGS.packtool, "create", "--method", "slide", windows(archive), windows(members)],
+                           check=True, capture_output=True, timeout=60)
+            with open(archive, "rb") as fp:
+                files["Data\\game.pac"] = fp.read()
         for name, files in (("old", old), ("new", new), ("whole/data", new)):
             for rel, content in files.items():
                 Scenario.write(host(os.path.join(work, name), rel), content)
@@ -1034,6 +1047,11 @@ class UpdateRun(unittest.TestCase):
             made = subprocess.run([ARGS.run, ARGS.updatelist, "make", windows(os.path.join(work, args[0])), "ABC", key,
                                    "InstallDir"] + args[1:], capture_output=True, timeout=120)
             self.assertEqual(0, made.returncode, made.stderr.decode("utf-8", "replace"))
+        with open(os.path.join(work, "delta", "Updateinf.sum"), "rb") as fp:
+            sums = fp.read()
+        kinds = {sums[16 + i * 392 + 128:16 + i * 392 + 388].split(b"\0")[0].decode("cp932"): sums[16 + i * 392 + 80]
+                 for i in range((len(sums) - 16) // 392)}
+        self.assertEqual(2, kinds.get("Data\\game.pac.dlt"), "no archive delta: %s" % kinds)
         original = uninstall_info([record("a.txt", 5)], 1, 5)
 
         def scenario(kind):
@@ -1210,7 +1228,7 @@ class UpdateRun(unittest.TestCase):
 def main():
     global ARGS, DRIVER, DISPLAY
     parser = argparse.ArgumentParser()
-    for name in ("run", "update", "driver", "planted", "updatelist", "work", "artifacts"):
+    for name in ("run", "update", "driver", "planted", "updatelist", "packtool", "work", "artifacts"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
     display_file = os.path.join(os.path.dirname(ARGS.run), "display")
