@@ -6,46 +6,16 @@
 //        delta_bench apply BASE DELTA OUT
 #include "codec/cdelta.h"
 
-#include <chrono>
-#include <fstream>
+#include "delta_io.h"
+
 #include <iostream>
-#include <iterator>
-#include <string.h>
 
 namespace {
-
-bool ReadWhole(const char* lpszPath, std::vector<BYTE>* pData)
-{
-    std::ifstream in(lpszPath, std::ios::binary);
-    pData->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad() && in.is_open();
-}
-
-struct Source {
-    const std::vector<BYTE>* pDelta;
-    size_t nAt;
-};
-
-int ReadPiece(void* pParam, void* pBuf, size_t nSize, size_t* pnRead)
-{
-    Source* p = (Source*)pParam;
-    size_t n = std::min(nSize, p->pDelta->size() - p->nAt);
-    if (n)
-        memcpy(pBuf, p->pDelta->data() + p->nAt, n);
-    p->nAt += n;
-    *pnRead = n;
-    return 1;
-}
 
 int WritePiece(void* pParam, const void* pBuf, size_t nSize)
 {
     std::ofstream* pOut = (std::ofstream*)pParam;
     return pOut->write((const char*)pBuf, (std::streamsize)nSize) ? 1 : 0;
-}
-
-double Since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 } // namespace
@@ -70,7 +40,7 @@ int main(int argc, char** argv)
             std::cerr << "make failed\n";
             return 1;
         }
-        double dSeconds = Since(start);
+        double dSeconds = Seconds(start);
         out.write((const char*)delta.data(), (std::streamsize)delta.size());
         std::cout << dSeconds << "\n";
     } else {
@@ -80,7 +50,7 @@ int main(int argc, char** argv)
             return 1;
         }
         out.flush();
-        std::cout << Since(start) << "\n";
+        std::cout << Seconds(start) << "\n";
     }
     return out ? 0 : 1;
 }

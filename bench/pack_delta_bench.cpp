@@ -7,41 +7,9 @@
 #include "file/cfile.h"
 #include "pack/pack_delta.h"
 
-#include <chrono>
-#include <fstream>
+#include "delta_io.h"
+
 #include <iostream>
-#include <iterator>
-#include <string.h>
-
-namespace {
-
-bool ReadWhole(const char* lpszPath, std::vector<BYTE>* pData)
-{
-    std::ifstream in(lpszPath, std::ios::binary);
-    pData->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad() && in.is_open();
-}
-
-struct Source {
-    const std::vector<BYTE>* pDelta;
-    size_t nAt;
-};
-
-int ReadPiece(void* pParam, void* pBuf, size_t nSize, size_t* pnRead)
-{
-    Source* p = (Source*)pParam;
-    *pnRead = std::min(nSize, p->pDelta->size() - p->nAt);
-    memcpy(pBuf, p->pDelta->data() + p->nAt, *pnRead);
-    p->nAt += *pnRead;
-    return 1;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {

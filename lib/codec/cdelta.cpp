@@ -1,5 +1,7 @@
 #include "codec/cdelta.h"
 
+#include "codec/bytes.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -35,49 +37,6 @@ enum {
 // The chunk's flag byte: bit i set when stream i is deflated, and this bit
 // when the difference bytes are the values stream whole (no runs).
 const int DIFF_WHOLE = 0x80;
-
-void PutLE(BYTE* p, uint64_t qwValue, int nBytes)
-{
-    for (int i = 0; i < nBytes; i++)
-        p[i] = (BYTE)(qwValue >> (8 * i));
-}
-
-uint64_t GetLE(const BYTE* p, int nBytes)
-{
-    uint64_t qwValue = 0;
-    for (int i = 0; i < nBytes; i++)
-        qwValue |= (uint64_t)p[i] << (8 * i);
-    return qwValue;
-}
-
-void PutVarint(std::vector<BYTE>* pOut, uint64_t qwValue)
-{
-    while (qwValue >= 0x80) {
-        pOut->push_back((BYTE)(qwValue | 0x80));
-        qwValue >>= 7;
-    }
-    pOut->push_back((BYTE)qwValue);
-}
-
-// Reads a little-endian base-128 number from [*pp, pEnd); 0 when it runs
-// past the end or past 64 bits.
-int GetVarint(const BYTE** pp, const BYTE* pEnd, uint64_t* pqwValue)
-{
-    uint64_t qwValue = 0;
-    for (int nShift = 0; nShift < 64; nShift += 7) {
-        if (*pp == pEnd)
-            return 0;
-        BYTE b = *(*pp)++;
-        if (nShift == 63 && b > 1)
-            return 0;
-        qwValue |= (uint64_t)(b & 0x7F) << nShift;
-        if (!(b & 0x80)) {
-            *pqwValue = qwValue;
-            return 1;
-        }
-    }
-    return 0;
-}
 
 // Seeks are signed: zigzag keeps small moves either way short.
 uint64_t Zigzag(int64_t nValue)

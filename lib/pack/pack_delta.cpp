@@ -2,6 +2,8 @@
 // below are part of it.
 #include "pack/pack_delta.h"
 
+#include "codec/bytes.h"
+
 #include "codec/cdelta.h"
 #include "file/cfile.h"
 #include "pack/cpack.h"
@@ -37,28 +39,6 @@ enum {
     KIND_COUNT
 };
 
-void PutLE(BYTE* p, QWORD qwValue, int nBytes)
-{
-    for (int i = 0; i < nBytes; i++)
-        p[i] = (BYTE)(qwValue >> (8 * i));
-}
-
-QWORD GetLE(const BYTE* p, int nBytes)
-{
-    QWORD qwValue = 0;
-    for (int i = 0; i < nBytes; i++)
-        qwValue |= (QWORD)p[i] << (8 * i);
-    return qwValue;
-}
-
-void PutVarint(std::vector<BYTE>* pOut, QWORD qwValue)
-{
-    while (qwValue >= 0x80) {
-        pOut->push_back((BYTE)(qwValue | 0x80));
-        qwValue >>= 7;
-    }
-    pOut->push_back((BYTE)qwValue);
-}
 
 // The SHA-256 of what identifies the old archive without reading it whole:
 // its header, its directory block and its trailer (the directory names
