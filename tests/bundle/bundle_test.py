@@ -112,6 +112,11 @@ def main():
         fp.write(b"Velmora 1.01\r\n")
     with open(os.path.join(data, "追加データ", "stage7.dat"), "wb") as fp:
         fp.write(b"stage=7\r\n")
+    # The previous release, which the guide's delta patch is made against.
+    previous = os.path.join(folder, "Velmora100")
+    os.makedirs(previous)
+    with open(os.path.join(previous, "readme.txt"), "wb") as fp:
+        fp.write(b"Velmora 1.00, the release before this one\r\n")
     game = os.path.join(os.path.dirname(args.run), "prefix", "drive_c", "Games", "Velmora")
     shutil.rmtree(game, ignore_errors=True)
     sample_game(game)
@@ -122,8 +127,9 @@ def main():
             r = wine(args, folder, "cmd", "/c", command)
             if not check(r.returncode == 0, "guide: " + command):
                 sys.stdout.write(r.stdout.decode("cp932", "replace") + r.stderr.decode("cp932", "replace"))
-        for name in ("Updateinf.dat", "update.exe"):
-            check(os.path.isfile(os.path.join(folder, "MyPatch", name)), "the guide's patch holds " + name)
+        for patch, name in (("MyPatch", "Updateinf.dat"), ("MyPatch", "update.exe"),
+                            ("MyDeltaPatch", "Updateinf.sum"), ("MyDeltaPatch", "update.exe")):
+            check(os.path.isfile(os.path.join(folder, patch, name)), "the guide's %s holds %s" % (patch, name))
     finally:
         shutil.rmtree(game, ignore_errors=True)
 
