@@ -116,6 +116,8 @@ struct ResultSink {
     const EngineCallbacks* pCallbacks;
     QWORD qwDone, qwTotal;
     int bCancelled;
+    // A write refused (a full disk): the system's reason, 0 when none.
+    int nWriteError;
 };
 
 int WriteResult(void* pParam, const void* pBuf, size_t nSize)
@@ -124,8 +126,10 @@ int WriteResult(void* pParam, const void* pBuf, size_t nSize)
     const BYTE* pData = (const BYTE*)pBuf;
     while (nSize > 0) {
         DWORD dwPart = nSize < COPY_BLOCK_SIZE ? (DWORD)nSize : COPY_BLOCK_SIZE;
-        if (p->pDest->Write(pData, dwPart) != dwPart)
+        if (p->pDest->Write(pData, dwPart) != dwPart) {
+            p->nWriteError = PlatGetLastError();
             return 0;
+        }
         p->pHash->Add(pData, dwPart);
         p->qwDone += dwPart;
         pData += dwPart;
@@ -174,7 +178,7 @@ int ApplyArchive(UpdateEngine* pEngine, const PlanStep& step, const SumEntry& e,
     }
     CFile clDest;
     clDest.Attach(pReplace->hFile);
-    ResultSink sink = { &clDest, NULL, pCallbacks, 0, e.qwInstalledSize, 0 };
+    ResultSink sink = { &clDest, NULL, pCallbacks, 0, e.qwInstalledSize, 0, 0 };
     pCallbacks->pfnPercent(pCallbacks->pParam, 0);
     int bApplied = PackDeltaApply(step.dest.c_str(), ReadDelta, pDelta, &clDest, ContinueArchive, &sink);
     clDest.Detach();
@@ -231,7 +235,7 @@ int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks*
     }
     CFile clDest;
     clDest.Attach(pReplace->hFile);
-    ResultSink sink = { &clDest, &hash, pCallbacks, 0, e.qwInstalledSize, 0 };
+    ResultSink sink = { &clDest, &hash, pCallbacks, 0, e.qwInstalledSize, 0, 0 };
     pCallbacks->pfnPercent(pCallbacks->pParam, 0);
     int bApplied = pEngine->delta.Apply(pBase, (size_t)qwBase, ReadDelta, &clDelta, WriteResult, &sink);
     clDest.Detach();
@@ -239,6 +243,8 @@ int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks*
     int nResult = APPLIED;
     if (sink.bCancelled)
         nResult = APPLY_CANCELLED;
+    else if (sink.nWriteError)
+        nResult = APPLY_FAILED, *pnSystem = sink.nWriteError;
     else if (!bApplied || !hash.End(abDigest) || sink.qwDone != e.qwInstalledSize ||
              memcmp(abDigest, e.abInstalled, sizeof(abDigest)) != 0)
         nResult = APPLY_DAMAGED;
