@@ -9,6 +9,8 @@
 
 #include "platform/names.h"
 
+#include "platform/converter_posix.h"
+
 #include <errno.h>
 #include <iconv.h>
 #include <locale.h>
@@ -17,39 +19,6 @@
 #include <wctype.h>
 
 namespace {
-
-// One converter each way per thread: a sort compares names by the
-// thousand, and opening a converter costs more than converting a name.
-class Converter {
-public:
-    Converter(const char* lpszTo, const char* lpszFrom) : m_cd(iconv_open(lpszTo, lpszFrom)) {}
-    ~Converter()
-    {
-        if (m_cd != (iconv_t)-1)
-            iconv_close(m_cd);
-    }
-    bool Run(const char* pIn, size_t nIn, std::string* pOut)
-    {
-        pOut->clear();
-        if (m_cd == (iconv_t)-1)
-            return false;
-        iconv(m_cd, NULL, NULL, NULL, NULL);
-        char buf[1024];
-        char* pSrc = const_cast<char*>(pIn);
-        while (nIn) {
-            char* pDst = buf;
-            size_t nRoom = sizeof(buf);
-            size_t r = iconv(m_cd, &pSrc, &nIn, &pDst, &nRoom);
-            pOut->append(buf, pDst - buf);
-            if (r == (size_t)-1 && errno != E2BIG)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    iconv_t m_cd;
-};
 
 bool ToUtf16(const char* lpszText, std::string* pOut)
 {

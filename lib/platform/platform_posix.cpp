@@ -6,6 +6,8 @@
 #ifndef _WIN32
 
 #include "platform/platform.h"
+
+#include "platform/converter_posix.h"
 #include "platform/tempfiles.h"
 
 #include <algorithm>
@@ -31,22 +33,15 @@ bool IsSeparatorAt(const std::string& s, size_t i)
     return s[i] == '\\' && PlatMbsByteType(s.c_str(), i) == PLAT_MBC_SINGLE;
 }
 
+// Code page 932 to UTF-8 (lpszTo "UTF-8") or back, with this thread's
+// converters.
 bool Convert(const char* lpszTo, const char* lpszFrom, const std::string& in, std::string* pOut)
 {
-    iconv_t cd = iconv_open(lpszTo, lpszFrom);
-    if (cd == (iconv_t)-1)
+    thread_local Converter toUtf8("UTF-8", "CP932"), toCp932("CP932", "UTF-8");
+    bool bToUtf8 = strcmp(lpszTo, "UTF-8") == 0;
+    if (strcmp(bToUtf8 ? "CP932" : "UTF-8", lpszFrom) != 0)
         return false;
-    std::vector<char> out(in.size() * 4 + 4);
-    char* pIn = const_cast<char*>(in.data());
-    size_t nInLeft = in.size();
-    char* pOutPos = out.data();
-    size_t nOutLeft = out.size();
-    size_t r = iconv(cd, &pIn, &nInLeft, &pOutPos, &nOutLeft);
-    iconv_close(cd);
-    if (r == (size_t)-1 || nInLeft != 0)
-        return false;
-    pOut->assign(out.data(), pOutPos - out.data());
-    return true;
+    return (bToUtf8 ? toUtf8 : toCp932).Run(in.data(), in.size(), pOut);
 }
 
 // UTF-8 as code page 932. iconv also takes look-alikes one way (U+301C
