@@ -4,8 +4,15 @@
 #ifndef PLATFORM_HOST_H
 #define PLATFORM_HOST_H
 
+#include "platform/wintypes.h"
+
+#include <sys/stat.h>
+
 #include <string>
 
 bool PlatHostPath(const char* lpszPath, std::string* pOut);
+
+// The attributes PlatGetFileAttributes gives for what stat found.
+DWORD PlatHostAttributes(const struct stat& st);
 
 #endif

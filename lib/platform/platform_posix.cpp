@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 
 #include "platform/converter_posix.h"
+#include "platform/host.h"
 #include "platform/tempfiles.h"
 
 #include <algorithm>
@@ -643,6 +644,11 @@ DWORD PlatGetFileAttributes(const char* lpszPath)
     struct stat st;
     if (!ToHostPath(lpszPath, &host) || stat(host.c_str(), &st) != 0)
         return INVALID_FILE_ATTRIBUTES;
+    return PlatHostAttributes(st);
+}
+
+DWORD PlatHostAttributes(const struct stat& st)
+{
     if (S_ISDIR(st.st_mode))
         return FILE_ATTRIBUTE_DIRECTORY;
     return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
@@ -875,8 +881,6 @@ void PlatSetStdoutBinary(void)
 #endif
 
 #ifndef _WIN32
-#include "platform/host.h"
-
 bool PlatHostPath(const char* lpszPath, std::string* pOut)
 {
     return ToHostPath(lpszPath, pOut);

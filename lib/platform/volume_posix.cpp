@@ -26,8 +26,8 @@ int PlatGetFileId(const char* lpszPath, PlatFileId* pId)
     pId->qwFile = (QWORD)st.st_ino;
     pId->dwLinks = (DWORD)st.st_nlink;
     pId->qwSize = S_ISDIR(st.st_mode) ? 0 : (QWORD)st.st_size;
-    pId->dwAttributes = PlatGetFileAttributes(lpszPath);
-    return pId->dwAttributes != INVALID_FILE_ATTRIBUTES;
+    pId->dwAttributes = PlatHostAttributes(st);
+    return 1;
 }
 
 int PlatGetDiskSpace(const char* lpszFolder, QWORD* pqwFree, DWORD* pdwClusterBytes)
