@@ -301,7 +301,7 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
             pEngine->problems.clear();
             return EngineRefuse(pEngine, ENGINE_CANCELLED, ENGINE_NO_RECORD, "", 0, "cancelled while planning");
         }
-        PlanStep step = { PLAN_FILE, i, "", "", 0, 0, 0, 0, 0, ENGINE_NO_RECORD, 0, 0, 0 };
+        PlanStep step = { PLAN_FILE, i, "", "", 0, 0, 0, 0, 0, ENGINE_NO_RECORD, 0, 0, 0, 0 };
         if (i == pContext->update.dwCount) {
             // The list is rewritten beside itself, at its largest.
             step.nKind = PLAN_REWRITE_LIST;
@@ -343,7 +343,9 @@ int EnginePlan(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
         }
         step.qwResult = step.bDelta ? pEngine->sums[i].qwInstalledSize : step.qwSize;
         PlatFileId dest;
-        if (PlatGetFileId(step.dest.c_str(), &dest) && !(dest.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        bool bFound = PlatGetFileId(step.dest.c_str(), &dest) != 0;
+        step.bFolderInPlace = bFound && (dest.dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (bFound && !step.bFolderInPlace) {
             step.bExists = 1;
             step.qwReplaced = dest.qwSize;
             step.bFreesSpace = dest.dwLinks <= 1;
@@ -638,8 +640,7 @@ int EngineCheck(UpdateEngine* pEngine, const EngineCallbacks* pCallbacks)
             Add(&s.sources, ENGINE_SOURCE, step.dwRecord, shown, 0, "its source cannot be opened for reading");
         std::string folder = FolderOfFile(step.dest);
         int nState = folders.State(folder);
-        DWORD dwDest = PlatGetFileAttributes(step.dest.c_str());
-        if (dwDest != INVALID_FILE_ATTRIBUTES && (dwDest & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (step.bFolderInPlace) {
             Add(&s.types, ENGINE_PATH_TYPE, step.dwRecord, shown, 0,
                 "it is a file record and a folder of that name is there");
             continue;

@@ -100,6 +100,8 @@ struct PlanStep {
     // again, only listed.
     int bDelta;
     int bDone;
+    // A folder stands where the file goes (the check refuses it).
+    int bFolderInPlace;
 };
 
 // Free space needed and found on one volume, in its allocation units.
