@@ -159,13 +159,7 @@ bool ReadWholeFile(const char* lpszPath, std::vector<BYTE>* pData, QWORD qwMax)
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (size_t nAt = 0; nAt < pData->size();) {
-        DWORD dwWant = pData->size() - nAt < 0x40000000 ? (DWORD)(pData->size() - nAt) : 0x40000000;
-        if (clFile.Read(pData->data() + nAt, dwWant) != dwWant)
-            return false;
-        nAt += dwWant;
-    }
-    return true;
+    return clFile.ReadExactly(pData->data(), pData->size()) != 0;
 }
 
 bool WriteFileAtomically(const char* lpszPath, const void* pData, size_t nSize, std::string* pReason, bool* pbDirect)

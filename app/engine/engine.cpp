@@ -430,7 +430,7 @@ struct HashRun {
     std::atomic<size_t> nNext;
     std::atomic<QWORD> qwDone;
     std::atomic<int> bStop;
-    const EngineCallbacks* pCallbacks; // the thread that owns the window; null on the others
+    const EngineCallbacks* pCallbacks; // called by the window's thread only
     QWORD qwTotal;
 };
 

@@ -218,14 +218,9 @@ int ApplyOne(UpdateEngine* pEngine, const PlanStep& step, const EngineCallbacks*
         }
     }
     BYTE* pBase = pEngine->deltaBase.get();
-    // Read in pieces: one call's count is 32 bits.
-    for (QWORD qwAt = 0; qwAt < qwBase;) {
-        DWORD dwWant = qwBase - qwAt < 0x40000000 ? (DWORD)(qwBase - qwAt) : 0x40000000;
-        if (clBase.Read(pBase + qwAt, dwWant) != dwWant) {
-            *pnSystem = PlatGetLastError();
-            return APPLY_FAILED;
-        }
-        qwAt += dwWant;
+    if (!clBase.ReadExactly(pBase, qwBase)) {
+        *pnSystem = PlatGetLastError();
+        return APPLY_FAILED;
     }
     clBase.Close();
     PlatSha256 hash;

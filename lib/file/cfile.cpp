@@ -247,6 +247,18 @@ DWORD CFile::Read(void* pBuffer, DWORD dwSize)
     }
 }
 
+int CFile::ReadExactly(void* pBuffer, QWORD qwSize)
+{
+    BYTE* p = (BYTE*)pBuffer;
+    for (QWORD qwAt = 0; qwAt < qwSize;) {
+        DWORD dwWant = qwSize - qwAt < 0x40000000 ? (DWORD)(qwSize - qwAt) : 0x40000000;
+        if (Read(p + qwAt, dwWant) != dwWant)
+            return 0;
+        qwAt += dwWant;
+    }
+    return 1;
+}
+
 DWORD CFile::Write(const void* pBuffer, DWORD dwSize)
 {
     switch (m_nType) {

@@ -93,6 +93,9 @@ public:
     // reads stop at m_qwEnd, a block's at m_pEnd), none from a position
     // outside the data. 0 on failure or closed.
     DWORD Read(void* pBuffer, DWORD dwSize);
+    // Reads exactly qwSize bytes, in as many calls as a 32-bit count
+    // needs. Returns 1 when all came; 0 on a short read or a failure.
+    int ReadExactly(void* pBuffer, QWORD qwSize);
     // Writes dwSize bytes: to a handle without bound (but not at a position
     // before its first byte), to a block only inside it. Returns the count
     // written; 0 on failure, on a resource or when closed.

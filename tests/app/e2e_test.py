@@ -742,7 +742,7 @@ class UpdateRun(unittest.TestCase):
                                                             [record("d" * 200 + "\\" + "f" * 50, 5)]),
             # The sums beside a sound list: cut short, or of a later version.
             "sums-cut-short": lambda s: s.sums(cut=1) or update_info("ABC", s.key, "InstallDir", good),
-            "sums-unknown-version": lambda s: s.sums(version=2) or update_info("ABC", s.key, "InstallDir", good),
+            "sums-unknown-version": lambda s: s.sums(version=3) or update_info("ABC", s.key, "InstallDir", good),
         }
         for name, content in cases.items():
             with self.subTest(case=name):

@@ -186,7 +186,7 @@ TEST(EngineCheck, RefusesBeforeAnythingChanges)
         { "sums-of-another-version", { "a.txt" },
           [](Game& g) {
               return g.WriteSums({ "a.txt" }) &&
-                     WriteWholeFile(g.patch + "Updateinf.sum", "UPDSUM\r\n" + Dword(2) + Dword(0));
+                     WriteWholeFile(g.patch + "Updateinf.sum", "UPDSUM\r\n" + Dword(3) + Dword(0));
           },
           ENGINE_UPDATE_INFO, "Updateinf.sum", true },
         // The installed file a delta applies to is another one, or gone.
